@@ -1,0 +1,59 @@
+# Flags and helpers shared by every target of the project.
+
+set(TOVRICK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+if(TOVRICK_WERROR)
+  list(APPEND TOVRICK_WARNINGS -Werror)
+endif()
+
+if(TOVRICK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -O1)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Headers of the libraries we build on are system headers: their warnings are not ours.
+set(CMAKE_NO_SYSTEM_FROM_IMPORTED OFF)
+
+set(TOVRICK_PCH <QtCore/QtCore> <nlohmann/json.hpp>)
+
+# tovrick_library(<target> [DIR <dir>] [DEPS <targets...>])
+# One static library per source folder; its sources are the folder's own .cpp files.
+function(tovrick_library target)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  if(NOT ARG_DIR)
+    set(ARG_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp ${ARG_DIR}/*.h ${ARG_DIR}/*.qrc)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(NOT sources)
+    # A folder whose code has not been written yet still gives a target to link against.
+    set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
+    file(WRITE ${placeholder} "// nothing here yet\nnamespace {}\n")
+    set(sources ${placeholder})
+  endif()
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${TOVRICK_WARNINGS})
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH})
+endfunction()
+
+# tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>])
+# One GoogleTest binary per source folder, with the shared main from tests/support.
+function(tovrick_test target)
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "DEPS;ENV" ${ARGN})
+  if(NOT ARG_DIR)
+    set(ARG_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp ${ARG_DIR}/*.h)
+  add_executable(${target} ${sources})
+  target_compile_options(${target} PRIVATE ${TOVRICK_WARNINGS})
+  target_link_libraries(${target} PRIVATE tovrick_test_support ${ARG_DEPS})
+  target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH} <gtest/gtest.h>)
+  gtest_discover_tests(${target}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
+endfunction()

@@ -1,0 +1,48 @@
+#include "shared/util/ByteLines.h"
+
+#include <cstring>
+
+qsizetype firstIndexOfByte(const QByteArray& data, char byte, qsizetype from)
+{
+    if (from < 0 || from >= data.size())
+        return -1;
+    const void* hit = std::memchr(data.constData() + from, static_cast<unsigned char>(byte),
+                                  static_cast<size_t>(data.size() - from));
+    return hit ? static_cast<const char*>(hit) - data.constData() : -1;
+}
+
+void ByteLines::append(const QByteArray& bytes)
+{
+    m_buffer.append(bytes);
+}
+
+std::optional<QByteArray> ByteLines::next()
+{
+    const qsizetype newline = firstIndexOfByte(m_buffer, '\n', m_scanned);
+    if (newline < 0) {
+        m_scanned = m_buffer.size();
+        if (m_maximum >= 0 && pending() > m_maximum)
+            m_overflowed = true;
+        // Drop what was already handed out, so a long-lived stream does not grow without end.
+        if (m_start > 0) {
+            m_buffer.remove(0, m_start);
+            m_scanned -= m_start;
+            m_start = 0;
+        }
+        return std::nullopt;
+    }
+    QByteArray line = m_buffer.mid(m_start, newline - m_start);
+    m_start = newline + 1;
+    m_scanned = m_start;
+    if (m_maximum >= 0 && line.size() > m_maximum)
+        m_overflowed = true;
+    return line;
+}
+
+void ByteLines::clear()
+{
+    m_buffer.clear();
+    m_start = 0;
+    m_scanned = 0;
+    m_overflowed = false;
+}
