@@ -38,10 +38,11 @@ function(tovrick_library target)
   target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH})
 endfunction()
 
-# tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>])
-# One GoogleTest binary per source folder, with the shared main from tests/support.
+# tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>] [LOCK <names...>])
+# One GoogleTest binary per source folder, with the shared main from tests/support. LOCK names
+# resources (such as "display") that its tests must not share with other tests running at once.
 function(tovrick_test target)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "DEPS;ENV;LOCK" ${ARGN})
   if(NOT ARG_DIR)
     set(ARG_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
@@ -55,5 +56,27 @@ function(tovrick_test target)
   target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH} <gtest/gtest.h>)
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}" RESOURCE_LOCK "${ARG_LOCK}")
+endfunction()
+
+# tovrick_fuzz(<name> <source> DEPS <targets...>)
+# A fuzz target (a source defining LLVMFuzzerTestOneInput). With clang and TOVRICK_FUZZ it is a
+# libFuzzer program; otherwise it is linked with a replay driver, and ctest runs it over its corpus
+# in fuzz/corpus/<name>/ under the sanitizers of the build.
+function(tovrick_fuzz name source)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  set(target fuzz_${name})
+  if(TOVRICK_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_executable(${target} ${source})
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_executable(${target} ${source} ${PROJECT_SOURCE_DIR}/fuzz/ReplayMain.cpp)
+  endif()
+  target_compile_options(${target} PRIVATE ${TOVRICK_WARNINGS})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS})
+  if(TOVRICK_TESTS)
+    add_test(NAME ${target} COMMAND ${target} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  endif()
 endfunction()
