@@ -123,14 +123,15 @@ double requireNumber(const Json& object, std::string_view key)
 std::int64_t requireInteger(const Json& object, std::string_view key)
 {
     const Json& value = required(object, key);
-    if (value.is_number_integer())
-        return value.get<std::int64_t>();
+    // The library counts unsigned values as integers too: look at them first, or a huge one wraps.
     if (value.is_number_unsigned()) {
         const auto wide = value.get<std::uint64_t>();
         if (wide > static_cast<std::uint64_t>(INT64_MAX))
             throw JsonDecodeError(keyText(key) + " is out of range");
         return static_cast<std::int64_t>(wide);
     }
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
     wrongType(keyText(key), "an integer");
 }
 

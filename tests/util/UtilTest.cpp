@@ -23,6 +23,8 @@ TEST(Json, StrictReadersRefuseMissingNullAndWrongTypes)
     EXPECT_EQ(json::requireNumber(doc, "i"), 7.0);
     EXPECT_EQ(json::requireInteger(doc, "i"), 7);
     EXPECT_THROW(json::requireInteger(doc, "n"), JsonDecodeError);
+    EXPECT_THROW(json::requireInteger(json::parse(R"({"big":9223372036854775808})"), "big"), JsonDecodeError);
+    EXPECT_EQ(json::requireInteger(json::parse(R"({"low":-9223372036854775808})"), "low"), INT64_MIN);
     EXPECT_THROW(json::requireNumber(doc, "s"), JsonDecodeError);
     EXPECT_THROW(json::requireString(doc, "missing"), JsonDecodeError);
     EXPECT_THROW(json::requireBool(doc, "z"), JsonDecodeError);
