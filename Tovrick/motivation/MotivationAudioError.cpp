@@ -1,0 +1,38 @@
+#include "Tovrick/motivation/MotivationAudioError.h"
+
+#include <QFileInfo>
+
+QString MotivationAudioError::text(Kind kind)
+{
+    switch (kind) {
+    case Kind::limit:
+        return QStringLiteral("Du hast bereits 10 eigene Aufnahmen auf diesem Mac. Lösche eine alte "
+                              "Aufnahme, bevor du eine neue erstellst.");
+    case Kind::invalid:
+        return QStringLiteral("Die Aufnahme konnte nicht verarbeitet werden. Bitte nimm einen neuen "
+                              "Spruch auf.");
+    case Kind::permission:
+        return QStringLiteral("Bitte erlaube den Mikrofonzugriff in den Systemeinstellungen, um deinen "
+                              "Spruch aufzunehmen.");
+    case Kind::busy:
+        return QStringLiteral("Bitte warte, bis der aktuelle Vorgang abgeschlossen ist.");
+    }
+    return {};
+}
+
+MotivationFileError MotivationFileError::couldNot(const QString& verb, const QString& path, const QString& reason)
+{
+    QString sentence = QStringLiteral("The file “%1” couldn’t be %2").arg(QFileInfo(path).fileName(), verb);
+    if (!reason.isEmpty())
+        sentence += QStringLiteral(": ") + reason;
+    if (!sentence.endsWith(u'.'))
+        sentence += u'.';
+    return MotivationFileError(sentence);
+}
+
+QString describeMotivationError(const std::exception& error)
+{
+    if (const auto* userFacing = dynamic_cast<const UserFacingError*>(&error))
+        return userFacing->description();
+    return QString::fromUtf8(error.what());
+}
