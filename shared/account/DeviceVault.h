@@ -6,6 +6,13 @@
 #include <memory>
 #include <optional>
 
+// The names of the items the program keeps.
+namespace vaultItem {
+inline constexpr char session[] = "session";           // the signed-in AccountSession as JSON
+inline constexpr char installation[] = "installation"; // this installation's id, made on first use
+inline constexpr char macTransport[] = "mac-transport"; // the 32-byte phone-link key
+} // namespace vaultItem
+
 // The device's secrets: the keychain items "session", "installation" and "mac-transport".
 // Backed by the Secret Service where one answers, else by a 0600 file in the 0700 app folder.
 class DeviceVault {

@@ -2,13 +2,18 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
+#include <QUrl>
 #include <QCoro/QCoroTask>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
 #include "shared/account/AccountSession.h"
+#include "shared/account/DeviceVault.h"
+#include "shared/account/TovrickAPIError.h"
 #include "shared/util/Json.h"
 
 // The one process-wide account object: the signed-in session, sign-in and sign-out, and every request
@@ -21,6 +26,11 @@ class TovrickAccount : public QObject {
 
 public:
     static TovrickAccount& shared();
+
+    // An account object of its own over `vault`, restoring the session stored there: for tests and
+    // checks that must not share the process-wide one. `vault` must outlive it.
+    explicit TovrickAccount(DeviceVault& vault, QObject* parent = nullptr);
+    ~TovrickAccount() override;
 
     // Lowercase hex SHA-256 of the text's UTF-8 bytes; names per-account folders and files.
     static QString nonceHash(const QString& text);
@@ -58,13 +68,48 @@ public:
     void startAccountLoop();
     void stopAccountLoop();
 
+    // Delivers a "tovrick:" sign-in callback (from the browser, through SignInCallbackRelay).
+    // Returns true when it belongs to the web sign-in in progress, which then finishes.
+    bool handleCallbackURL(const QUrl& url);
+
+    // This installation's id (the "installation" vault item), made on first use.
+    QString installationId();
+
+    // Opens the sign-in page in the system browser; replaceable so tests can follow the page.
+    std::function<bool(const QUrl&)> openURL;
+
+    struct Timing {
+        std::chrono::milliseconds request {15000};       // sign-in, sign-out, deletion, refresh
+        std::chrono::milliseconds transcription {65000};
+        std::chrono::milliseconds signInWait {std::chrono::minutes(5)}; // for the browser's answer
+        std::chrono::milliseconds loopInterval {60000};
+    };
+    void setTimingForTests(const Timing& timing);
+    // The API base instead of TovrickConfiguration's (must be https).
+    void setAPIBaseURLForTests(const QUrl& base);
+    // Trusts a test server's self-signed certificate in addition to the system's authorities.
+    // Verification itself stays on.
+    void trustCertificateForTests(const QSslCertificate& certificate);
+
 signals:
     void sessionChanged();
     void busyChanged();
     void messageChanged();
+    // A sign-in callback that matched the web sign-in in progress.
+    void signInCallbackArrived(const QUrl& url);
 
 private:
     TovrickAccount();
+    void setSession(std::optional<AccountSession> value);
+    void setBusy(bool busy);
+    void setMessage(const QString& message);
+    QCoro::Task<> webSignIn(QString provider);
+    QCoro::Task<> refreshAccount(quint64 generation);
+    // One request to the API: the answer's bytes on a 2xx status, else TovrickAPIError or NetworkError.
+    QCoro::Task<QByteArray> send(QByteArray method, QString path, std::optional<QByteArray> body,
+                                 std::optional<QString> bearer, std::chrono::milliseconds timeout);
+    // The held device token, or the error that a request would fail with.
+    QString bearerOrThrow() const;
     struct Private;
     Private* d;
 };

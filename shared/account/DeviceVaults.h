@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QMap>
+
+#include <memory>
+
+#include "shared/account/DeviceVault.h"
+
+// The items in one JSON file (mode 0600) in a private folder (mode 0700); values are stored base64.
+// A file that cannot be read is kept aside as "<file>.bad" before the first write replaces it.
+class FileDeviceVault : public DeviceVault {
+public:
+    // Default: "device-vault.json" in the app folder.
+    explicit FileDeviceVault(QString path = {});
+
+    std::optional<QByteArray> read(const QString& item) override;
+    bool write(const QString& item, const QByteArray& value) override;
+    bool remove(const QString& item) override;
+    QString kind() const override;
+    const QString& path() const { return m_path; }
+
+private:
+    // The stored items; none when the file exists but cannot be decoded.
+    std::optional<QMap<QString, QByteArray>> load() const;
+    bool save(const QMap<QString, QByteArray>& items);
+    QString m_path;
+};
+
+// The Secret Service on the session bus (libsecret), one item per name. Every call runs on a worker
+// thread and is given up after a few seconds, so a keyring that wants a prompt cannot hang the
+// caller; after such a time-out the vault answers "missing" and "failed" at once.
+class SecretServiceVault : public DeviceVault {
+public:
+    // `fallback` is read for items that the Secret Service does not hold yet (left by an earlier
+    // run that used the file); such an item moves into the Secret Service on first read.
+    explicit SecretServiceVault(std::unique_ptr<DeviceVault> fallback = nullptr);
+    ~SecretServiceVault() override;
+
+    std::optional<QByteArray> read(const QString& item) override;
+    bool write(const QString& item, const QByteArray& value) override;
+    bool remove(const QString& item) override;
+    QString kind() const override;
+
+    // True when the service's name is owned on the session bus and its default collection exists
+    // and is unlocked; asks the bus with a short time-out and never starts the service.
+    static bool available();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Items in memory only: for tests of other parts of the program.
+class MemoryDeviceVault : public DeviceVault {
+public:
+    std::optional<QByteArray> read(const QString& item) override;
+    bool write(const QString& item, const QByteArray& value) override;
+    bool remove(const QString& item) override;
+    QString kind() const override { return QStringLiteral("memory"); }
+
+private:
+    QMap<QString, QByteArray> m_items;
+};

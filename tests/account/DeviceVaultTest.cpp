@@ -1,0 +1,137 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "shared/account/DeviceVaults.h"
+#include "shared/util/Crypto.h"
+
+namespace {
+
+const QByteArray kKey = QByteArray::fromHex("00ff10203040506070809a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+
+unsigned modeOf(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Every kind of vault keeps binary values, replaces them and forgets them.
+void expectRoundTrips(DeviceVault& vault, const QString& item)
+{
+    EXPECT_FALSE(vault.read(item).has_value());
+    ASSERT_TRUE(vault.write(item, kKey));
+    EXPECT_EQ(vault.read(item), kKey);
+    ASSERT_TRUE(vault.write(item, QByteArray("second\nvalue")));
+    EXPECT_EQ(vault.read(item), QByteArray("second\nvalue"));
+    ASSERT_TRUE(vault.write(item, QByteArray()));
+    EXPECT_EQ(vault.read(item), QByteArray());
+    EXPECT_TRUE(vault.remove(item));
+    EXPECT_FALSE(vault.read(item).has_value());
+    EXPECT_TRUE(vault.remove(item)) << "removing what is gone is not a failure";
+}
+
+} // namespace
+
+TEST(FileVault, KeepsItemsInAPrivateFileInAPrivateFolder)
+{
+    QTemporaryDir root;
+    const QString path = QDir(root.path()).filePath(QStringLiteral("app/device-vault.json"));
+    FileDeviceVault vault(path);
+    expectRoundTrips(vault, QStringLiteral("mac-transport"));
+
+    ASSERT_TRUE(vault.write(QStringLiteral("mac-transport"), kKey));
+    ASSERT_TRUE(vault.write(QStringLiteral("session"), "{}"));
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700);
+    // Another vault over the same file (the link check, a later run) reads the same key.
+    EXPECT_EQ(FileDeviceVault(path).read(QStringLiteral("mac-transport")), kKey);
+    EXPECT_EQ(FileDeviceVault(path).read(QStringLiteral("session")), QByteArray("{}"));
+}
+
+TEST(FileVault, AnUnreadableFileIsKeptAsideBeforeItIsReplaced)
+{
+    QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("device-vault.json"));
+    for (const QByteArray& broken : {QByteArray("{\"session\": \"not base64 !!\"}"), QByteArray("{\"session\": 7}"),
+                                     QByteArray("[1,2]"), QByteArray("\x00\x01garbage", 9)}) {
+        QFile::remove(path + QStringLiteral(".bad"));
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(broken);
+        }
+        FileDeviceVault vault(path);
+        EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+        EXPECT_FALSE(vault.remove(QStringLiteral("session"))) << "nothing is removed from a file we cannot read";
+        ASSERT_TRUE(vault.write(QStringLiteral("session"), "new"));
+        QFile kept(path + QStringLiteral(".bad"));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), broken);
+        EXPECT_EQ(vault.read(QStringLiteral("session")), QByteArray("new"));
+    }
+}
+
+TEST(FileVault, AWriteThatCannotLandKeepsTheOldFile)
+{
+    QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("device-vault.json"));
+    FileDeviceVault vault(path);
+    ASSERT_TRUE(vault.write(QStringLiteral("session"), "old"));
+    // A folder where the temporary file would go makes the atomic write fail (root ignores modes).
+    FileDeviceVault blocked(root.filePath(QStringLiteral("folder/device-vault.json")));
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("folder/device-vault.json")));
+    EXPECT_FALSE(blocked.write(QStringLiteral("session"), "new"));
+    EXPECT_EQ(vault.read(QStringLiteral("session")), QByteArray("old"));
+}
+
+TEST(MemoryVault, RoundTrips)
+{
+    MemoryDeviceVault vault;
+    expectRoundTrips(vault, QStringLiteral("installation"));
+}
+
+class SecretService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!SecretServiceVault::available())
+            GTEST_SKIP() << "no unlocked Secret Service on the session bus (scripts/with-test-services starts one)";
+    }
+    // Tests of several processes share one keyring: each uses names of its own.
+    const QString item = QStringLiteral("test-") + crypto::randomBytes(6).toHex();
+};
+
+TEST_F(SecretService, RoundTripsAndIsSeenByASecondVault)
+{
+    SecretServiceVault vault;
+    EXPECT_EQ(vault.kind(), QStringLiteral("Secret Service"));
+    expectRoundTrips(vault, item);
+    ASSERT_TRUE(vault.write(item, kKey));
+    EXPECT_EQ(SecretServiceVault().read(item), kKey);
+    EXPECT_TRUE(vault.remove(item));
+}
+
+TEST_F(SecretService, AnItemLeftInTheFileMovesIntoTheService)
+{
+    QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("device-vault.json"));
+    ASSERT_TRUE(FileDeviceVault(path).write(item, kKey));
+
+    SecretServiceVault vault(std::make_unique<FileDeviceVault>(path));
+    EXPECT_EQ(vault.read(item), kKey);
+    EXPECT_FALSE(FileDeviceVault(path).read(item).has_value()) << "one copy of a secret, not two";
+    EXPECT_EQ(SecretServiceVault().read(item), kKey);
+    EXPECT_TRUE(vault.remove(item));
+}
+
+TEST(SharedVault, IsChosenOnceAndCanBeReplaced)
+{
+    DeviceVault& first = DeviceVault::shared();
+    EXPECT_EQ(&first, &DeviceVault::shared());
+    EXPECT_EQ(first.kind(), SecretServiceVault::available() ? QStringLiteral("Secret Service") : QStringLiteral("private file"));
+    DeviceVault::replaceShared(std::make_unique<MemoryDeviceVault>());
+    EXPECT_EQ(DeviceVault::shared().kind(), QStringLiteral("memory"));
+}
