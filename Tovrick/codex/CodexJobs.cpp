@@ -1,0 +1,276 @@
+// The commands the assistant's coding-agent tools call. Each answers one line and never throws.
+#include "Tovrick/codex/CodexController.h"
+
+#include <QTimer>
+
+#include "Tovrick/codex/CodexJson.h"
+#include "Tovrick/codex/CodexProjects.h"
+#include "shared/util/Log.h"
+#include "shared/util/Text.h"
+
+namespace {
+
+QString describe(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const UserFacingError& failure) {
+        return failure.description();
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
+QString quoted(const QString& text)
+{
+    return u'"' + text + u'"';
+}
+
+// The request params are built outside the coroutines: g++ 12 miscompiles braced JSON literals
+// inside a coroutine body.
+Json threadStartParams(const QString& folder)
+{
+    return Json {{"cwd", json::fromQString(folder)}, {"sandbox", "danger-full-access"}, {"approvalPolicy", "never"}};
+}
+
+Json threadParams(const QString& threadID)
+{
+    return Json {{"threadId", json::fromQString(threadID)}};
+}
+
+Json turnParams(const QString& threadID, const QString& text)
+{
+    return Json {{"threadId", json::fromQString(threadID)}, {"input", Json::array({CodexController::textInput(text)})}};
+}
+
+Json steerParams(const QString& threadID, const QString& turnID, const QString& text)
+{
+    return Json {{"threadId", json::fromQString(threadID)},
+                 {"expectedTurnId", json::fromQString(turnID)},
+                 {"input", Json::array({CodexController::textInput(text)})}};
+}
+
+Json interruptParams(const QString& threadID, const QString& turnID)
+{
+    return Json {{"threadId", json::fromQString(threadID)}, {"turnId", json::fromQString(turnID)}};
+}
+
+} // namespace
+
+QString CodexController::startJob(std::optional<QString> project, const QString& task)
+{
+    const QString trimmedTask = text::trimmedWhitespaceAndNewlines(task);
+    if (trimmedTask.isEmpty())
+        return QStringLiteral("What should Codex do?");
+    if (!isInstalled())
+        return CodexError::notInstalled().description();
+
+    QString projectName = QStringLiteral("Tovrick");
+    QString firstMessage = trimmedTask;
+    if (project && !text::trimmedSpacesAndTabs(*project).isEmpty()) {
+        const CodexProjects::Match match = CodexProjects::match(*project);
+        switch (match.kind) {
+        case CodexProjects::Match::Kind::none: {
+            QStringList names;
+            for (const auto& known : CodexProjects::all().mid(0, 20))
+                names.append(known.name);
+            return QStringLiteral("No project called ") + quoted(*project) + QStringLiteral(". Projects: ")
+                + names.join(QStringLiteral(", "))
+                + QStringLiteral(". Ask which one, or leave the project out to work in the Tovrick folder.");
+        }
+        case CodexProjects::Match::Kind::many:
+            return QStringLiteral("Several projects match ") + quoted(*project) + QStringLiteral(": ")
+                + match.names.mid(0, 6).join(QStringLiteral(", "))
+                + QStringLiteral(". Ask the user which one in one short line.");
+        case CodexProjects::Match::Kind::one:
+            projectName = match.project.name;
+            firstMessage = QStringLiteral("The work is in the existing repo at ") + match.project.path
+                + QStringLiteral(".\n\n") + trimmedTask;
+            break;
+        }
+    }
+
+    // The job begins after this answer, as its own task: even a note about a failed start comes second.
+    QTimer::singleShot(0, this, [this, projectName, trimmedTask, firstMessage] {
+        runStart(projectName, trimmedTask, firstMessage);
+    });
+    return QStringLiteral("Codex is on it (") + projectName + QStringLiteral("). It'll ping you when it's done.");
+}
+
+QCoro::Task<> CodexController::runStart(QString project, QString task, QString firstMessage)
+{
+    std::optional<qsizetype> created;
+    std::exception_ptr failure;
+    try {
+        const QString folder = ensureDefaultWorkspace();
+        co_await ensureRunning();
+        const Json started = co_await request(QStringLiteral("thread/start"), threadStartParams(folder));
+        const Json* thread = codexjson::object(started, "thread");
+        const auto threadID = thread ? codexjson::string(*thread, "id") : std::nullopt;
+        if (!threadID)
+            throw CodexError::failed(QStringLiteral("no thread"));
+
+        m_loaded.insert(*threadID);
+        jobs.append(Job {*threadID, project, folder, task, std::nullopt, QStringLiteral("starting"), std::nullopt,
+                         QDateTime::currentDateTime()});
+        created = jobs.size() - 1;
+        changed();
+        co_await request(QStringLiteral("turn/start"), turnParams(*threadID, firstMessage));
+        co_return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    const QString description = describe(failure);
+    logline::warning(QStringLiteral("Codex job did not start: ") + description);
+    // A job whose turn never began must not stay "starting" for ever.
+    const bool stuck = created && jobs.at(*created).status == u"starting";
+    if (stuck)
+        jobs[*created].status = QStringLiteral("failed");
+    deliverFailedStart(task, description);
+    if (stuck)
+        changed();
+}
+
+void CodexController::deliverFailedStart(const QString& task, const QString& description)
+{
+    if (!onEvent)
+        return;
+    onEvent(Event::finished(QStringLiteral("Codex couldn't start the job (") + quoted(oneLineClip(task, 120))
+                                + QStringLiteral("): ") + description,
+                            QStringLiteral("Codex wouldn't start: ") + oneLineClip(description, 80)));
+}
+
+std::optional<qsizetype> CodexController::findJob(const std::optional<QString>& project) const
+{
+    const QString key = project ? text::trimmedSpacesAndTabs(*project).toLower() : QString();
+    if (key.isEmpty()) {
+        if (jobs.isEmpty())
+            return std::nullopt;
+        return jobs.size() - 1;
+    }
+    // A name with no letters or digits has an empty slug, which would sit inside every project name.
+    const QString wanted = CodexProjects::slug(key);
+    if (!wanted.isEmpty()) {
+        for (qsizetype i = jobs.size() - 1; i >= 0; --i) {
+            const QString have = CodexProjects::slug(jobs.at(i).project);
+            if (!have.isEmpty() && (have.contains(wanted) || wanted.contains(have)))
+                return i;
+        }
+    }
+    for (qsizetype i = jobs.size() - 1; i >= 0; --i)
+        if (jobs.at(i).prompt.toLower().contains(key))
+            return i;
+    return std::nullopt;
+}
+
+QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, QString text)
+{
+    const auto index = findJob(project);
+    if (!index)
+        co_return QStringLiteral("There's no Codex job yet. Start one with codex_start.");
+    const Job job = jobs.at(*index);
+    try {
+        co_await ensureRunning();
+        if ((job.status == u"working" || job.status == u"waiting for approval") && job.turnID) {
+            co_await request(QStringLiteral("turn/steer"), steerParams(job.threadID, *job.turnID, text));
+            co_return QStringLiteral("Passed that to Codex in ") + job.project + QStringLiteral(" while it works.");
+        }
+        if (!m_loaded.contains(job.threadID)) {
+            co_await request(QStringLiteral("thread/resume"), threadParams(job.threadID));
+            m_loaded.insert(job.threadID);
+        }
+        jobs[*index].status = QStringLiteral("starting");
+        changed();
+        co_await request(QStringLiteral("turn/start"), turnParams(job.threadID, text));
+        co_return QStringLiteral("Sent the follow-up to Codex in ") + job.project + u'.';
+    } catch (...) {
+        co_return QStringLiteral("Couldn't reach Codex: ") + describe(std::current_exception());
+    }
+}
+
+QCoro::Task<QString> CodexController::stop(std::optional<QString> project)
+{
+    const auto index = findJob(project);
+    if (!index)
+        co_return QStringLiteral("No Codex job to stop.");
+    const Job job = jobs.at(*index);
+    if (!job.turnID || !liveStatuses.contains(job.status))
+        co_return QStringLiteral("Codex isn't working on anything in ") + job.project + QStringLiteral(" right now.");
+
+    const QList<Approval> pending = approvals;
+    for (const Approval& approval : pending)
+        if (approval.threadID == job.threadID)
+            answerApproval(approval, false, false);
+    try {
+        co_await request(QStringLiteral("turn/interrupt"), interruptParams(job.threadID, *job.turnID));
+        co_return QStringLiteral("Stopped Codex in ") + job.project + u'.';
+    } catch (...) {
+        co_return QStringLiteral("Couldn't stop it: ") + describe(std::current_exception());
+    }
+}
+
+void CodexController::answerApproval(const Approval& approval, bool approve, bool forSession)
+{
+    const QString printed = codexjson::printedId(approval.rpcID);
+    approvals.removeIf([&](const Approval& held) {
+        return held.threadID == approval.threadID && codexjson::printedId(held.rpcID) == printed;
+    });
+    if (const auto index = newestJob(approval.threadID); index && jobs.at(*index).status == u"waiting for approval")
+        jobs[*index].status = QStringLiteral("working");
+
+    if (approval.method == u"item/permissions/requestApproval") {
+        respond(approval.rpcID,
+                Json {{"permissions", approve ? codexjson::grantedPermissions(approval.params) : Json::object()},
+                      {"scope", forSession ? "session" : "turn"}});
+    } else {
+        const char* decision = !approve ? "decline" : forSession ? "acceptForSession" : "accept";
+        respond(approval.rpcID, Json {{"decision", decision}});
+    }
+    changed();
+}
+
+QString CodexController::statusText() const
+{
+    QStringList lines;
+    for (const Approval& approval : approvals) {
+        const auto index = newestJob(approval.threadID);
+        lines.append(QStringLiteral("WAITING FOR APPROVAL in ") + (index ? jobs.at(*index).project : QStringLiteral("?"))
+                     + QStringLiteral(": wants to ") + approval.summary);
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    for (qsizetype i = jobs.size() - 1; i >= 0 && i >= jobs.size() - 6; --i) {
+        const Job& job = jobs.at(i);
+        const auto minutes = static_cast<qint64>(double(job.started.msecsTo(now)) / 1000.0 / 60.0);
+        QString line = job.project + QStringLiteral(": ") + job.status + QStringLiteral(", started ")
+            + QString::number(minutes) + QStringLiteral(" min ago, job ") + quoted(oneLineClip(job.prompt, 100));
+        if (job.lastMessage)
+            line += QStringLiteral(". Latest from Codex: ") + oneLineClip(*job.lastMessage, 300);
+        lines.append(line);
+    }
+    if (lines.isEmpty())
+        return QStringLiteral("No Codex jobs yet.");
+    return lines.join(u'\n');
+}
+
+QString CodexController::openInApp(const std::optional<QString>& project)
+{
+    if (const auto index = findJob(project)) {
+        const QUrl url(QStringLiteral("codex://threads/") + jobs.at(*index).threadID, QUrl::StrictMode);
+        if (url.isValid()) {
+            openUrl(url);
+            return QStringLiteral("Opened the ") + jobs.at(*index).project + QStringLiteral(" job in the Codex app.");
+        }
+    }
+    openUrl(QUrl(QStringLiteral("codex://")));
+    return QStringLiteral("Opened the Codex app.");
+}
+
+void CodexController::openThread(const QString& threadID)
+{
+    const QUrl url(QStringLiteral("codex://threads/") + threadID, QUrl::StrictMode);
+    if (url.isValid())
+        openUrl(url);
+}
