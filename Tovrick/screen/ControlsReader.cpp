@@ -1,0 +1,243 @@
+#include "Tovrick/screen/ControlsReader.h"
+
+#include "Tovrick/screen/DisplayGeometry.h"
+#include "Tovrick/screen/ScreenSnapshot.h"
+#include "Tovrick/screen/X11Display.h"
+
+#include <QCoroFuture>
+#include <QElapsedTimer>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#pragma push_macro("signals")
+#undef signals
+#include <atspi/atspi.h>
+#pragma pop_macro("signals")
+
+#include <functional>
+
+namespace {
+
+constexpr int kMaxDepth = 40;
+constexpr int kMaxNodes = 5000;
+constexpr qint64 kWalkBudgetMs = 1200;
+
+// libatspi dispatches on a GLib main context; the default one is iterated by Qt's main thread, so
+// it gets a private one that only this thread iterates.
+GMainContext* gContext = nullptr;
+
+bool ready()
+{
+    static const bool ok = [] {
+        if (atspi_init() > 1)
+            return false;
+        gContext = g_main_context_new();
+        atspi_set_main_context(gContext);
+        // A hung application must not stall a screen reading for long.
+        atspi_set_timeout(400, 2000);
+        return true;
+    }();
+    if (ok)
+        while (g_main_context_iteration(gContext, FALSE)) {
+        }
+    return ok;
+}
+
+struct Ref {
+    AtspiAccessible* object = nullptr;
+    explicit Ref(AtspiAccessible* o) : object(o) {}
+    ~Ref()
+    {
+        if (object)
+            g_object_unref(object);
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+};
+
+QString kindOf(AtspiRole role, AtspiStateSet* states)
+{
+    switch (role) {
+    case ATSPI_ROLE_PUSH_BUTTON:
+        return QStringLiteral("button");
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+        return QStringLiteral("toggle");
+    case ATSPI_ROLE_CHECK_BOX:
+        return QStringLiteral("checkbox");
+    case ATSPI_ROLE_RADIO_BUTTON:
+        return QStringLiteral("radio");
+    case ATSPI_ROLE_COMBO_BOX:
+        return QStringLiteral("combobox");
+    case ATSPI_ROLE_PASSWORD_TEXT:
+        return QStringLiteral("password");
+    case ATSPI_ROLE_ENTRY:
+        return QStringLiteral("textfield");
+    case ATSPI_ROLE_TEXT:
+        return atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) ? QStringLiteral("textfield") : QString();
+    case ATSPI_ROLE_LINK:
+        return QStringLiteral("link");
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+        return QStringLiteral("menuitem");
+    case ATSPI_ROLE_MENU:
+        return QStringLiteral("menu");
+    case ATSPI_ROLE_PAGE_TAB:
+        return QStringLiteral("tab");
+    case ATSPI_ROLE_SLIDER:
+        return QStringLiteral("slider");
+    case ATSPI_ROLE_SPIN_BUTTON:
+        return QStringLiteral("spinbutton");
+    case ATSPI_ROLE_LIST_ITEM:
+        return QStringLiteral("listitem");
+    default:
+        return {};
+    }
+}
+
+std::optional<QRectF> extentsOf(AtspiAccessible* node, const DisplayGeometry& geometry)
+{
+    AtspiComponent* component = atspi_accessible_get_component_iface(node);
+    if (!component)
+        return std::nullopt;
+    GError* error = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    g_clear_error(&error);
+    if (!rect)
+        return std::nullopt;
+    const QRectF pixels(rect->x, rect->y, rect->width, rect->height);
+    g_free(rect);
+    if (pixels.width() <= 0 || pixels.height() <= 0)
+        return std::nullopt;
+    return geometry.toPoints(pixels);
+}
+
+QString nameOf(AtspiAccessible* node)
+{
+    GError* error = nullptr;
+    gchar* name = atspi_accessible_get_name(node, &error);
+    g_clear_error(&error);
+    QString out = QString::fromUtf8(name ? name : "").simplified();
+    g_free(name);
+    return out;
+}
+
+// Visits the showing nodes of the application with process id `pid`, depth first in tree order,
+// until `visit` returns false or a limit is reached.
+void walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, AtspiStateSet*)>& visit)
+{
+    if (pid <= 0 || !ready())
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    int nodes = 0;
+    bool stop = false;
+
+    std::function<void(AtspiAccessible*, int)> descend = [&](AtspiAccessible* node, int depth) {
+        if (stop || depth > kMaxDepth || ++nodes > kMaxNodes || clock.elapsed() > kWalkBudgetMs) {
+            stop = true;
+            return;
+        }
+        AtspiStateSet* states = atspi_accessible_get_state_set(node);
+        if (!states)
+            return;
+        const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        GError* error = nullptr;
+        const AtspiRole role = atspi_accessible_get_role(node, &error);
+        g_clear_error(&error);
+        if (depth > 0 && !showing) {
+            g_object_unref(states);
+            return;
+        }
+        if (depth > 0 && !visit(node, role, states)) {
+            stop = true;
+            g_object_unref(states);
+            return;
+        }
+        g_object_unref(states);
+        const gint count = atspi_accessible_get_child_count(node, &error);
+        g_clear_error(&error);
+        for (gint i = 0; i < count && !stop; ++i) {
+            Ref child(atspi_accessible_get_child_at_index(node, i, &error));
+            g_clear_error(&error);
+            if (child.object)
+                descend(child.object, depth + 1);
+        }
+    };
+
+    Ref desktop(atspi_get_desktop(0));
+    if (!desktop.object)
+        return;
+    // The registry's list of applications changes as programs come and go.
+    atspi_accessible_clear_cache(desktop.object);
+    GError* error = nullptr;
+    const gint apps = atspi_accessible_get_child_count(desktop.object, &error);
+    g_clear_error(&error);
+    for (gint i = 0; i < apps && !stop; ++i) {
+        Ref app(atspi_accessible_get_child_at_index(desktop.object, i, &error));
+        g_clear_error(&error);
+        if (!app.object)
+            continue;
+        const guint appPid = atspi_accessible_get_process_id(app.object, &error);
+        g_clear_error(&error);
+        if (static_cast<qint64>(appPid) == pid)
+            descend(app.object, 0);
+    }
+}
+
+} // namespace
+
+QThreadPool* ControlsReader::pool()
+{
+    static QThreadPool* threads = [] {
+        auto* created = new QThreadPool;
+        created->setMaxThreadCount(1);
+        created->setExpiryTimeout(-1);
+        return created;
+    }();
+    return threads;
+}
+
+QList<ControlsReader::Control> ControlsReader::read(qint64 pid, const DisplayGeometry& geometry)
+{
+    QList<Control> controls;
+    const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
+    walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+        const QString kind = kindOf(role, states);
+        if (kind.isEmpty())
+            return true;
+        const auto rect = extentsOf(node, geometry);
+        if (!rect || !rect->intersects(display))
+            return true;
+        controls.append(Control {QStringLiteral("C%1").arg(controls.size() + 1), kind, nameOf(node), *rect});
+        return controls.size() < kMaxControls;
+    });
+    return controls;
+}
+
+ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry)
+{
+    FocusedField field;
+    walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+        if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED))
+            return true;
+        field.frame = extentsOf(node, geometry);
+        field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
+        return false;
+    });
+    return field;
+}
+
+QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure()
+{
+    const auto geometry = DisplayGeometry::mainDisplay();
+    if (!geometry)
+        co_return FocusedField {};
+    const auto app = X11Display().activeWindowApp();
+    if (!app || app->pid <= 0)
+        co_return FocusedField {};
+    const qint64 pid = app->pid;
+    const DisplayGeometry where = *geometry;
+    co_return co_await QtConcurrent::run(pool(), [pid, where] { return focusedField(pid, where); });
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QRectF>
+#include <QString>
+
+#include <optional>
+
+struct Target;
+class DisplayGeometry;
+class QThreadPool;
+
+// The frontmost application's controls, read through the accessibility bus (AT-SPI). Without a bus,
+// without a frontmost application or when the application exposes nothing, the answer is empty:
+// missing controls never fail a screen reading.
+class ControlsReader {
+public:
+    // One control: id "C1", "C2", … in the order read; `kind` a short role word ("button",
+    // "textfield", …); `label` its name; `rect` in main-display points, top-left origin.
+    struct Control {
+        QString id;
+        QString kind;
+        QString label;
+        QRectF rect;
+
+        Target target() const;
+        friend bool operator==(const Control&, const Control&) = default;
+    };
+
+    // The focused element of the frontmost application: its frame when known, and whether it takes
+    // secret text (a password field).
+    struct FocusedField {
+        std::optional<QRectF> frame;
+        bool secure = false;
+    };
+
+    // The one thread that talks to the accessibility bus (its library is not thread-safe).
+    static QThreadPool* pool();
+
+    // Blocking (round trips to other processes): run on `pool()` only. `pid` is the frontmost
+    // application's process id; 0 gives an empty list / no field. Controls outside the main display
+    // are left out; at most `kMaxControls`, and the walk gives up after about a second.
+    static QList<Control> read(qint64 pid, const DisplayGeometry& geometry);
+    static FocusedField focusedField(qint64 pid, const DisplayGeometry& geometry);
+
+    // The frontmost application's focused field; no display, no frontmost application, no bus or
+    // no focused element give no frame and false. Main thread; the walk runs on `pool()`.
+    static QCoro::Task<FocusedField> focusedFieldIsSecure();
+
+    static constexpr int kMaxControls = 200;
+};

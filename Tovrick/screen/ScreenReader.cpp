@@ -1,0 +1,120 @@
+#include "Tovrick/screen/ScreenReader.h"
+
+#include "Tovrick/screen/ScreenReaderError.h"
+#include "Tovrick/screen/TextRecognizer.h"
+#include "Tovrick/screen/X11Display.h"
+
+#include <QBuffer>
+#include <QCoroFuture>
+#include <QImageWriter>
+#include <QtConcurrent>
+
+namespace {
+
+struct Captured {
+    QImage image;
+    std::optional<FrontmostApp> app;
+    std::optional<ScreenReaderError> error;
+};
+
+struct Recognised {
+    QList<TextLine> lines;
+    std::optional<ScreenReaderError> error;
+};
+
+QByteArray encodeJpeg(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(ScreenReader::kJpegQuality);
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+} // namespace
+
+ScreenReader::ScreenReader() : m_geometry(&DisplayGeometry::mainDisplay) {}
+
+ScreenReader::ScreenReader(GeometryProvider geometry) : m_geometry(std::move(geometry)) {}
+
+QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
+{
+    const auto geometry = m_geometry ? m_geometry() : std::nullopt;
+    if (!geometry)
+        throw ScreenReaderError::noDisplay();
+    const DisplayGeometry where = *geometry;
+
+    Captured captured = co_await QtConcurrent::run([where] {
+        Captured out;
+        X11Display display;
+        if (!display) {
+            out.error = ScreenReaderError::noDisplay();
+            return out;
+        }
+        try {
+            out.image = display.capture(where.pixels());
+        } catch (const ScreenReaderError& error) {
+            out.error = error;
+            return out;
+        }
+        out.app = display.activeWindowApp();
+        return out;
+    });
+    if (captured.error)
+        throw *captured.error;
+
+    const qint64 pid = captured.app ? captured.app->pid : 0;
+    auto controls = QtConcurrent::run(ControlsReader::pool(), [pid, where] { return ControlsReader::read(pid, where); });
+    const QImage image = captured.image;
+    auto jpeg = QtConcurrent::run([image] { return encodeJpeg(image); });
+    // The capture is of the main display alone, so its top-left is the origin of the points.
+    const QSizeF size = where.sizeInPoints();
+    Recognised recognised = co_await QtConcurrent::run([image, size] {
+        Recognised out;
+        try {
+            out.lines = recognizeText(image, size);
+        } catch (const ScreenReaderError& error) {
+            out.error = error;
+        }
+        return out;
+    });
+
+    ScreenSnapshot snapshot;
+    snapshot.jpeg = co_await jpeg;
+    snapshot.controls = co_await controls;
+    if (recognised.error)
+        throw *recognised.error;
+    if (snapshot.jpeg.isEmpty())
+        throw ScreenReaderError(ScreenReaderError::Kind::captureFailed);
+    snapshot.lines = std::move(recognised.lines);
+    snapshot.size = size;
+    if (captured.app && !captured.app->name.isEmpty())
+        snapshot.app = captured.app->name;
+    co_return snapshot;
+}
+
+QList<TextLine> ScreenReader::recognizeText(const QImage& image, QSizeF size)
+{
+    if (image.isNull() || !(size.width() > 0) || !(size.height() > 0))
+        return {};
+    const DisplayGeometry geometry(image.rect(), image.width() / size.width());
+    QList<TextLine> lines;
+    int wordNumber = 0;
+    for (const auto& line : TextRecognizer::shared().recognize(image)) {
+        TextLine out;
+        out.id = QStringLiteral("L%1").arg(lines.size() + 1);
+        out.rect = geometry.toPoints(QRectF(line.box));
+        QStringList texts;
+        for (const auto& word : line.words) {
+            out.words.append(Target {QStringLiteral("W%1").arg(++wordNumber), word.text,
+                                     geometry.toPoints(QRectF(word.box))});
+            texts << word.text;
+        }
+        out.text = texts.join(QLatin1Char(' '));
+        lines.append(std::move(out));
+    }
+    return lines;
+}

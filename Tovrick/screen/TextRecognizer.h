@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <memory>
+
+// Text recognition over a pool of Tesseract engines, each created once and reused. Blocking:
+// call off the main thread. Results are in pixels of the image given.
+class TextRecognizer {
+public:
+    struct Word {
+        QString text;
+        QRect box;
+        float confidence = 0;
+    };
+    struct Line {
+        QRect box;
+        QList<Word> words;
+    };
+
+    // How the screen is cut and read; the defaults are what the program uses.
+    struct Options {
+        int engines = 0;             // 0: by the number of cores, at most 4
+        int minConfidence = 40;      // words below are noise (icons, borders)
+        bool autoSegmentation = true; // let the engine find blocks inside a region
+    };
+
+    static TextRecognizer& shared();
+
+    TextRecognizer();
+    explicit TextRecognizer(Options options);
+    ~TextRecognizer();
+    TextRecognizer(const TextRecognizer&) = delete;
+    TextRecognizer& operator=(const TextRecognizer&) = delete;
+
+    // Lines in reading order. Throws ScreenReaderError (recognitionFailed) when no engine starts.
+    QList<Line> recognize(const QImage& image);
+
+    // Grayscale with light text on dark backgrounds turned dark on light, region by region.
+    // The regions of `regions` are read from it; exposed for tests and the benchmark.
+    struct Region {
+        QRect box;
+        bool inverted = false;
+    };
+    static QImage grayscale(const QImage& image);
+    static QList<Region> findTextRegions(const QImage& gray);
+
+private:
+    struct Pool;
+    std::unique_ptr<Pool> m_pool;
+    Options m_options;
+};

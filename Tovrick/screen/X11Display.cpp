@@ -1,0 +1,276 @@
+#include "Tovrick/screen/X11Display.h"
+
+#include "Tovrick/screen/ScreenReaderError.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/scrnsaver.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+// Xlib's default error handler ends the process, and the handler is process-wide: errors on our
+// own connections are recorded per connection; errors on anyone else's go to the handler that was
+// there before.
+std::mutex gErrorsMutex;
+std::map<Display*, bool> gOwnDisplays;
+XErrorHandler gPreviousHandler = nullptr;
+
+int recordError(Display* display, XErrorEvent* event)
+{
+    {
+        std::lock_guard lock(gErrorsMutex);
+        auto found = gOwnDisplays.find(display);
+        if (found != gOwnDisplays.end()) {
+            found->second = true;
+            return 0;
+        }
+    }
+    return gPreviousHandler ? gPreviousHandler(display, event) : 0;
+}
+
+void installErrorHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gPreviousHandler = XSetErrorHandler(recordError); });
+}
+
+// Reads one property of `window` as raw items; empty when missing or of another format.
+QByteArray windowProperty(Display* display, Window window, Atom property, Atom type, int format)
+{
+    Atom actualType = 0;
+    int actualFormat = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, window, property, 0, 1 << 16, False, type,
+                                          &actualType, &actualFormat, &count, &remaining, &data);
+    QByteArray result;
+    if (status == Success && data && actualType == type && actualFormat == format && count > 0) {
+        // Xlib hands 32-bit items back as longs.
+        const size_t itemSize = format == 32 ? sizeof(long) : static_cast<size_t>(format / 8);
+        result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(count * itemSize));
+    }
+    if (data)
+        XFree(data);
+    return result;
+}
+
+std::optional<unsigned long> firstCardinal(Display* display, Window window, Atom property, Atom type)
+{
+    const QByteArray raw = windowProperty(display, window, property, type, 32);
+    if (raw.size() < static_cast<qsizetype>(sizeof(long)))
+        return std::nullopt;
+    unsigned long value = 0;
+    std::memcpy(&value, raw.constData(), sizeof(value));
+    return value;
+}
+
+QImage toImage(const XImage* image)
+{
+    const int width = image->width;
+    const int height = image->height;
+    QImage out(width, height, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const bool direct = image->bits_per_pixel == 32 && image->red_mask == 0xff0000
+        && image->green_mask == 0xff00 && image->blue_mask == 0xff
+        && image->byte_order == (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? LSBFirst : MSBFirst);
+    if (direct) {
+        for (int y = 0; y < height; ++y)
+            std::memcpy(out.scanLine(y), image->data + static_cast<qsizetype>(y) * image->bytes_per_line,
+                        static_cast<size_t>(width) * 4);
+        return out;
+    }
+    // Unusual visuals: per-pixel, through the image's own masks.
+    auto channel = [](unsigned long pixel, unsigned long mask) -> int {
+        if (!mask)
+            return 0;
+        int shift = 0;
+        while (!((mask >> shift) & 1))
+            ++shift;
+        const unsigned long max = mask >> shift;
+        return static_cast<int>(((pixel & mask) >> shift) * 255 / max);
+    };
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(const_cast<XImage*>(image), x, y);
+            line[x] = qRgb(channel(pixel, image->red_mask), channel(pixel, image->green_mask),
+                           channel(pixel, image->blue_mask));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+X11Display::X11Display(const QByteArray& name)
+{
+    installErrorHandler();
+    m_display = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
+    if (m_display) {
+        std::lock_guard lock(gErrorsMutex);
+        gOwnDisplays[m_display] = false;
+    }
+}
+
+X11Display::~X11Display()
+{
+    if (!m_display)
+        return;
+    XCloseDisplay(m_display);
+    std::lock_guard lock(gErrorsMutex);
+    gOwnDisplays.erase(m_display);
+}
+
+int X11Display::rootWidth() const
+{
+    return m_display ? DisplayWidth(m_display, DefaultScreen(m_display)) : 0;
+}
+
+int X11Display::rootHeight() const
+{
+    return m_display ? DisplayHeight(m_display, DefaultScreen(m_display)) : 0;
+}
+
+bool X11Display::takeError()
+{
+    XSync(m_display, False);
+    std::lock_guard lock(gErrorsMutex);
+    bool& flag = gOwnDisplays[m_display];
+    const bool had = flag;
+    flag = false;
+    return had;
+}
+
+QImage X11Display::capture(QRect area)
+{
+    if (!m_display)
+        throw ScreenReaderError::noDisplay();
+    area = area.intersected(QRect(0, 0, rootWidth(), rootHeight()));
+    if (area.isEmpty())
+        throw ScreenReaderError(ScreenReaderError::Kind::captureFailed);
+    QImage image = captureShared(area);
+    m_usedShm = !image.isNull();
+    if (image.isNull())
+        image = capturePlain(area);
+    if (image.isNull())
+        throw ScreenReaderError(ScreenReaderError::Kind::captureFailed);
+    return image;
+}
+
+QImage X11Display::captureShared(QRect area)
+{
+    if (!XShmQueryExtension(m_display))
+        return {};
+    const int screen = DefaultScreen(m_display);
+    XShmSegmentInfo segment {};
+    XImage* image = XShmCreateImage(m_display, DefaultVisual(m_display, screen),
+                                    static_cast<unsigned>(DefaultDepth(m_display, screen)), ZPixmap,
+                                    nullptr, &segment, static_cast<unsigned>(area.width()),
+                                    static_cast<unsigned>(area.height()));
+    if (!image)
+        return {};
+    QImage result;
+    segment.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height,
+                           IPC_CREAT | 0600);
+    if (segment.shmid >= 0) {
+        void* address = shmat(segment.shmid, nullptr, 0);
+        if (address != reinterpret_cast<void*>(-1)) {
+            segment.shmaddr = image->data = static_cast<char*>(address);
+            segment.readOnly = False;
+            // A server on another machine (or in another IPC namespace) cannot attach: fall back.
+            const bool attached = XShmAttach(m_display, &segment) && !takeError();
+            if (attached) {
+                if (XShmGetImage(m_display, RootWindow(m_display, screen), image, area.x(), area.y(),
+                                 AllPlanes)
+                    && !takeError())
+                    result = toImage(image);
+                XShmDetach(m_display, &segment);
+                XSync(m_display, False);
+            }
+            shmdt(address);
+        }
+        shmctl(segment.shmid, IPC_RMID, nullptr);
+    }
+    image->data = nullptr;
+    XDestroyImage(image);
+    return result;
+}
+
+QImage X11Display::capturePlain(QRect area)
+{
+    XImage* image = XGetImage(m_display, DefaultRootWindow(m_display), area.x(), area.y(),
+                              static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()),
+                              AllPlanes, ZPixmap);
+    takeError();
+    if (!image)
+        return {};
+    QImage result = toImage(image);
+    XDestroyImage(image);
+    return result;
+}
+
+std::optional<FrontmostApp> X11Display::activeWindowApp()
+{
+    if (!m_display)
+        return std::nullopt;
+    const Window root = DefaultRootWindow(m_display);
+    const Atom activeAtom = XInternAtom(m_display, "_NET_ACTIVE_WINDOW", False);
+    const auto active = firstCardinal(m_display, root, activeAtom, XA_WINDOW);
+    takeError();
+    if (!active || *active == 0)
+        return std::nullopt;
+    const Window window = *active;
+
+    FrontmostApp app;
+    if (const auto pid = firstCardinal(m_display, window, XInternAtom(m_display, "_NET_WM_PID", False),
+                                       XA_CARDINAL))
+        app.pid = static_cast<qint64>(*pid);
+
+    XClassHint hint {};
+    if (XGetClassHint(m_display, window, &hint)) {
+        const QString className = QString::fromLocal8Bit(hint.res_class);
+        const QString instance = QString::fromLocal8Bit(hint.res_name);
+        app.name = !className.isEmpty() ? className : instance;
+        if (hint.res_class)
+            XFree(hint.res_class);
+        if (hint.res_name)
+            XFree(hint.res_name);
+    }
+    if (app.name.isEmpty()) {
+        const Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
+        app.name = QString::fromUtf8(
+            windowProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False), utf8, 8));
+    }
+    // A stale id (the window closed meanwhile) is no frontmost app.
+    if (takeError())
+        return std::nullopt;
+    return app;
+}
+
+std::optional<double> X11Display::idleSeconds()
+{
+    if (!m_display)
+        return std::nullopt;
+    int eventBase = 0;
+    int errorBase = 0;
+    if (!XScreenSaverQueryExtension(m_display, &eventBase, &errorBase))
+        return std::nullopt;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    if (!info)
+        return std::nullopt;
+    std::optional<double> seconds;
+    if (XScreenSaverQueryInfo(m_display, DefaultRootWindow(m_display), info))
+        seconds = static_cast<double>(info->idle) / 1000.0;
+    XFree(info);
+    return seconds;
+}

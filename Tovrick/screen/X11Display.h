@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Tovrick/screen/DesktopSignals.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+
+#include <optional>
+
+struct _XDisplay;
+
+// One connection of our own to the X server (never Qt's), usable from any one thread at a time.
+// X protocol errors on it are recorded rather than ending the process.
+class X11Display {
+public:
+    // `name` empty: the display named by $DISPLAY.
+    explicit X11Display(const QByteArray& name = {});
+    ~X11Display();
+    X11Display(const X11Display&) = delete;
+    X11Display& operator=(const X11Display&) = delete;
+
+    explicit operator bool() const { return m_display != nullptr; }
+    int rootWidth() const;
+    int rootHeight() const;
+
+    // The root window's pixels inside `area` (clipped to the root), as Format_RGB32. Uses shared
+    // memory when the server offers it, else a plain image read. Throws ScreenReaderError
+    // (captureFailed) when the server returns nothing.
+    QImage capture(QRect area);
+
+    // The application of the window the window manager marks active (_NET_ACTIVE_WINDOW).
+    std::optional<FrontmostApp> activeWindowApp();
+
+    // Seconds since the last user input, from the screen-saver extension; none without it.
+    std::optional<double> idleSeconds();
+
+    // Whether shared-memory capture was used by the last `capture` (for the benchmark and tests).
+    bool lastCaptureUsedSharedMemory() const { return m_usedShm; }
+
+private:
+    QImage captureShared(QRect area);
+    QImage capturePlain(QRect area);
+    bool takeError();
+
+    _XDisplay* m_display = nullptr;
+    bool m_usedShm = false;
+};
