@@ -1,0 +1,129 @@
+// Phone link figures: how long the handshake takes over loopback TCP, and how fast 1 MB records (a
+// meeting-note chunk's size) go through, sealed and opened alone and end to end over a socket.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+
+#include "shared/link/LineConnection.h"
+#include "shared/link/SecureChannel.h"
+
+namespace {
+
+const QByteArray pairingKey(32, '\x33');
+constexpr qsizetype recordSize = 1024 * 1024;
+
+// Spins the event loop until `done` holds; gives up after ten seconds.
+template <typename Predicate>
+bool spin(Predicate&& done)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start(0);
+    limit.start(10000);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// A server and a client LineConnection over loopback.
+struct LinkPair {
+    QTcpServer listener;
+    std::unique_ptr<LineConnection> server;
+    std::unique_ptr<LineConnection> client;
+    int serverPackets = 0;
+    bool clientPaired = false;
+
+    LinkPair()
+    {
+        listener.listen(QHostAddress::LocalHost);
+        QObject::connect(&listener, &QTcpServer::newConnection, &listener, [this] {
+            server = std::make_unique<LineConnection>(listener.nextPendingConnection(), pairingKey, true);
+            server->onPacket = [this](const Packet&) { ++serverPackets; };
+            server->start();
+        });
+    }
+
+    bool connect()
+    {
+        clientPaired = false;
+        auto* socket = new QTcpSocket;
+        socket->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        client = std::make_unique<LineConnection>(socket, pairingKey, false);
+        client->onPacket = [this](const Packet& packet) { clientPaired = clientPaired || packet.hello.has_value(); };
+        client->start();
+        return spin([this] { return clientPaired; });
+    }
+};
+
+void handshake(benchmark::State& state)
+{
+    LinkPair pair;
+    for (auto _ : state) {
+        if (!pair.connect()) {
+            state.SkipWithError("the handshake did not finish");
+            break;
+        }
+    }
+}
+BENCHMARK(handshake)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void recordsOverLoopback(benchmark::State& state)
+{
+    LinkPair pair;
+    if (!pair.connect()) {
+        state.SkipWithError("the handshake did not finish");
+        return;
+    }
+    Packet chunk;
+    chunk.command = QStringLiteral("notes");
+    chunk.audio = QString(recordSize, QLatin1Char('A'));
+    for (auto _ : state) {
+        const int before = pair.serverPackets;
+        pair.client->send(chunk);
+        if (!spin([&] { return pair.serverPackets > before; })) {
+            state.SkipWithError("the record did not arrive");
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * recordSize);
+}
+BENCHMARK(recordsOverLoopback)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void sealAndOpen(benchmark::State& state)
+{
+    SecureChannel client(pairingKey, SecureChannel::Role::client);
+    SecureChannel server(pairingKey, SecureChannel::Role::server);
+    const auto challenge = server.handshake(client.opening());
+    server.handshake(client.handshake(challenge.reply).reply);
+    const QByteArray message(recordSize, 'A');
+    for (auto _ : state) {
+        auto opened = server.open(client.seal(message));
+        benchmark::DoNotOptimize(opened);
+    }
+    state.SetBytesProcessed(state.iterations() * recordSize);
+}
+BENCHMARK(sealAndOpen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
