@@ -1,0 +1,140 @@
+#include "Tovrick/focus/FocusCountdown.h"
+
+#include "shared/util/Log.h"
+
+#include <QBitmap>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QQmlContext>
+#include <QQmlError>
+#include <QQuickView>
+#include <QScreen>
+
+#include <algorithm>
+
+// The resource lives in a static library: nothing references its initialiser, so the linker would
+// drop it unless it is called by name.
+static void initCountdownResources()
+{
+    Q_INIT_RESOURCE(focuscountdown);
+}
+
+namespace {
+
+constexpr int kEdgePixels = 2;
+
+QFont systemFont(int pixelSize, QFont::Weight weight)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+} // namespace
+
+FocusCountdown::FocusCountdown(bool createsWindow, QObject* parent)
+    : QObject(parent),
+      m_createsWindow(createsWindow),
+      m_digitsFont(systemFont(76, QFont::DemiBold)),
+      m_modeFont(systemFont(12, QFont::Medium))
+{
+}
+
+FocusCountdown::~FocusCountdown() = default;
+
+QString FocusCountdown::labelText(const FocusSession& session)
+{
+    const QString prefix = session.status == FocusSession::Status::paused ? QStringLiteral("\u2161 ") : QString();
+    return prefix + FocusSession::clock(std::max(session.duration - session.elapsed, 0.0));
+}
+
+QString FocusCountdown::modeText(const FocusSession& session)
+{
+    return session.isDeveloperMode() ? QStringLiteral("DEVELOPER MODE \u00b7 4\u00d7") : QString();
+}
+
+QRect FocusCountdown::panelGeometry(const QRect& usableArea)
+{
+    const int left = usableArea.x() + usableArea.width() - kRightInset;
+    const int top = usableArea.y() + usableArea.height() - kBottomInset - kHeight;
+    return QRect(left, top, kWidth, kHeight);
+}
+
+QRegion FocusCountdown::shapeFor(const QString& label, const QString& modeLabel, const QFont& digitsFont,
+                                 const QFont& modeFont)
+{
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::white);
+        const int flags = Qt::AlignRight | Qt::AlignVCenter;
+        // Drawing the texts shifted in every direction grows the shape by the edge on all sides.
+        for (int dx = -kEdgePixels; dx <= kEdgePixels; ++dx) {
+            for (int dy = -kEdgePixels; dy <= kEdgePixels; ++dy) {
+                painter.setFont(digitsFont);
+                painter.drawText(kDigitsRect.translated(dx, dy), flags, label);
+                if (!modeLabel.isEmpty()) {
+                    painter.setFont(modeFont);
+                    painter.drawText(kModeRect.translated(dx, dy), flags, modeLabel);
+                }
+            }
+        }
+    }
+    return QRegion(QBitmap::fromImage(image.createAlphaMask()));
+}
+
+bool FocusCountdown::isShown() const
+{
+    return m_window && m_window->isVisible();
+}
+
+void FocusCountdown::update(const std::optional<FocusSession>& session)
+{
+    if (!session || session->status == FocusSession::Status::ended) {
+        if (m_window)
+            m_window->hide();
+        return;
+    }
+    if (!m_window && m_createsWindow && QGuiApplication::primaryScreen())
+        createWindow();
+
+    const QString label = labelText(*session);
+    const QString mode = modeText(*session);
+    const bool changed = label != m_label || mode != m_modeLabel;
+    m_label = label;
+    m_modeLabel = mode;
+    if (changed)
+        emit textsChanged();
+
+    if (!m_window)
+        return;
+    if (changed || !m_window->isVisible())
+        m_window->setMask(shapeFor(m_label, m_modeLabel, m_digitsFont, m_modeFont));
+    if (!m_window->isVisible())
+        m_window->show();
+    m_window->raise();
+}
+
+void FocusCountdown::createWindow()
+{
+    initCountdownResources();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QQuickWindow::setDefaultAlphaBuffer(true);
+    m_window = std::make_unique<QQuickView>();
+    m_window->setObjectName(QStringLiteral("focusCountdown"));
+    m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+                       | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint);
+    m_window->setColor(Qt::transparent);
+    m_window->setResizeMode(QQuickView::SizeRootObjectToView);
+    m_window->rootContext()->setContextProperty(QStringLiteral("countdown"), this);
+    m_window->setSource(QUrl(QStringLiteral("qrc:/tovrick/focus/FocusCountdown.qml")));
+    for (const QQmlError& error : m_window->errors())
+        logline::warning(QStringLiteral("countdown: %1").arg(error.toString()));
+    m_window->setScreen(screen);
+    // Placed once, as it was made; later screen changes do not move it.
+    m_window->setGeometry(panelGeometry(screen->availableGeometry()));
+}
