@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSysInfo>
 #include <QTimer>
@@ -122,6 +123,10 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
     d->vault = &vault;
     openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     connect(&d->loopTimer, &QTimer::timeout, this, [this] { refreshAccount(d->loopGeneration); });
+    // A development or end-to-end API with a certificate of its own: trusted in addition, never instead.
+    const QString extraCertificate = qEnvironmentVariable("TOVRICK_API_CERTIFICATE");
+    if (!extraCertificate.isEmpty())
+        d->trusted.append(QSslCertificate::fromPath(extraCertificate));
 
     if (const auto stored = vault.read(QString::fromLatin1(vaultItem::session))) {
         try {

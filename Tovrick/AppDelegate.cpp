@@ -1,0 +1,156 @@
+#include "Tovrick/AppDelegate.h"
+
+#include <QDateTime>
+#include <QPointer>
+
+#include "Tovrick/FocusPhoneCommands.h"
+#include "Tovrick/codex/CodexController.h"
+#include "Tovrick/focus/FocusCompanion.h"
+#include "Tovrick/motivation/MotivationAudioStore.h"
+#include "shared/account/TovrickAccount.h"
+#include "shared/focus/FocusNudgePolicy.h"
+#include "shared/util/Log.h"
+#include "shared/util/Settings.h"
+
+namespace {
+
+Packet commandPacket(const QString& command, const QString& text)
+{
+    Packet packet;
+    packet.command = command;
+    packet.text = text;
+    return packet;
+}
+
+std::optional<QString> signedInUser(const std::optional<AccountSession>& session)
+{
+    if (session && session->isValid(static_cast<double>(QDateTime::currentMSecsSinceEpoch())))
+        return session->userId;
+    return std::nullopt;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate() : AppDelegate(FocusEnvironment::production(), 0) {}
+
+AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_phonePort(phonePort)
+{
+    Settings::shared();
+    m_phone = std::make_unique<PhoneServer>();
+    m_codex = std::make_unique<CodexController>();
+    m_now = environment.now;
+    m_focus = std::make_unique<FocusCompanion>(std::move(environment));
+}
+
+AppDelegate::~AppDelegate()
+{
+    terminating();
+}
+
+void AppDelegate::launched()
+{
+    QPointer<AppDelegate> self(this);
+    m_focus->onChange = [self](const FocusSync& sync) {
+        if (!self)
+            return;
+        try {
+            self->m_phone->broadcast(commandPacket(QStringLiteral("focusState"), QString::fromUtf8(sync.encode())));
+        } catch (const JsonEncodeError&) {
+            logline::warning(QStringLiteral("focus state could not be encoded; not sent"));
+        }
+    };
+    m_focus->onNudge = [self](const QString& message, const std::optional<Target>& target) {
+        if (self)
+            self->deliverNudge(message, target);
+    };
+    m_focus->startObserving();
+
+    m_phone->onRequest = [self](const Packet& request, PhoneServer::Reply reply) {
+        if (self)
+            self->handleRequest(request, reply);
+    };
+    m_phone->onDisconnect = [self] {
+        if (self)
+            focusPhoneCommands::phoneDisconnected(*self->m_focus);
+    };
+
+    TovrickAccount& account = TovrickAccount::shared();
+    account.subscribeSession(this, [self](const std::optional<AccountSession>& session) {
+        if (self)
+            self->m_focus->accountChanged(signedInUser(session));
+    });
+    if (!m_phone->start(m_phonePort))
+        logline::warning(QStringLiteral("the phone listener did not start"));
+    account.startAccountLoop();
+    if (!account.isSignedIn())
+        logline::info(QStringLiteral("nobody is signed in"));
+
+    m_codex->onEvent = [self](const CodexController::Event& event) {
+        if (self && event.kind == CodexController::Event::Kind::finished)
+            self->relayCodexNote(event.note, event.line);
+    };
+    if (CodexController::isInstalled())
+        [](QPointer<CodexController> codex) -> QCoro::Task<> {
+            try {
+                if (codex)
+                    co_await codex->warmUp();
+            } catch (const std::exception&) {
+                logline::info(QStringLiteral("the coding agent could not be warmed up"));
+            }
+        }(m_codex.get());
+}
+
+void AppDelegate::terminating()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    TovrickAccount::shared().stopAccountLoop();
+    if (m_focus->current() && m_focus->current()->status == FocusSession::Status::running)
+        m_focus->pause(QStringLiteral("Tovrick closed"));
+    m_focus->stopObserving();
+    m_focus->cancelWork();
+    m_codex->terminate();
+    m_phone->stop();
+}
+
+void AppDelegate::handleRequest(const Packet& request, const PhoneServer::Reply& reply)
+{
+    if (focusPhoneCommands::isFocusCommand(request)) {
+        focusPhoneCommands::handle(*m_focus, request, reply, m_now());
+        return;
+    }
+    logline::info(QStringLiteral("phone request %1 has no handler here").arg(request.command.value_or(QString())));
+}
+
+void AppDelegate::deliverNudge(const QString& message, const std::optional<Target>& target)
+{
+    const MotivationNudgePlan plan(&MotivationNudgePlan::fairCoin);
+    logline::info(QStringLiteral("nudge: %1%2").arg(message, target ? QStringLiteral(" (at %1)").arg(target->id) : QString()));
+    m_phone->broadcast(commandPacket(QStringLiteral("focusChirp"), message));
+
+    if (!plan.playsAudio || !m_focus->current())
+        return;
+    // A clip only while that same session still runs and its latest check is not on task.
+    const FocusSession& session = *m_focus->current();
+    const bool onTask = !session.checks.empty() && session.checks.back().activity == FocusActivity::onTask;
+    if (session.status == FocusSession::Status::running && !onTask) {
+        MotivationAudioStore& clips = MotivationAudioStore::shared();
+        clips.refresh();
+        clips.nudge();
+    }
+}
+
+QCoro::Task<> AppDelegate::relayCodexNote(QString note, QString line)
+{
+    QPointer<AppDelegate> self(this);
+    m_phone->broadcast(commandPacket(QStringLiteral("codexNote"), note));
+    std::optional<QString> news;
+    try {
+        news = co_await CodexController::newsLine(note);
+    } catch (const std::exception&) {
+        news.reset(); // the job's own line stands in
+    }
+    if (self)
+        self->m_phone->broadcast(commandPacket(QStringLiteral("codexChirp"), news.value_or(line)));
+}

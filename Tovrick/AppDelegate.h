@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Tovrick/phone/PhoneServer.h"
+#include "Tovrick/screen/ScreenSnapshot.h"
+
+class CodexController;
+class FocusCompanion;
+struct FocusEnvironment;
+
+// Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    // Creates the settings, the phone listener, the coding-agent bridge and the focus engine, in that
+    // order. Nothing runs until launched().
+    AppDelegate();
+    // Tests hand in the focus engine's world and the phone listener's port.
+    AppDelegate(FocusEnvironment environment, quint16 phonePort);
+    ~AppDelegate() override;
+
+    // Connects everything and starts the timers, the listener and the account loop.
+    void launched();
+    // Pauses a running session ("Tovrick closed"), stops the checks, the timers and the agent.
+    void terminating();
+
+    PhoneServer& phoneServer() { return *m_phone; }
+    FocusCompanion& focus() { return *m_focus; }
+    CodexController& codex() { return *m_codex; }
+
+private:
+    void handleRequest(const Packet& request, const PhoneServer::Reply& reply);
+    void deliverNudge(const QString& message, const std::optional<Target>& target);
+    QCoro::Task<> relayCodexNote(QString note, QString line);
+
+    std::function<double()> m_now;
+    quint16 m_phonePort = 0;
+    std::unique_ptr<PhoneServer> m_phone;
+    std::unique_ptr<CodexController> m_codex;
+    std::unique_ptr<FocusCompanion> m_focus;
+    bool m_terminated = false;
+};

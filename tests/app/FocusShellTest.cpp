@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+#include "Tovrick/AppDelegate.h"
+#include "Tovrick/FocusLinkProbe.h"
+#include "Tovrick/FocusPhoneCommands.h"
+#include "Tovrick/focus/FocusCompanion.h"
+#include "focus/FocusFakes.h"
+#include "shared/account/DeviceVaults.h"
+#include "shared/focus/FocusSync.h"
+#include "shared/link/LineConnection.h"
+#include "support/RunTask.h"
+
+namespace {
+
+// The app's shell with a scripted focus world, its phone listener on a free loopback port and the
+// pairing key in memory.
+class FocusShell : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeviceVault::replaceShared(std::make_unique<MemoryDeviceVault>());
+        FocusEnvironment environment = world.environment();
+        // Real time, sped up, so the probe's one-second rhythm meets checks due every 30 s.
+        environment.now = [this] { return 1000 + speed * static_cast<double>(started.elapsed()) / 1000.0; };
+        started.start();
+        app = std::make_unique<AppDelegate>(std::move(environment), 0);
+        app->launched();
+        ASSERT_TRUE(app->phoneServer().isListening());
+    }
+    void TearDown() override
+    {
+        app.reset();
+        DeviceVault::replaceShared(nullptr);
+    }
+
+    // A phone of our own: connects with the pairing key and collects what the app sends.
+    struct Phone {
+        LineConnection* link = nullptr;
+        std::vector<Packet> received;
+        bool authenticated = false;
+    };
+    std::unique_ptr<Phone> connectPhone()
+    {
+        auto phone = std::make_unique<Phone>();
+        auto* socket = new QTcpSocket();
+        socket->connectToHost(QHostAddress::LocalHost, app->phoneServer().port());
+        phone->link = new LineConnection(socket, *PhoneServer::pairingRecord().key(), false, app.get());
+        Phone* raw = phone.get();
+        phone->link->onAuthenticated = [raw] { raw->authenticated = true; };
+        phone->link->onPacket = [raw](const Packet& packet) { raw->received.push_back(packet); };
+        phone->link->start();
+        EXPECT_TRUE(waitUntil([raw] { return raw->authenticated; }));
+        return phone;
+    }
+    static Packet command(const QString& name, const QString& callID, std::optional<QString> text = std::nullopt)
+    {
+        Packet packet;
+        packet.command = name;
+        packet.callID = callID;
+        packet.text = std::move(text);
+        return packet;
+    }
+    static std::optional<Packet> find(const Phone& phone, const QString& name, const QString& callID = {})
+    {
+        for (auto it = phone.received.rbegin(); it != phone.received.rend(); ++it)
+            if (it->command == name && (callID.isEmpty() || it->callID == callID))
+                return *it;
+        return std::nullopt;
+    }
+
+    FocusLinkProbe::Options probeOptions(std::FILE* out)
+    {
+        FocusLinkProbe::Options options;
+        options.address = QHostAddress(QHostAddress::LocalHost);
+        options.port = app->phoneServer().port();
+        options.pauseHold = 0.5;
+        options.timeLimit = 60;
+        options.out = out;
+        return options;
+    }
+    static QString printed(std::FILE* out)
+    {
+        std::fflush(out);
+        std::rewind(out);
+        QByteArray all;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, out))
+            all.append(buffer);
+        return QString::fromUtf8(all);
+    }
+
+    FocusWorld world;
+    QElapsedTimer started;
+    double speed = 1;
+    std::unique_ptr<AppDelegate> app;
+};
+
+} // namespace
+
+TEST_F(FocusShell, PhoneCommandsDriveTheEngineAndEveryReplyKeepsItsCallID)
+{
+    auto phone = connectPhone();
+    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("c1"),
+                              QStringLiteral(R"({"task":"Write the report","minutes":25})")));
+    ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), QStringLiteral("c1")).has_value(); }));
+    ASSERT_TRUE(app->focus().current());
+    EXPECT_EQ(app->focus().current()->task, QStringLiteral("Write the report"));
+    EXPECT_EQ(app->focus().current()->duration, 1500);
+    EXPECT_TRUE(app->focus().sessionRequiresPhone());
+    EXPECT_TRUE(app->focus().connected);
+
+    // The engine's state reaches the phone as "focusState" with the session inside.
+    ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusState")).has_value(); }));
+    const FocusSync sync = FocusSync::decode(find(*phone, QStringLiteral("focusState"))->text->toUtf8());
+    EXPECT_EQ(sync.current->task, QStringLiteral("Write the report"));
+
+    const struct {
+        const char* command;
+        const char* text;
+        FocusSession::Status status;
+    } steps[] = {
+        { "focusPause", nullptr, FocusSession::Status::paused },
+        { "focusResume", nullptr, FocusSession::Status::running },
+        { "focusPhoneInactive", nullptr, FocusSession::Status::paused },
+        { "focusResume", nullptr, FocusSession::Status::running },
+        { "focusDeveloperMode", R"({"developerMode":true})", FocusSession::Status::running },
+        { "focusEnd", nullptr, FocusSession::Status::ended },
+    };
+    int call = 2;
+    for (const auto& step : steps) {
+        const QString id = QStringLiteral("c%1").arg(call++);
+        phone->link->send(command(QString::fromLatin1(step.command), id,
+                                  step.text ? std::optional(QString::fromLatin1(step.text)) : std::nullopt));
+        ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), id).has_value(); }))
+            << step.command;
+        EXPECT_EQ(app->focus().current()->status, step.status) << step.command;
+        EXPECT_FALSE(find(*phone, QStringLiteral("focusReply"), id)->text->isEmpty()) << step.command;
+    }
+    EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Session finished"));
+    EXPECT_TRUE(app->focus().developerMode());
+    app->focus().setDeveloperMode(false);
+}
+
+TEST_F(FocusShell, BrokenArgumentsGetTheEnginesRefusalAndNoSession)
+{
+    auto phone = connectPhone();
+    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("bad"), QStringLiteral("{not json")));
+    ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), QStringLiteral("bad")).has_value(); }));
+    EXPECT_FALSE(app->focus().current().has_value());
+    // A command without arguments it needs gets no reply, only a fresh state.
+    phone->link->send(command(QStringLiteral("focusDeveloperMode"), QStringLiteral("dm"), QStringLiteral("[]")));
+    phone->link->send(command(QStringLiteral("focusSync"), QStringLiteral("sync")));
+    ASSERT_TRUE(waitUntil([&] {
+        return std::count_if(phone->received.begin(), phone->received.end(),
+                             [](const Packet& p) { return p.command == QStringLiteral("focusState"); })
+            >= 2;
+    }));
+    EXPECT_FALSE(find(*phone, QStringLiteral("focusReply"), QStringLiteral("dm")).has_value());
+    EXPECT_FALSE(app->focus().developerMode());
+}
+
+TEST_F(FocusShell, LastPhoneLeavingPausesAPhoneSession)
+{
+    auto phone = connectPhone();
+    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("s"),
+                              QStringLiteral(R"({"task":"Read","minutes":10})")));
+    ASSERT_TRUE(waitUntil([&] { return app->focus().current().has_value(); }));
+    phone->link->close();
+    ASSERT_TRUE(waitUntil([&] { return !app->focus().connected; }));
+    EXPECT_EQ(app->focus().current()->status, FocusSession::Status::paused);
+    EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Phone disconnected. Reconnect, then resume."));
+}
+
+TEST_F(FocusShell, ShutdownPausesARunningSessionOnce)
+{
+    app->focus().start(QStringLiteral("Write"), false, 10);
+    app->terminating();
+    EXPECT_EQ(app->focus().current()->status, FocusSession::Status::paused);
+    EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Tovrick closed"));
+    app->terminating();
+    EXPECT_EQ(app->focus().current()->checks.size(), 1u); // one pause marker, not two
+}
+
+TEST_F(FocusShell, ProbeDrivesAWholeSessionThroughThePhoneLink)
+{
+    // Four times real time: the first check comes after 7.5 s, and the phone, pinging every second,
+    // never falls silent for the engine (5 s).
+    speed = 4;
+    std::FILE* out = std::tmpfile();
+    const int status = runTask(FocusLinkProbe::run(false, false, probeOptions(out)), std::chrono::seconds(70));
+    const QString lines = printed(out);
+    std::fclose(out);
+    EXPECT_EQ(status, 0) << lines.toStdString();
+    for (const char* expected : { "LIVE app transport: authenticated", "LIVE app focus: started",
+                                  "LIVE scheduled check at ", "LIVE app clock: paused without advancing",
+                                  "LIVE app focus: resumed",
+                                  "LIVE app integration: pause/resume/end synchronized; history contains the live check" })
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(expected))) << expected << "\n" << lines.toStdString();
+    EXPECT_EQ(app->focus().history().front().task, FocusLinkProbe::kTask);
+}
+
+TEST_F(FocusShell, ProbeRefusesToDisturbAUsersSessionAndNeedsDeveloperModeForTheNudge)
+{
+    app->focus().start(QStringLiteral("My own work"), false, 30);
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, false, probeOptions(out))), 1);
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, true, probeOptions(out))), 1);
+    app->focus().setDeveloperMode(true);
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, true, probeOptions(out))), 0);
+    app->focus().setDeveloperMode(false);
+    const QString lines = printed(out);
+    std::fclose(out);
+    EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: active user session; skipped")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: enable Developer Mode first")));
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("LIVE app integration: test nudge dispatched through the real Mac bubble and phone chirp path")));
+    EXPECT_EQ(app->focus().current()->task, QStringLiteral("My own work"));
+}
+
+TEST_F(FocusShell, ProbeTimesOutWithoutAnApp)
+{
+    std::FILE* out = std::tmpfile();
+    FocusLinkProbe::Options options = probeOptions(out);
+    app->phoneServer().stop();
+    options.timeLimit = 1;
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, false, options)), 1);
+    const QString lines = printed(out);
+    std::fclose(out);
+    EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: timed out in discover"))) << lines.toStdString();
+}
