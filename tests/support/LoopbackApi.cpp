@@ -17,6 +17,7 @@
 #include <deque>
 
 #include "shared/account/TovrickAccount.h"
+#include "shared/util/Crypto.h"
 
 namespace {
 
@@ -111,6 +112,11 @@ TestCertificate makeTestCertificate()
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    // A subject of its own: with two servers trusted in one process, the verifier picks the issuer by
+    // subject, and a shared one would match the wrong certificate.
+    const QByteArray unit = "loopback-" + crypto::randomBytes(8).toHex();
+    X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(unit.constData()),
+                               -1, -1, 0);
     X509_set_issuer_name(cert, name);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
