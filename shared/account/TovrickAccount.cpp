@@ -77,6 +77,18 @@ QString describe(const std::exception& error)
     return QString::fromUtf8(error.what());
 }
 
+// The sentence for whatever an account operation threw.
+QString describe(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return describe(error);
+    } catch (...) {
+        return QStringLiteral("Something went wrong with your Tovrick account. Please try again.");
+    }
+}
+
 const QString kSignInCancelled = QStringLiteral("The sign-in was cancelled or took too long. Please try again.");
 
 } // namespace
@@ -451,12 +463,9 @@ QCoro::Task<> TovrickAccount::webSignIn(QString provider)
         const AccountSession session = readSession(finished);
         adoptSession(session);
         logline::info(QStringLiteral("signed in (%1)").arg(session.authMethod));
-    } catch (const std::exception& error) {
-        if (self)
-            setMessage(describe(error));
     } catch (...) {
         if (self)
-            setMessage(QStringLiteral("Something went wrong with your Tovrick account. Please try again."));
+            setMessage(describe(std::current_exception()));
     }
     if (!self)
         co_return;
@@ -506,12 +515,9 @@ QCoro::Task<> TovrickAccount::signOut()
         if (d->session)
             clearSession();
         logline::info(QStringLiteral("signed out"));
-    } catch (const std::exception& error) {
-        if (self)
-            setMessage(describe(error));
     } catch (...) {
         if (self)
-            setMessage(QStringLiteral("Something went wrong with your Tovrick account. Please try again."));
+            setMessage(describe(std::current_exception()));
     }
     if (self)
         setBusy(false);
@@ -540,12 +546,9 @@ QCoro::Task<> TovrickAccount::deleteAccount()
         if (d->session && d->session->deviceToken == held.deviceToken)
             clearSession();
         logline::info(QStringLiteral("account deleted"));
-    } catch (const std::exception& error) {
-        if (self)
-            setMessage(describe(error));
     } catch (...) {
         if (self)
-            setMessage(QStringLiteral("Something went wrong with your Tovrick account. Please try again."));
+            setMessage(describe(std::current_exception()));
     }
     if (self)
         setBusy(false);
