@@ -5,6 +5,9 @@
 #include "Tovrick/screen/X11Display.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QWindow>
 #include <QCoroFuture>
 #include <QImageWriter>
 #include <QtConcurrent>
@@ -34,7 +37,48 @@ QByteArray encodeJpeg(const QImage& image)
     return bytes;
 }
 
+ScreenReader::OwnWindows& ownWindows()
+{
+    static ScreenReader::OwnWindows provider = &ScreenReader::visibleTopLevelWindows;
+    return provider;
+}
+
 } // namespace
+
+void ScreenReader::setOwnWindows(OwnWindows provider)
+{
+    ownWindows() = provider ? std::move(provider) : OwnWindows(&ScreenReader::visibleTopLevelWindows);
+}
+
+QList<QRect> ScreenReader::visibleTopLevelWindows()
+{
+    QList<QRect> rects;
+    for (const QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible())
+            continue;
+        const double ratio = window->devicePixelRatio();
+        const QRect logical = window->geometry();
+        rects.append(QRect(QPoint(qRound(logical.x() * ratio), qRound(logical.y() * ratio)),
+                           QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio))));
+    }
+    return rects;
+}
+
+void ScreenReader::coverOwnWindows(QImage& image, const QList<QRect>& windows, QPoint origin)
+{
+    if (image.isNull())
+        return;
+    QPainter painter(&image);
+    for (const QRect& window : windows) {
+        const QRect area = window.translated(-origin).intersected(image.rect());
+        if (area.isEmpty())
+            continue;
+        // The pixel beside the window stands in for what it hides.
+        const QPoint beside = area.left() > 0 ? QPoint(area.left() - 1, area.top())
+                                              : QPoint(qMin(area.right() + 1, image.width() - 1), area.top());
+        painter.fillRect(area, image.pixelColor(beside));
+    }
+}
 
 ScreenReader::ScreenReader() : m_geometry(&DisplayGeometry::mainDisplay) {}
 
@@ -46,7 +90,6 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     if (!geometry)
         throw ScreenReaderError::noDisplay();
     const DisplayGeometry where = *geometry;
-
     Captured captured = co_await QtConcurrent::run([where] {
         Captured out;
         X11Display display;
@@ -65,6 +108,7 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     });
     if (captured.error)
         throw *captured.error;
+    coverOwnWindows(captured.image, ownWindows()(), where.pixels().topLeft());
 
     const qint64 pid = captured.app ? captured.app->pid : 0;
     auto controls = QtConcurrent::run(ControlsReader::pool(), [pid, where] { return ControlsReader::read(pid, where); });

@@ -5,6 +5,8 @@
 
 #include <QCoro/QCoroTask>
 #include <QImage>
+#include <QList>
+#include <QRect>
 #include <QSizeF>
 
 #include <functional>
@@ -37,6 +39,16 @@ public:
     // points with a top-left origin. Throws ScreenReaderError (recognitionFailed) when the engine
     // cannot start.
     static QList<TextLine> recognizeText(const QImage& image, QSizeF size);
+
+    // Rectangles in root-window pixels that show this program's own windows (its countdown, its
+    // character). They are painted over before anything is read, so what the model is shown is the
+    // user's screen alone. By default: every visible top-level window of this process.
+    using OwnWindows = std::function<QList<QRect>()>;
+    static void setOwnWindows(OwnWindows provider);
+    static QList<QRect> visibleTopLevelWindows();
+    // Paints each rectangle (root pixels; `origin` is the image's top-left on the root) with the
+    // colour just beside it.
+    static void coverOwnWindows(QImage& image, const QList<QRect>& windows, QPoint origin);
 
     // JPEG quality of the snapshot's image.
     static constexpr int kJpegQuality = 70;

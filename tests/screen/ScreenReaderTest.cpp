@@ -7,7 +7,9 @@
 #include "support/RunTask.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
+#include <QRasterWindow>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -262,3 +264,70 @@ TEST(ScreenReaderErrors, DeclinedIsRecognisedThroughAnyErrorHandle)
 }
 
 } // namespace
+
+namespace {
+
+// A window of the test process itself, showing one large word.
+class OwnWindow : public QRasterWindow {
+public:
+    explicit OwnWindow(QString word) : m_word(std::move(word)) { setFlags(Qt::FramelessWindowHint); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(QRect(QPoint(0, 0), size()), Qt::white);
+        QFont font = painter.font();
+        font.setPixelSize(40);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(QPoint(0, 0), size()), Qt::AlignCenter, m_word);
+    }
+
+private:
+    QString m_word;
+};
+
+bool readsWord(const ScreenSnapshot& snapshot, const QString& word)
+{
+    for (const auto& line : snapshot.lines)
+        if (line.text.contains(word))
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(ScreenReaderOnDisplay, LeavesItsOwnWindowsOutOfTheReading)
+{
+    OwnWindow window(QStringLiteral("Marmalade"));
+    window.setGeometry(300, 300, 420, 120);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300)); // let the server draw it
+
+    ScreenReader reader;
+    ScreenReader::setOwnWindows([] { return QList<QRect> {}; });
+    const ScreenSnapshot shown = runTask(reader.snapshot(), std::chrono::seconds(60));
+    ScreenReader::setOwnWindows(nullptr); // back to this process's visible windows
+    const ScreenSnapshot covered = runTask(reader.snapshot(), std::chrono::seconds(60));
+    window.hide();
+
+    EXPECT_TRUE(readsWord(shown, QStringLiteral("Marmalade"))) << shown.promptText().toStdString();
+    EXPECT_FALSE(readsWord(covered, QStringLiteral("Marmalade"))) << covered.promptText().toStdString();
+}
+
+TEST(ScreenReaderCover, PaintsOwnWindowsWithTheColourBesideThem)
+{
+    QImage image(100, 50, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    image.setPixelColor(9, 10, Qt::green);
+    for (int x = 10; x < 30; ++x)
+        image.setPixelColor(x, 20, Qt::red);
+    // Root coordinates: the image starts at (1000, 500); one window overlaps its left edge.
+    ScreenReader::coverOwnWindows(image, { QRect(1010, 510, 20, 20), QRect(990, 540, 20, 20) }, QPoint(1000, 500));
+    EXPECT_EQ(image.pixelColor(15, 20), QColor(Qt::green));
+    EXPECT_EQ(image.pixelColor(29, 29), QColor(Qt::green));
+    EXPECT_EQ(image.pixelColor(30, 20), QColor(Qt::blue));
+    EXPECT_EQ(image.pixelColor(0, 45), QColor(Qt::blue));
+}
