@@ -1,6 +1,7 @@
 #include "Tovrick/FocusLinkProbe.h"
 
 #include <QAbstractSocket>
+#include <QCoro/QCoroSignal>
 #include <QTcpSocket>
 
 #include <cmath>
@@ -29,16 +30,9 @@ QCoro::Task<int> FocusLinkProbe::run(bool developerMode, bool nudge)
 QCoro::Task<int> FocusLinkProbe::run(bool developerMode, bool nudge, Options options)
 {
     FocusLinkProbe probe(developerMode, nudge, options);
-    QEventLoop loop;
-    int status = 1;
-    probe.complete = [&](int result) {
-        status = result;
-        loop.quit();
-    };
+    probe.complete = [&probe](int status) { emit probe.finished(status); };
     probe.start();
-    if (probe.complete)
-        loop.exec();
-    co_return status;
+    co_return co_await qCoro(&probe, &FocusLinkProbe::finished);
 }
 
 FocusLinkProbe::FocusLinkProbe(bool developerTest, bool nudgeTest, Options options)

@@ -50,6 +50,10 @@ public:
 
     std::function<void(int)> complete;
 
+signals:
+    // The run's exit status, once.
+    void finished(int status);
+
 private:
     void browsed();
     void connectTo(const QHostAddress& address, quint16 port, const QByteArray& key);
