@@ -10,17 +10,9 @@
 
 namespace {
 
-QString describe(std::exception_ptr error)
+QString describe(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(std::move(error));
-    } catch (const UserFacingError& failure) {
-        return failure.description();
-    } catch (const std::exception& failure) {
-        return QString::fromUtf8(failure.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
+    return describeError(error, QStringLiteral("unknown error"));
 }
 
 QString quoted(const QString& text)

@@ -20,15 +20,7 @@ const QString kFallbackSentence = QStringLiteral("Are you sure you're on task ri
 
 QString describe(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const UserFacingError& failure) {
-        return failure.description();
-    } catch (const std::exception& failure) {
-        return QString::fromUtf8(failure.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
+    return describeError(error, QStringLiteral("Unknown error"));
 }
 
 bool sameApp(const std::optional<FrontmostApp>& before, const std::optional<FrontmostApp>& after)

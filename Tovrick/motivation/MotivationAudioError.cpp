@@ -30,9 +30,3 @@ MotivationFileError MotivationFileError::couldNot(const QString& verb, const QSt
     return MotivationFileError(sentence);
 }
 
-QString describeMotivationError(const std::exception& error)
-{
-    if (const auto* userFacing = dynamic_cast<const UserFacingError*>(&error))
-        return userFacing->description();
-    return QString::fromUtf8(error.what());
-}

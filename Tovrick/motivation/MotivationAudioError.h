@@ -33,5 +33,3 @@ public:
     static MotivationFileError couldNot(const QString& verb, const QString& path, const QString& reason = {});
 };
 
-// The user-facing sentence of any error the motivation code lets through.
-QString describeMotivationError(const std::exception& error);

@@ -75,7 +75,7 @@ void MotivationAudioStore::setOwner(const std::optional<QString>& owner)
     try {
         setLibrary(currentLibrary().load());
     } catch (const std::exception& error) {
-        setMessage(describeMotivationError(error));
+        setMessage(describeError(error));
     }
 }
 
@@ -88,7 +88,7 @@ void MotivationAudioStore::refresh()
         setLibrary(currentLibrary().load());
         setMessage({});
     } catch (const std::exception& error) {
-        setMessage(describeMotivationError(error));
+        setMessage(describeError(error));
     }
 }
 
@@ -129,7 +129,7 @@ void MotivationAudioStore::setEnabled(const QString& id, bool value)
             stop();
         setMessage({});
     } catch (const std::exception& error) {
-        setMessage(describeMotivationError(error));
+        setMessage(describeError(error));
     }
 }
 
@@ -167,7 +167,7 @@ void MotivationAudioStore::remove(const MotivationClip& clip)
         setLibrary(currentLibrary().deleteClip(clip.id));
         setMessage({});
     } catch (const std::exception& error) {
-        setMessage(describeMotivationError(error));
+        setMessage(describeError(error));
     }
 }
 
@@ -244,7 +244,7 @@ void MotivationAudioStore::performPlayback(const QString& id, const std::optiona
         if (!started->play() && m_player.get() == started)
             playbackFailed(AudioError::text(AudioError::Kind::invalid), notedOwner, generation);
     } catch (const std::exception& error) {
-        playbackFailed(describeMotivationError(error), notedOwner, generation);
+        playbackFailed(describeError(error), notedOwner, generation);
     }
 }
 

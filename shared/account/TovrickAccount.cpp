@@ -70,23 +70,9 @@ std::chrono::milliseconds fromSeconds(double seconds, std::chrono::milliseconds 
     return std::chrono::milliseconds(static_cast<qint64>(std::min(seconds, 24.0 * 3600) * 1000));
 }
 
-QString describe(const std::exception& error)
-{
-    if (const auto* userFacing = dynamic_cast<const UserFacingError*>(&error))
-        return userFacing->description();
-    return QString::fromUtf8(error.what());
-}
-
-// The sentence for whatever an account operation threw.
 QString describe(const std::exception_ptr& failure)
 {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return describe(error);
-    } catch (...) {
-        return QStringLiteral("Something went wrong with your Tovrick account. Please try again.");
-    }
+    return describeError(failure, QStringLiteral("Something went wrong with your Tovrick account. Please try again."));
 }
 
 const QString kSignInCancelled = QStringLiteral("The sign-in was cancelled or took too long. Please try again.");
