@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
 #include "support/LoopbackApi.h"
@@ -17,7 +14,6 @@ class AccountFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(api.isListening());
         account->setTimingForTests(fastTiming());
         signInForTests(*account, api);
     }
@@ -25,27 +21,8 @@ protected:
     static TovrickAccount::Timing fastTiming()
     {
         TovrickAccount::Timing timing;
-        timing.request = 3s;
-        timing.transcription = 3s;
-        timing.signInWait = 3s;
-        timing.loopInterval = 60s;
+        timing.request = timing.transcription = timing.signInWait = 3s;
         return timing;
-    }
-
-    // Runs `task`, expecting it to throw E; returns the error.
-    template <typename E, typename T>
-    E expectThrow(QCoro::Task<T>&& task)
-    {
-        try {
-            runTask(std::move(task));
-        } catch (const E& error) {
-            return error;
-        } catch (const std::exception& other) {
-            ADD_FAILURE() << "threw another error: " << other.what();
-            throw;
-        }
-        ADD_FAILURE() << "did not throw";
-        throw std::logic_error("no error");
     }
 
     LoopbackApi api;

@@ -1,94 +1,78 @@
 #include "AccountFixture.h"
 
+#include <QScopeGuard>
+
 using Leaving = AccountFixture;
 
-TEST_F(Leaving, SignOutTellsTheServiceThenForgetsTheSession)
+TEST_F(Leaving, SignOutForgetsTheSessionUnlessTheServiceRefusesAStillKnownDevice)
 {
-    runTask(account->signOut());
-    const auto sent = api.lastRequest(QStringLiteral("devices/current"));
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(sent->method, "DELETE");
-    EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
-    EXPECT_FALSE(account->session().has_value());
-    EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
-    EXPECT_EQ(account->message(), QString());
-    EXPECT_FALSE(account->busy());
+    const AccountSession valid = *account->session();
+    struct Case {
+        const char* what;
+        std::optional<LoopbackAnswer> answer;
+        bool kept;
+        QString message;
+    };
+    const Case cases[] = {
+        {"accepted", std::nullopt, false, {}},
+        {"refused", LoopbackAnswer::raw("oops", 500), true,
+         "The Tovrick service has a problem right now (http_500). Try again shortly."},
+        {"device already gone", LoopbackAnswer::error("unauthorized", 401), false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        account->adoptSession(valid);
+        if (c.answer)
+            api.answerOnce("devices/current", *c.answer);
+        runTask(account->signOut());
+        const auto sent = api.lastRequest(QStringLiteral("devices/current"));
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(sent->method, "DELETE");
+        EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
+        EXPECT_EQ(account->isSignedIn(), c.kept);
+        EXPECT_EQ(vault.read(QStringLiteral("session")).has_value(), c.kept);
+        EXPECT_EQ(account->message(), c.message);
+        EXPECT_FALSE(account->busy());
+    }
 }
 
-TEST_F(Leaving, ASignOutTheServiceRefusesKeepsTheSessionUnlessTheDeviceIsAlreadyGone)
-{
-    api.answerOnce("devices/current", LoopbackAnswer::raw("oops", 500));
-    runTask(account->signOut());
-    EXPECT_TRUE(account->isSignedIn());
-    EXPECT_TRUE(vault.read(QStringLiteral("session")).has_value());
-    EXPECT_EQ(account->message(),
-              QStringLiteral("The Tovrick service has a problem right now (http_500). Try again shortly."));
-
-    api.answerOnce("devices/current", LoopbackAnswer::json(Json::object()).after(5s));
-    auto timing = fastTiming();
-    timing.request = 300ms;
-    account->setTimingForTests(timing);
-    runTask(account->signOut());
-    EXPECT_TRUE(account->isSignedIn());
-    EXPECT_EQ(account->message(),
-              QStringLiteral("The Tovrick service didn't answer in time. Check the connection and try again."));
-
-    api.answerOnce("devices/current", LoopbackAnswer::error("unauthorized", 401));
-    runTask(account->signOut());
-    EXPECT_FALSE(account->session().has_value());
-    EXPECT_EQ(account->message(), QString());
-}
-
-TEST_F(Leaving, DeletionRunsThePreparationFirstThenDeletesTheAccount)
+TEST_F(Leaving, DeletionRunsThePreparationFirstAndStopsAtItsErrorOrARefusal)
 {
     QStringList order;
-    QString preparedFor;
+    QString preparationError = QStringLiteral("The recordings could not be deleted.");
     account->prepareDeletion = [&](QString userId) -> QCoro::Task<> {
-        preparedFor = userId;
-        order.append(QStringLiteral("prepare:%1").arg(api.requestCount(QStringLiteral("account"))));
+        order.append(QStringLiteral("prepare %1 after %2").arg(userId).arg(api.requestCount(QStringLiteral("account"))));
+        if (!preparationError.isEmpty())
+            throw UserFacingError(preparationError);
         co_return;
     };
     runTask(account->deleteAccount());
+    EXPECT_EQ(account->message(), preparationError);
+    EXPECT_EQ(api.requestCount(QStringLiteral("account")), 0);
+    EXPECT_TRUE(account->isSignedIn());
 
-    EXPECT_EQ(preparedFor, QStringLiteral("user-1"));
-    EXPECT_EQ(order, QStringList {QStringLiteral("prepare:0")});
+    preparationError.clear();
+    api.answerOnce("account", LoopbackAnswer::error("forbidden", 403));
+    runTask(account->deleteAccount());
+    EXPECT_EQ(account->message(), QStringLiteral("Your Tovrick account isn't allowed to do that."));
+    EXPECT_TRUE(account->isSignedIn());
+
+    order.clear();
+    runTask(account->deleteAccount());
+    EXPECT_EQ(order, QStringList {QStringLiteral("prepare user-1 after 1")});
     const auto sent = api.lastRequest(QStringLiteral("account"));
     ASSERT_TRUE(sent);
     EXPECT_EQ(sent->method, "DELETE");
     EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
     EXPECT_FALSE(account->session().has_value());
     EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
-    EXPECT_FALSE(account->busy());
-}
-
-TEST_F(Leaving, APreparationErrorOrARefusalStopsTheDeletion)
-{
-    account->prepareDeletion = [](QString) -> QCoro::Task<> {
-        throw UserFacingError(QStringLiteral("The recordings could not be deleted."));
-        co_return;
-    };
-    runTask(account->deleteAccount());
-    EXPECT_EQ(account->message(), QStringLiteral("The recordings could not be deleted."));
-    EXPECT_EQ(api.requestCount(QStringLiteral("account")), 0);
-    EXPECT_TRUE(account->isSignedIn());
-
-    account->prepareDeletion = nullptr;
-    api.answerOnce("account", LoopbackAnswer::error("forbidden", 403));
-    runTask(account->deleteAccount());
-    EXPECT_EQ(account->message(), QStringLiteral("Your Tovrick account isn't allowed to do that."));
-    EXPECT_TRUE(account->isSignedIn());
-
-    account->clearSession();
-    runTask(account->deleteAccount());
-    EXPECT_EQ(account->message(), QStringLiteral("You're not signed in to Tovrick. Sign in and try again."));
-    EXPECT_EQ(api.requestCount(QStringLiteral("account")), 1);
 }
 
 TEST_F(Leaving, ASecondOperationWhileOneRunsIsIgnored)
 {
     api.answerOnce("devices/current", LoopbackAnswer::json(Json::object()).after(300ms));
     auto first = account->signOut();
-    EXPECT_TRUE(account->busy());
+    ASSERT_TRUE(account->busy());
     runTask(account->deleteAccount());
     runTask(std::move(first));
     EXPECT_EQ(api.requestCount(QStringLiteral("account")), 0);
@@ -115,12 +99,26 @@ TEST_F(AccountLoop, RefreshAdoptsTheAccountFieldsButKeepsTheDevice)
     EXPECT_FALSE(account->session()->email.has_value());
     EXPECT_EQ(account->session()->authMethod, QStringLiteral("apple"));
     EXPECT_EQ(account->session()->deviceToken, QStringLiteral("tvk_test-token"));
-    const auto stored = AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session"))));
-    EXPECT_EQ(stored, *account->session());
+    EXPECT_EQ(AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session")))), *account->session());
 }
 
-TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOut)
+namespace {
+
+QStringList* capturedLines = nullptr;
+
+void captureLine(QtMsgType, const QMessageLogContext&, const QString& line)
 {
+    capturedLines->append(line);
+}
+
+} // namespace
+
+TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOutAndNoTokenIsLogged)
+{
+    QStringList lines;
+    capturedLines = &lines;
+    const auto restore =
+        qScopeGuard([previous = qInstallMessageHandler(captureLine)] { qInstallMessageHandler(previous); });
     const auto refreshOnceWith = [&](const LoopbackAnswer& answer) {
         const int before = api.requestCount(QStringLiteral("account"));
         api.answerOnce("account", answer);
@@ -129,12 +127,12 @@ TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOut)
         waitUntil([] { return false; }, 200ms); // let the answer land
         account->stopAccountLoop();
     };
-    // What the client may retry on its own (a dropped GET) finds an answer that changes nothing.
+    // What the client may send again on its own (after a dropped GET) finds an answer that changes nothing.
     api.answer("GET", "account", LoopbackAnswer::json({{"userId", "user-1"}, {"displayName", "Test User"}}));
-    refreshOnceWith(LoopbackAnswer::raw("down", 503));
-    refreshOnceWith(LoopbackAnswer::raw("not json", 200));
-    refreshOnceWith(LoopbackAnswer::json({{"userId", "someone-else"}, {"displayName", "X"}}));
-    refreshOnceWith(LoopbackAnswer::dropped());
+    for (const LoopbackAnswer& harmless : {LoopbackAnswer::raw("down", 503), LoopbackAnswer::raw("not json", 200),
+                                           LoopbackAnswer::json({{"userId", "someone-else"}, {"displayName", "X"}}),
+                                           LoopbackAnswer::dropped()})
+        refreshOnceWith(harmless);
     ASSERT_TRUE(account->isSignedIn());
     EXPECT_EQ(account->session()->displayName, QStringLiteral("Test User"));
 
@@ -142,4 +140,7 @@ TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOut)
     EXPECT_FALSE(account->session().has_value());
     EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
     EXPECT_EQ(account->message(), QStringLiteral("Your Tovrick sign-in is no longer valid. Sign in again."));
+    EXPECT_FALSE(lines.isEmpty());
+    for (const QString& line : lines)
+        EXPECT_FALSE(line.contains(QStringLiteral("tvk_"))) << line.toStdString();
 }

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "shared/link/FennowService.h"
 #include "shared/link/Packet.h"
 #include "shared/link/PairingRecord.h"
 
 TEST(Packet, WritesOnlyPresentFieldsInTheirOrderAndReadsThemBack)
 {
     EXPECT_EQ(Packet().encode(), "{}");
-
     Packet full;
     full.face = FaceState { 0.25, -0.5, Mood::pointing, 0.75 };
     full.hello = QStringLiteral("paired");
@@ -25,33 +23,18 @@ TEST(Packet, WritesOnlyPresentFieldsInTheirOrderAndReadsThemBack)
               R"("text":"{\"task\":\"Write\"}","image":"/9j/"})");
     EXPECT_EQ(Packet::decode(full.encode()), full);
 
-    Packet reply;
-    reply.command = QStringLiteral("focusReply");
-    reply.callID = QStringLiteral("c-1");
-    EXPECT_EQ(reply.encode(), R"({"command":"focusReply","callID":"c-1"})");
+    // JSON has no infinity: such a packet must not go out as text the phone cannot read.
+    full.face = FaceState { std::nan(""), 0, Mood::happy, 0 };
+    EXPECT_THROW(full.encode(), JsonEncodeError);
 }
 
 TEST(Packet, DecodingIsStrictAboutTypesAndIgnoresUnknownKeys)
 {
     const char* refused[] = {
-        "",
-        "not json",
-        "[]",
-        "\"text\"",
-        R"({"command":5})",
-        R"({"hello":true})",
-        R"({"volume":"loud"})",
-        R"({"volume":1e999})",
-        R"({"speech":1.5})",
-        R"({"speech":"2"})",
-        R"({"speech":18446744073709551615})",
-        R"({"callID":["a"]})",
-        R"({"face":"happy"})",
-        R"({"face":{"gazeX":0,"gazeY":0,"mood":"grumpy","talk":0}})",
+        "", "[]", R"({"command":"a")", "{\"text\":\"\xff\xfe\"}", R"({"command":5})", R"({"hello":true})",
+        R"({"volume":"loud"})", R"({"volume":1e999})", R"({"speech":1.5})", R"({"speech":18446744073709551615})",
+        R"({"callID":["a"]})", R"({"face":"happy"})", R"({"face":{"gazeX":0,"gazeY":0,"mood":"grumpy","talk":0}})",
         R"({"face":{"gazeX":0,"gazeY":0,"mood":"happy"}})",
-        R"({"face":{"gazeX":"0","gazeY":0,"mood":"happy","talk":0}})",
-        "{\"text\":\"\xff\xfe\"}",
-        R"({"command":"a")",
     };
     for (const char* text : refused)
         EXPECT_THROW(Packet::decode(QByteArray(text)), JsonDecodeError) << text;
@@ -61,67 +44,29 @@ TEST(Packet, DecodingIsStrictAboutTypesAndIgnoresUnknownKeys)
     EXPECT_FALSE(lenient.text);
 }
 
-TEST(Packet, RefusesToWriteANumberThatIsNotFinite)
-{
-    Packet packet;
-    packet.volume = std::numeric_limits<double>::infinity();
-    EXPECT_THROW(packet.encode(), JsonEncodeError);
-    packet.volume.reset();
-    packet.face = FaceState { std::nan(""), 0, Mood::happy, 0 };
-    EXPECT_THROW(packet.encode(), JsonEncodeError);
-}
-
-TEST(Mood, ValuesAndCapitalisedLabels)
-{
-    const std::pair<Mood, const char*> cases[] = {
-        { Mood::listening, "listening" }, { Mood::resting, "resting" }, { Mood::thinking, "thinking" },
-        { Mood::talking, "talking" },     { Mood::pointing, "pointing" }, { Mood::happy, "happy" },
-        { Mood::sleepy, "sleepy" },
-    };
-    for (const auto& [mood, value] : cases) {
-        EXPECT_EQ(moodValue(mood), QLatin1String(value));
-        EXPECT_EQ(moodFromValue(QLatin1String(value)), mood);
-        QString label = QLatin1String(value);
-        label[0] = label[0].toUpper();
-        EXPECT_EQ(moodLabel(mood), label);
-    }
-    EXPECT_FALSE(moodFromValue(QStringLiteral("Happy")));
-    EXPECT_FALSE(moodFromValue(QString()));
-}
-
 TEST(PairingRecord, KeyOnlyForExactly32BytesOfStrictBase64)
 {
     const QByteArray key(32, '\x07');
-    struct Case {
-        QString secret;
-        bool hasKey;
-    };
-    const Case cases[] = {
-        { QString::fromLatin1(key.toBase64()), true },
+    const QString good = QString::fromLatin1(key.toBase64());
+    const std::pair<QString, bool> cases[] = {
+        { good, true },
         { QString::fromLatin1(QByteArray(31, 'a').toBase64()), false },
         { QString::fromLatin1(QByteArray(33, 'a').toBase64()), false },
         { QString(), false },
-        { QString::fromLatin1(key.toBase64()).insert(8, QLatin1Char(' ')), false },
-        { QString::fromLatin1(key.toBase64()).replace(QLatin1Char('='), QString()).append(QStringLiteral("!")), false },
+        { QString(good).insert(8, QLatin1Char(' ')), false },
         { QString::fromLatin1(QByteArray(32, '\xfb').toBase64(QByteArray::Base64UrlEncoding)), false },
-        { QString::fromLatin1(key.toBase64()).replace(0, 1, QChar(0x4e2d)), false },
+        { QString(good).replace(0, 1, QChar(0x4e2d)), false },
     };
-    for (const Case& c : cases) {
+    for (const auto& [secret, hasKey] : cases) {
         PairingRecord record;
-        record.secret = c.secret;
-        EXPECT_EQ(record.key().has_value(), c.hasKey) << c.secret.toStdString();
-        EXPECT_EQ(record.identifier().has_value(), c.hasKey);
+        record.secret = secret;
+        EXPECT_EQ(record.key().has_value(), hasKey) << secret.toStdString();
+        EXPECT_EQ(record.identifier().has_value(), hasKey);
     }
     EXPECT_EQ(PairingRecord::withKey(QStringLiteral("desk"), key).key(), key);
-}
-
-TEST(PairingRecord, IdentifierIsTheHexOfTheFirst12BytesOfTheKeysSha256)
-{
-    // SHA-256 of 32 zero bytes is 66687aad f862bd77 6c8fc18b 8e9f8e20 ...
-    const PairingRecord record = PairingRecord::withKey(QStringLiteral("desk"), QByteArray(32, '\0'));
-    EXPECT_EQ(record.identifier(), QStringLiteral("66687aadf862bd776c8fc18b"));
-    EXPECT_STREQ(FennowService::serviceType, "_fennow._tcp");
-    EXPECT_STREQ(FennowService::identifierKey, "tovrick-id");
+    // SHA-256 of 32 zero bytes begins 66687aad f862bd77 6c8fc18b.
+    EXPECT_EQ(PairingRecord::withKey(QStringLiteral("desk"), QByteArray(32, '\0')).identifier(),
+              QStringLiteral("66687aadf862bd776c8fc18b"));
 }
 
 TEST(PairingRecord, JsonRoundTripAndStrictReading)
