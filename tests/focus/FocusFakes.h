@@ -1,48 +1,13 @@
 #pragma once
 
-#include <QCoro/QCoroTask>
 #include <QTemporaryDir>
 
 #include <coroutine>
 #include <deque>
-#include <exception>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <stdexcept>
 
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/SessionSignals.h"
-
-// A value that a test hands over later; the coroutine awaiting it resumes inside the handing over.
-template <typename T>
-struct Gate {
-    std::optional<T> value;
-    std::exception_ptr error;
-    std::coroutine_handle<> waiter;
-
-    bool settled() const { return value.has_value() || error != nullptr; }
-    void wake()
-    {
-        if (auto handle = std::exchange(waiter, nullptr))
-            handle.resume();
-    }
-};
-
-// Holds a plain pointer: the awaiting frame keeps the gate alive, and g++ 12 mishandles owning
-// temporaries inside co_await expressions.
-template <typename T>
-struct GateAwaiter {
-    Gate<T>* gate;
-    bool await_ready() const noexcept { return gate->settled(); }
-    void await_suspend(std::coroutine_handle<> handle) noexcept { gate->waiter = handle; }
-    T await_resume()
-    {
-        if (gate->error)
-            std::rethrow_exception(gate->error);
-        return std::move(*gate->value);
-    }
-};
 
 // One of the engine's asynchronous seams. Answers at once from `answer`, or, while `hold` is set,
 // keeps each call waiting until the test resolves or fails it (oldest first).
@@ -58,25 +23,16 @@ public:
         ++calls;
         if (!hold)
             co_return answer();
-        auto gate = std::make_shared<Gate<T>>();
+        auto gate = std::make_shared<Gate>();
         m_pending.push_back(gate);
-        GateAwaiter<T> awaiter { gate.get() };
+        // A named, non-owning awaiter: g++ 12 mishandles owning temporaries inside co_await.
+        Awaiter awaiter { gate.get() };
         co_return co_await awaiter;
     }
 
     std::size_t waiting() const { return m_pending.size(); }
-    void resolve(T value)
-    {
-        auto gate = take();
-        gate->value = std::move(value);
-        gate->wake();
-    }
-    void fail(std::exception_ptr error)
-    {
-        auto gate = take();
-        gate->error = std::move(error);
-        gate->wake();
-    }
+    void resolve(T value) { settle([value] { return value; }); }
+    void fail(std::exception_ptr error) { settle([error]() -> T { std::rethrow_exception(error); }); }
     // Lets every waiting call end (with an error) so no coroutine outlives the test.
     void failAll()
     {
@@ -85,37 +41,40 @@ public:
     }
 
 private:
-    std::shared_ptr<Gate<T>> take()
+    struct Gate {
+        std::function<T()> result;
+        std::coroutine_handle<> waiter;
+    };
+    struct Awaiter {
+        Gate* gate;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) noexcept { gate->waiter = handle; }
+        T await_resume() { return gate->result(); }
+    };
+    void settle(std::function<T()> result)
     {
         if (m_pending.empty())
             throw std::logic_error("nothing is waiting");
         auto gate = m_pending.front();
         m_pending.pop_front();
-        return gate;
+        gate->result = std::move(result);
+        gate->waiter.resume();
     }
 
-    std::deque<std::shared_ptr<Gate<T>>> m_pending;
+    std::deque<std::shared_ptr<Gate>> m_pending;
 };
 
 inline FocusDecision decision(FocusActivity activity, double offTask, double confidence = 0.9)
 {
-    FocusDecision made;
-    made.activity = activity;
-    made.probability = offTask;
-    made.confidence = confidence;
     const double rest = (1 - offTask) / 2;
-    made.probabilities = { { QStringLiteral("on_task"), rest }, { QStringLiteral("off_task"), offTask },
-                           { QStringLiteral("uncertain"), rest } };
-    return made;
+    return FocusDecision { activity, offTask, confidence,
+                           { { QStringLiteral("on_task"), rest }, { QStringLiteral("off_task"), offTask },
+                             { QStringLiteral("uncertain"), rest } } };
 }
 
 inline TextLine line(const QString& id, const QString& text, QRectF rect)
 {
-    TextLine made;
-    made.id = id;
-    made.text = text;
-    made.rect = rect;
-    return made;
+    return TextLine { Target { id, text, rect }, {} };
 }
 
 // The world the engine sees: a clock the test moves, switches for each precondition, and scripted
@@ -123,10 +82,7 @@ inline TextLine line(const QString& id, const QString& text, QRectF rect)
 class FocusWorld {
 public:
     double clock = 1000;
-    bool permission = true;
-    bool signedIn = true;
-    bool unlocked = true;
-    double idle = 4;
+    bool permission = true, signedIn = true, unlocked = true;
     std::optional<FrontmostApp> front = FrontmostApp { QStringLiteral("Editor"), 100 };
     ScreenSnapshot screen;
     Script<ScreenSnapshot> captures;
@@ -134,7 +90,6 @@ public:
     Script<FocusAPI::Nudge> nudges;
     SessionSignals sessionSignals;
     QTemporaryDir folder;
-    int classifyCalls() const { return judgements.calls; }
 
     FocusWorld()
     {
@@ -144,9 +99,7 @@ public:
                          line(QStringLiteral("L2"), QStringLiteral("Funny cat videos"), QRectF(100, 300, 300, 20)) };
         captures.answer = [this] { return screen; };
         judgements.answer = [] { return decision(FocusActivity::onTask, 0.1); };
-        nudges.answer = [] {
-            return FocusAPI::Nudge { QStringLiteral("Back to the report?"), std::nullopt };
-        };
+        nudges.answer = [] { return FocusAPI::Nudge { QStringLiteral("Back to the report?"), std::nullopt }; };
     }
     ~FocusWorld()
     {
@@ -154,10 +107,9 @@ public:
         judgements.failAll();
         nudges.failAll();
     }
-    FocusWorld(const FocusWorld&) = delete;
-    FocusWorld& operator=(const FocusWorld&) = delete;
 
     QString historyFolder() const { return folder.filePath(QStringLiteral("Tovrick")); }
+    QString signedOutFile() const { return historyFolder() + QStringLiteral("/focus-history-signed-out.json"); }
 
     FocusEnvironment environment()
     {
@@ -169,7 +121,7 @@ public:
         made.classify = [this](ScreenSnapshot, FocusSession, double) { return judgements.next(); };
         made.prepareNudge = [this](ScreenSnapshot, QString) { return nudges.next(); };
         made.screenUnlocked = [this] { return unlocked; };
-        made.idleSeconds = [this] { return idle; };
+        made.idleSeconds = [] { return 4.0; };
         made.frontmostApp = [this] { return front; };
         made.sessionSignals = &sessionSignals;
         made.historyFolder = historyFolder();
