@@ -1,7 +1,14 @@
 # Flags and helpers shared by every target of the project.
 
 set(TOVRICK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
-    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+    -Wcast-align -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  # GCC 12's flow analysis after heavy inlining reports null pointers and copy sizes in library
+  # templates that cannot occur; the checked build (scripts/test) keeps these warnings as errors.
+  list(APPEND TOVRICK_WARNINGS -Wno-stringop-overflow)
+else()
+  list(APPEND TOVRICK_WARNINGS -Wnull-dereference)
+endif()
 if(TOVRICK_WERROR)
   list(APPEND TOVRICK_WARNINGS -Werror)
 endif()

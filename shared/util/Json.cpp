@@ -8,7 +8,10 @@ namespace {
 
 std::string keyText(std::string_view key)
 {
-    return "\"" + std::string(key) + "\"";
+    std::string text(1, '"');
+    text.append(key);
+    text.push_back('"');
+    return text;
 }
 
 [[noreturn]] void wrongType(std::string_view what, const char* expected)
