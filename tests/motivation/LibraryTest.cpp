@@ -42,18 +42,7 @@ const QString kIdText = QStringLiteral("0f8e6c1a-5b2d-4c3e-9a7f-1234567890ab");
 
 } // namespace
 
-TEST_F(LibraryTest, AddWritesTheAudioAndTheFileFormat)
-{
-    EXPECT_EQ(library().load(), MotivationLibrary {});
-    const MotivationLibrary added = library().add("AUDIO", kId, QStringLiteral("Meine Aufnahme 1"), 1.5);
-    EXPECT_EQ(contents(kIdText + ".m4a"), "AUDIO");
-    EXPECT_EQ(contents("library.json"),
-              R"({"clips":[{"id":"0f8e6c1a-5b2d-4c3e-9a7f-1234567890ab","title":"Meine Aufnahme 1",)"
-              R"("duration":1.5,"enabled":true}],"disabledDefaults":[]})");
-    EXPECT_EQ(library().load(), added);
-}
-
-TEST_F(LibraryTest, AddBoundsOnBytesAndDuration)
+TEST_F(LibraryTest, AddBoundsOnBytesAndDurationAndChecksDuplicateThenLimitThenData)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const struct {
@@ -74,10 +63,9 @@ TEST_F(LibraryTest, AddBoundsOnBytesAndDuration)
         EXPECT_EQ(files::read(path(name)), c.accepted ? std::optional(QByteArray(c.bytes, 'x')) : std::nullopt);
         EXPECT_EQ(QFileInfo::exists(path("library.json")), c.accepted);
     }
-}
 
-TEST_F(LibraryTest, AddChecksDuplicateThenLimitThenData)
-{
+    // Then the order of the checks: duplicate, limit, data.
+    QDir(folder()).removeRecursively();
     for (int i = 0; i < 9; ++i)
         library().add(QByteArray(10, 'a'), QUuid::createUuid(), QStringLiteral("t"), 1.0);
     library().add("x", kId, "mine", 2.0);
@@ -94,7 +82,7 @@ TEST_F(LibraryTest, AddChecksDuplicateThenLimitThenData)
     EXPECT_EQ(library().add("y", QUuid::createUuid(), "t", 1).clips.size(), 10);
 }
 
-TEST_F(LibraryTest, StrictReadingNeverRepairsTheFile)
+TEST_F(LibraryTest, StrictReadingNeverRepairsTheFileAndIdsFromItStayInTheFolder)
 {
     const char* documents[] = {
         R"({"clips":[]})",
@@ -111,17 +99,29 @@ TEST_F(LibraryTest, StrictReadingNeverRepairsTheFile)
         EXPECT_EQ(QDir(folder()).entryList(QDir::Files), QStringList { "library.json" }) << document;
         EXPECT_EQ(contents("library.json"), QByteArray(document));
     }
+
+    const QString victim = m_root.filePath(QStringLiteral("victim.m4a"));
+    ASSERT_TRUE(fixtures::writeFile(victim, "keep"));
+    ASSERT_TRUE(fixtures::writeFile(path("library.json"),
+        R"({"clips":[{"id":"../victim","title":"t","duration":1,"enabled":true}],"disabledDefaults":[]})"));
+    EXPECT_FALSE(library().audioPath(QStringLiteral("../victim")));
+    EXPECT_TRUE(library().deleteClip(QStringLiteral("../victim")).clips.isEmpty());
+    EXPECT_EQ(files::read(victim), QByteArray("keep"));
 }
 
-TEST_F(LibraryTest, FailedSavesLeaveTheFolderAsItWas)
+TEST_F(LibraryTest, AddWritesTheFileFormatAndFailedSavesLeaveTheFolderAsItWas)
 {
-    library().add("first", kId, "one", 1);
+    EXPECT_EQ(library().load(), MotivationLibrary {});
+    const MotivationLibrary added = library().add("first", kId, QStringLiteral("Meine Aufnahme 1"), 1.5);
+    EXPECT_EQ(contents(kIdText + ".m4a"), "first");
     const QByteArray before = contents("library.json");
+    EXPECT_EQ(before, R"({"clips":[{"id":"0f8e6c1a-5b2d-4c3e-9a7f-1234567890ab","title":"Meine Aufnahme 1",)"
+                      R"("duration":1.5,"enabled":true}],"disabledDefaults":[]})");
+    EXPECT_EQ(library().load(), added);
 
     // A folder where the audio file should go.
     const QUuid blocked = QUuid::createUuid();
-    const QString blockedName = blocked.toString(QUuid::WithoutBraces) + ".m4a";
-    ASSERT_TRUE(QDir().mkpath(path(blockedName)));
+    ASSERT_TRUE(QDir().mkpath(path(blocked.toString(QUuid::WithoutBraces) + ".m4a")));
     EXPECT_THROW(library().add("x", blocked, "t", 1), MotivationFileError);
     EXPECT_EQ(contents("library.json"), before);
 
@@ -136,17 +136,4 @@ TEST_F(LibraryTest, FailedSavesLeaveTheFolderAsItWas)
     EXPECT_THROW(library(failLibrary).deleteClip(kIdText), MotivationFileError);
     EXPECT_EQ(contents(kIdText + ".m4a"), "first");
     EXPECT_EQ(contents("library.json"), before);
-}
-
-TEST_F(LibraryTest, IdsFromTheFileNeverReachOutsideTheFolder)
-{
-    ASSERT_TRUE(QDir().mkpath(folder()));
-    const QString victim = m_root.filePath(QStringLiteral("victim.m4a"));
-    ASSERT_TRUE(fixtures::writeFile(victim, "keep"));
-    ASSERT_TRUE(fixtures::writeFile(path("library.json"),
-        R"({"clips":[{"id":"../victim","title":"t","duration":1,"enabled":true}],"disabledDefaults":[]})"));
-
-    EXPECT_FALSE(library().audioPath(QStringLiteral("../victim")));
-    EXPECT_TRUE(library().deleteClip(QStringLiteral("../victim")).clips.isEmpty());
-    EXPECT_EQ(files::read(victim), QByteArray("keep"));
 }

@@ -22,7 +22,6 @@ TEST(Mp4Duration, ReadsTheSoundTrackOrRefuses)
         { "no media or track length: the movie's", fixtures::mp4({ .mediaDuration = {}, .movieDuration = 1250 }), 1.25 },
         { "media time scale 0: the track's", fixtures::mp4({ .mediaScale = 0, .trackDuration = 700 }), 0.7 },
         { "empty", QByteArray(), std::nullopt },
-        { "WAVE", QByteArray("RIFF....WAVEfmt "), std::nullopt },
         { "no sound track", fixtures::mp4({ .handlers = {} }), std::nullopt },
         { "a box longer than the file", oversized, std::nullopt },
         { "movie cut short", good.left(good.size() - 1), std::nullopt },
