@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "FocusFakes.h"
-#include "shared/account/TovrickAPIError.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
 
@@ -45,18 +44,12 @@ TEST(FocusThroughTheApi, JudgesOnScheduleAndNudges)
     EXPECT_EQ(nudges[0].second->id, QStringLiteral("L2"));
     EXPECT_TRUE(engine.current()->checks.back().nudged);
     EXPECT_EQ(api.requestCount(QStringLiteral("ai/responses")), 1);
-    const auto input = api.lastRequest(QStringLiteral("ai/decisions"))
-                           ->json()["body"]["input"][0]["content"][0]["text"]
-                           .get<std::string>();
-    EXPECT_NE(input.find("80s: off_task"), std::string::npos) << "the history of this session goes along";
+    const Json sent = api.lastRequest(QStringLiteral("ai/decisions"))->json()["body"];
+    EXPECT_NE(sent["input"][0]["content"][0]["text"].get<std::string>().find("80s: off_task"), std::string::npos)
+        << "the history of this session goes along";
 
-    // The API refusing the judge backs off without stopping the session.
-    api.answer(QStringLiteral("ai/decisions"), LoopbackAnswer::error(QStringLiteral("rate_limited"), 429));
-    world.run(engine, 10);
-    ASSERT_TRUE(waitUntil([&] { return !engine.checkRunning(); }));
-    EXPECT_EQ(engine.current()->detail, QStringLiteral("Check unavailable: %1. Timer continues; retrying in 30s.")
-                                            .arg(TovrickAPIError::server(QStringLiteral("rate_limited"), 429)
-                                                     .description()
-                                                     .left(FocusCompanion::kErrorTextCut)));
-    EXPECT_EQ(engine.current()->status, FocusSession::Status::running);
+    // A nudge slower than its time limit fails.
+    api.answerOnce(QStringLiteral("ai/responses"),
+                   LoopbackAnswer::json(LoopbackApi::responseAnswer()).after(std::chrono::seconds(3)));
+    EXPECT_THROW(runTask(FocusAPI::prepareNudge(world.screen, QStringLiteral("Write"), 0.3)), FocusAPI::Failure);
 }

@@ -41,10 +41,7 @@ public:
     }
 
 private:
-    struct Gate {
-        std::function<T()> result;
-        std::coroutine_handle<> waiter;
-    };
+    struct Gate { std::function<T()> result; std::coroutine_handle<> waiter; };
     struct Awaiter {
         Gate* gate;
         bool await_ready() const noexcept { return false; }

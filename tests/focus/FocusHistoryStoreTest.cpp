@@ -7,32 +7,21 @@
 #include "FocusFakes.h"
 #include "shared/util/Files.h"
 
-namespace {
-
-class FocusHistory : public ::testing::Test {
-protected:
+TEST(FocusHistory, KeepsTheNewestThirtyPrivatelyAndNeverLosesAFile)
+{
     FocusWorld world;
     const QString signedOut = world.signedOutFile();
-    std::unique_ptr<FocusCompanion> engine;
-
-    void write(const QByteArray& bytes)
-    {
+    const auto write = [&](const QByteArray& bytes) {
         QDir().mkpath(world.historyFolder());
         ASSERT_FALSE(files::writeAtomically(signedOut, bytes, true).has_value());
-    }
-};
-
-} // namespace
-
-TEST_F(FocusHistory, LoadsEverythingAndSavesTheNewestThirtyPrivately)
-{
+    };
     std::vector<FocusSession> many;
     for (int i = 0; i < 31; ++i) {
         many.emplace_back(QStringLiteral("Task %1").arg(i), 600, false);
         many.back().end();
     }
     write(encodeFocusSessions(many));
-    engine = world.engine();
+    auto engine = world.engine();
     EXPECT_EQ(engine->history(), many) << "loaded as stored, untrimmed";
     engine->start(QStringLiteral("Write"), false, 25);
     const auto onDisk = world.engine()->history();
@@ -43,33 +32,8 @@ TEST_F(FocusHistory, LoadsEverythingAndSavesTheNewestThirtyPrivately)
         | QFile::ExeOther;
     EXPECT_EQ(QFileInfo(world.historyFolder()).permissions() & others, 0);
     EXPECT_EQ(QFileInfo(signedOut).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-}
 
-TEST_F(FocusHistory, OpenSessionIsWrittenAsEndedWhileItKeepsRunning)
-{
-    engine = world.engine();
-    engine->start(QStringLiteral("Write"), false, 25);
-    world.run(*engine, 40);
-    engine->pause(QStringLiteral("Paused"));
-    EXPECT_TRUE(engine->history().empty());
-
-    // A restart (or crash) shows it in the history; ending it later replaces that entry, once.
-    const auto restarted = world.engine()->history();
-    ASSERT_EQ(restarted.size(), 1u);
-    EXPECT_EQ(restarted[0].status, FocusSession::Status::ended);
-    EXPECT_EQ(restarted[0].detail, QStringLiteral("App closed or restarted"));
-    EXPECT_EQ(restarted[0].elapsed, 40);
-    engine->resume();
-    engine->end();
-    engine->setDeveloperMode(true); // archives the ended session a second time
-    const auto afterEnd = world.engine()->history();
-    ASSERT_EQ(afterEnd.size(), 1u);
-    EXPECT_EQ(afterEnd[0].detail, QStringLiteral("Session finished"));
-}
-
-// An unreadable history must not be lost to the next save.
-TEST_F(FocusHistory, UndecodableFileIsKeptAsideBeforeItIsReplaced)
-{
+    // An unreadable history must not be lost to the next save.
     const QString bad = signedOut + QStringLiteral(".bad");
     for (const QByteArray& sample : { QByteArray(R"({"sessions":[]})"), QByteArray("\x00\xff", 2) }) {
         QFile::remove(bad);
@@ -80,20 +44,33 @@ TEST_F(FocusHistory, UndecodableFileIsKeptAsideBeforeItIsReplaced)
         engine->start(QStringLiteral("Write"), false, 25);
         engine->end();
         EXPECT_EQ(files::read(bad), std::optional(sample)) << "copied before the first save, and only then";
-        EXPECT_EQ(world.engine()->history().size(), 1u);
     }
 
-    // A file that was simply missing leaves no copy.
+    // A file that cannot be written leaves the engine running in memory.
     QFile::remove(signedOut);
-    QFile::remove(bad);
-    world.engine()->start(QStringLiteral("Write"), false, 25);
-    EXPECT_FALSE(QFile::exists(bad));
+    QDir().mkpath(signedOut);
+    engine = world.engine();
+    engine->start(QStringLiteral("Write"), false, 1);
+    world.run(*engine, 60);
+    EXPECT_EQ(engine->history().size(), 1u);
+    EXPECT_TRUE(QFileInfo(signedOut).isDir());
 }
 
-TEST_F(FocusHistory, EachAccountHasItsOwnFile)
+TEST(FocusHistory, OpenSessionIsWrittenAsEndedAndEachAccountHasItsOwnFile)
 {
-    engine = world.engine();
+    FocusWorld world;
+    auto engine = world.engine();
     engine->start(QStringLiteral("Signed out"), false, 25);
+    world.run(*engine, 40);
+    engine->pause(QStringLiteral("Paused"));
+    EXPECT_TRUE(engine->history().empty());
+    // A restart (or crash) shows it in the history.
+    const auto restarted = world.engine()->history();
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(restarted[0].status, FocusSession::Status::ended);
+    EXPECT_EQ(restarted[0].detail, QStringLiteral("App closed or restarted"));
+    EXPECT_EQ(restarted[0].elapsed, 40);
+
     engine->accountChanged(QStringLiteral("user-1"));
     EXPECT_FALSE(engine->current().has_value());
     EXPECT_TRUE(engine->history().empty());
@@ -102,22 +79,12 @@ TEST_F(FocusHistory, EachAccountHasItsOwnFile)
     EXPECT_FALSE(QFile::exists(engine->historyFile())) << "switching accounts writes nothing";
     engine->start(QStringLiteral("Signed in"), false, 25);
     engine->end();
-
+    engine->setDeveloperMode(true); // archives the ended session a second time
     engine->accountChanged(std::nullopt);
     ASSERT_EQ(engine->history().size(), 1u);
     EXPECT_EQ(engine->history().front().task, QStringLiteral("Signed out"));
-    EXPECT_EQ(engine->history().front().detail, QStringLiteral("App closed or restarted"));
     engine->accountChanged(QStringLiteral("user-1"));
-    ASSERT_EQ(engine->history().size(), 1u);
+    ASSERT_EQ(engine->history().size(), 1u) << "ending replaced the open entry, once";
     EXPECT_EQ(engine->history().front().task, QStringLiteral("Signed in"));
-}
-
-TEST_F(FocusHistory, WriteFailureKeepsTheEngineRunningInMemory)
-{
-    QDir().mkpath(signedOut); // a folder where the file should be
-    engine = world.engine();
-    engine->start(QStringLiteral("Write"), false, 1);
-    world.run(*engine, 60);
-    EXPECT_EQ(engine->history().size(), 1u);
-    EXPECT_TRUE(QFileInfo(signedOut).isDir());
+    EXPECT_EQ(engine->history().front().detail, QStringLiteral("Session finished"));
 }
