@@ -103,22 +103,34 @@ protected:
 
 } // namespace
 
-TEST_F(FocusShell, PhoneCommandsDriveTheEngineAndEveryReplyKeepsItsCallID)
+TEST_F(FocusShell, PhoneCommandsDriveTheEngineFromStartToShutdown)
 {
     auto phone = connectPhone();
-    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("c1"),
-                              QStringLiteral(R"({"task":"Write the report","minutes":25})")));
-    ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), QStringLiteral("c1")).has_value(); }));
+    const auto send = [&](const char* name, const QString& id, const char* text = nullptr) {
+        phone->link->send(command(QString::fromLatin1(name), id,
+                                  text ? std::optional(QString::fromLatin1(text)) : std::nullopt));
+    };
+    const auto replied = [&](const QString& id) {
+        return waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), id).has_value(); });
+    };
+
+    // Unreadable arguments get the engine's own refusal; a command missing what it needs, no reply.
+    send("focusStart", QStringLiteral("bad"), "{not json");
+    ASSERT_TRUE(replied(QStringLiteral("bad")));
+    EXPECT_FALSE(app->focus().current().has_value());
+    send("focusDeveloperMode", QStringLiteral("dm"), "[]");
+
+    send("focusStart", QStringLiteral("c1"), R"({"task":"Write the report","minutes":25})");
+    ASSERT_TRUE(replied(QStringLiteral("c1")));
+    EXPECT_FALSE(find(*phone, QStringLiteral("focusReply"), QStringLiteral("dm")).has_value());
+    EXPECT_FALSE(app->focus().developerMode());
     ASSERT_TRUE(app->focus().current());
-    EXPECT_EQ(app->focus().current()->task, QStringLiteral("Write the report"));
     EXPECT_EQ(app->focus().current()->duration, 1500);
     EXPECT_TRUE(app->focus().sessionRequiresPhone());
     EXPECT_TRUE(app->focus().connected);
-
-    // The engine's state reaches the phone as "focusState" with the session inside.
     ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusState")).has_value(); }));
-    const FocusSync sync = FocusSync::decode(find(*phone, QStringLiteral("focusState"))->text->toUtf8());
-    EXPECT_EQ(sync.current->task, QStringLiteral("Write the report"));
+    EXPECT_EQ(FocusSync::decode(find(*phone, QStringLiteral("focusState"))->text->toUtf8()).current->task,
+              QStringLiteral("Write the report"));
 
     const struct {
         const char* command;
@@ -130,61 +142,27 @@ TEST_F(FocusShell, PhoneCommandsDriveTheEngineAndEveryReplyKeepsItsCallID)
         { "focusPhoneInactive", nullptr, FocusSession::Status::paused },
         { "focusResume", nullptr, FocusSession::Status::running },
         { "focusDeveloperMode", R"({"developerMode":true})", FocusSession::Status::running },
-        { "focusEnd", nullptr, FocusSession::Status::ended },
     };
     int call = 2;
     for (const auto& step : steps) {
         const QString id = QStringLiteral("c%1").arg(call++);
-        phone->link->send(command(QString::fromLatin1(step.command), id,
-                                  step.text ? std::optional(QString::fromLatin1(step.text)) : std::nullopt));
-        ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), id).has_value(); }))
-            << step.command;
+        send(step.command, id, step.text);
+        ASSERT_TRUE(replied(id)) << step.command;
         EXPECT_EQ(app->focus().current()->status, step.status) << step.command;
-        EXPECT_FALSE(find(*phone, QStringLiteral("focusReply"), id)->text->isEmpty()) << step.command;
     }
-    EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Session finished"));
     EXPECT_TRUE(app->focus().developerMode());
     app->focus().setDeveloperMode(false);
-}
 
-TEST_F(FocusShell, BrokenArgumentsGetTheEnginesRefusalAndNoSession)
-{
-    auto phone = connectPhone();
-    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("bad"), QStringLiteral("{not json")));
-    ASSERT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("focusReply"), QStringLiteral("bad")).has_value(); }));
-    EXPECT_FALSE(app->focus().current().has_value());
-    // A command without arguments it needs gets no reply, only a fresh state.
-    phone->link->send(command(QStringLiteral("focusDeveloperMode"), QStringLiteral("dm"), QStringLiteral("[]")));
-    phone->link->send(command(QStringLiteral("focusSync"), QStringLiteral("sync")));
-    ASSERT_TRUE(waitUntil([&] {
-        return std::count_if(phone->received.begin(), phone->received.end(),
-                             [](const Packet& p) { return p.command == QStringLiteral("focusState"); })
-            >= 2;
-    }));
-    EXPECT_FALSE(find(*phone, QStringLiteral("focusReply"), QStringLiteral("dm")).has_value());
-    EXPECT_FALSE(app->focus().developerMode());
-}
-
-TEST_F(FocusShell, LastPhoneLeavingPausesAPhoneSession)
-{
-    auto phone = connectPhone();
-    phone->link->send(command(QStringLiteral("focusStart"), QStringLiteral("s"),
-                              QStringLiteral(R"({"task":"Read","minutes":10})")));
-    ASSERT_TRUE(waitUntil([&] { return app->focus().current().has_value(); }));
+    // The last phone leaving pauses a session that needs it; shutdown pauses a running one, once.
     phone->link->close();
     ASSERT_TRUE(waitUntil([&] { return !app->focus().connected; }));
-    EXPECT_EQ(app->focus().current()->status, FocusSession::Status::paused);
     EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Phone disconnected. Reconnect, then resume."));
-}
-
-TEST_F(FocusShell, ShutdownPausesARunningSessionOnce)
-{
-    app->focus().start(QStringLiteral("Write"), false, 10);
+    app->focus().end();
+    app->focus().start(QStringLiteral("Read"), false, 10);
     app->terminating();
-    EXPECT_EQ(app->focus().current()->status, FocusSession::Status::paused);
+    app->terminating();
     EXPECT_EQ(app->focus().current()->detail, QStringLiteral("Tovrick closed"));
-    app->terminating();
-    EXPECT_EQ(app->focus().current()->checks.size(), 1u); // one pause marker, not two
+    EXPECT_EQ(app->focus().current()->checks.size(), 1u);
 }
 
 TEST_F(FocusShell, ProbeDrivesAWholeSessionThroughThePhoneLink)
