@@ -42,11 +42,6 @@ Json requestMessage(qint64 id, const QString& method, Json params)
     return Json {{"jsonrpc", "2.0"}, {"id", id}, {"method", json::fromQString(method)}, {"params", std::move(params)}};
 }
 
-bool isSpaceSeparatorOrTab(QChar c)
-{
-    return c == u'\t' || c.category() == QChar::Separator_Space;
-}
-
 } // namespace
 
 const QStringList CodexController::liveStatuses {QStringLiteral("starting"), QStringLiteral("working"),
@@ -259,14 +254,7 @@ Json CodexController::textInput(const QString& text)
 QString CodexController::oneLineClip(const QString& text, qsizetype limit)
 {
     QString line = text;
-    line.replace(u'\n', u' ');
-    qsizetype start = 0;
-    qsizetype end = line.size();
-    while (start < end && isSpaceSeparatorOrTab(line.at(start)))
-        ++start;
-    while (end > start && isSpaceSeparatorOrTab(line.at(end - 1)))
-        --end;
-    line = line.mid(start, end - start);
+    line = text::trimmedSpacesAndTabs(line.replace(u'\n', u' '));
     if (text::characterCount(line) <= limit)
         return line;
     return text::prefixCharacters(line, limit) + QChar(0x2026);
