@@ -24,7 +24,9 @@ bool isVerdict(FocusActivity activity)
 
 QCoro::Task<int> FocusLinkProbe::run(bool developerMode, bool nudge)
 {
-    co_return co_await run(developerMode, nudge, Options {});
+    const Options defaults;
+    auto running = run(developerMode, nudge, defaults);
+    co_return co_await running;
 }
 
 QCoro::Task<int> FocusLinkProbe::run(bool developerMode, bool nudge, Options options)
@@ -32,7 +34,8 @@ QCoro::Task<int> FocusLinkProbe::run(bool developerMode, bool nudge, Options opt
     FocusLinkProbe probe(developerMode, nudge, options);
     probe.complete = [&probe](int status) { emit probe.finished(status); };
     probe.start();
-    co_return co_await qCoro(&probe, &FocusLinkProbe::finished);
+    auto finishing = qCoro(&probe, &FocusLinkProbe::finished);
+    co_return co_await finishing;
 }
 
 FocusLinkProbe::FocusLinkProbe(bool developerTest, bool nudgeTest, Options options)

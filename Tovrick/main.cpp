@@ -9,6 +9,7 @@
 #include "shared/account/SignInCallbackRelay.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/Log.h"
+#include "shared/util/ThreadLimit.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int runCheck(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    limitOpenMpThreads(argv);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Tovrick"));
     QGuiApplication::setOrganizationName(QStringLiteral("Tovrick"));

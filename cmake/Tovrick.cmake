@@ -45,11 +45,19 @@ function(tovrick_library target)
   target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH})
 endfunction()
 
-# tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>] [LOCK <names...>])
+# tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>] [LOCK <names...>]
+#              [OPTIMISED])
 # One GoogleTest binary per source folder, with the shared main from tests/support. LOCK names
 # resources (such as "display") that its tests must not share with other tests running at once.
+# OPTIMISED tests also run against the optimised build (label "optimised"): a sanitizer's allocator
+# hides some faults that only the program users run shows.
 function(tovrick_test target)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "DEPS;ENV;LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "OPTIMISED" "DIR;TIMEOUT" "DEPS;ENV;LOCK" ${ARGN})
+  set(labels "")
+  if(ARG_OPTIMISED)
+    set(labels optimised)
+    set_property(GLOBAL APPEND PROPERTY TOVRICK_OPTIMISED_TESTS ${target})
+  endif()
   if(NOT ARG_DIR)
     set(ARG_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
@@ -63,7 +71,7 @@ function(tovrick_test target)
   target_precompile_headers(${target} PRIVATE ${TOVRICK_PCH} <gtest/gtest.h>)
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}" RESOURCE_LOCK "${ARG_LOCK}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENV}" RESOURCE_LOCK "${ARG_LOCK}" LABELS "${labels}")
 endfunction()
 
 # tovrick_fuzz(<name> <source> DEPS <targets...>)

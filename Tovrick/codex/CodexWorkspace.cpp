@@ -72,7 +72,10 @@ QCoro::Task<std::optional<QString>> CodexController::newsLine(QString note)
 {
     QByteArray reply;
     try {
-        reply = co_await TovrickAccount::shared().aiRequest(QStringLiteral("responses"), newsRequest(note), 20.0);
+        const QString path = QStringLiteral("responses");
+        Json body = newsRequest(note);
+        auto request = TovrickAccount::shared().aiRequest(path, std::move(body), 20.0);
+        reply = co_await request;
     } catch (...) {
         co_return std::nullopt;
     }

@@ -76,7 +76,8 @@ Json choice(const char* value, const char* description)
 QCoro::Task<QByteArray> send(QString path, Json body, double timeoutSeconds)
 {
     try {
-        co_return co_await TovrickAccount::shared().aiRequest(path, std::move(body), timeoutSeconds);
+        auto request = TovrickAccount::shared().aiRequest(path, std::move(body), timeoutSeconds);
+        co_return co_await request;
     } catch (const UserFacingError& error) {
         throw FocusAPI::Failure(error.description());
     } catch (const std::exception& error) {
@@ -229,8 +230,10 @@ Json decisionBody(const ScreenSnapshot& snapshot, const FocusSession& session, d
 QCoro::Task<FocusDecision> classify(ScreenSnapshot snapshot, FocusSession session, double idleSeconds,
                                     double timeoutSeconds)
 {
-    const QByteArray answer
-        = co_await send(QStringLiteral("decisions"), decisionBody(snapshot, session, idleSeconds), timeoutSeconds);
+    const QString path = QStringLiteral("decisions");
+    Json body = decisionBody(snapshot, session, idleSeconds);
+    auto request = send(path, std::move(body), timeoutSeconds);
+    const QByteArray answer = co_await request;
     co_return FocusDecision::decode(answer);
 }
 
@@ -321,7 +324,10 @@ Nudge parseNudge(const QByteArray& data, const ScreenSnapshot& snapshot)
 
 QCoro::Task<Nudge> prepareNudge(ScreenSnapshot snapshot, QString task, double timeoutSeconds)
 {
-    const QByteArray answer = co_await send(QStringLiteral("responses"), nudgeBody(snapshot, task), timeoutSeconds);
+    const QString path = QStringLiteral("responses");
+    Json body = nudgeBody(snapshot, task);
+    auto request = send(path, std::move(body), timeoutSeconds);
+    const QByteArray answer = co_await request;
     co_return parseNudge(answer, snapshot);
 }
 

@@ -239,5 +239,7 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure()
         co_return FocusedField {};
     const qint64 pid = app->pid;
     const DisplayGeometry where = *geometry;
-    co_return co_await QtConcurrent::run(pool(), [pid, where] { return focusedField(pid, where); });
+    auto read = [pid, where] { return focusedField(pid, where); };
+    auto reading = QtConcurrent::run(pool(), read);
+    co_return co_await reading;
 }

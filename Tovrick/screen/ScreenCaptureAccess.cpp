@@ -20,7 +20,7 @@ QCoro::Task<void> captureOnce()
     if (!geometry)
         throw ScreenReaderError::noDisplay();
     const QRect area = geometry->pixels();
-    const auto error = co_await QtConcurrent::run([area]() -> std::optional<ScreenReaderError> {
+    auto capture = [area]() -> std::optional<ScreenReaderError> {
         X11Display display;
         if (!display)
             return ScreenReaderError::noDisplay();
@@ -30,7 +30,9 @@ QCoro::Task<void> captureOnce()
             return failure;
         }
         return std::nullopt;
-    });
+    };
+    auto capturing = QtConcurrent::run(capture);
+    const auto error = co_await capturing;
     if (error)
         throw *error;
 }

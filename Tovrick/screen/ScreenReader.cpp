@@ -10,7 +10,11 @@
 #include <QWindow>
 #include <QCoroFuture>
 #include <QImageWriter>
+#include <QPointer>
+#include <QTimer>
 #include <QtConcurrent>
+
+#include <malloc.h>
 
 namespace {
 
@@ -35,6 +39,26 @@ QByteArray encodeJpeg(const QImage& image)
     if (!writer.write(image))
         return {};
     return bytes;
+}
+
+// Each engine holds tens of megabytes: after a while without readings they are ended and the
+// allocator's free pages go back to the system, so the program returns to its idle size. Focus
+// checks come every 30 s and keep them.
+constexpr auto kReleaseEnginesAfter = std::chrono::seconds(75);
+
+void releaseEnginesWhenIdle()
+{
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setInterval(kReleaseEnginesAfter);
+        QObject::connect(timer, &QTimer::timeout, [] {
+            TextRecognizer::shared().releaseIdleEngines();
+            ::malloc_trim(0);
+        });
+    }
+    timer->start();
 }
 
 ScreenReader::OwnWindows& ownWindows()
@@ -90,7 +114,9 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     if (!geometry)
         throw ScreenReaderError::noDisplay();
     const DisplayGeometry where = *geometry;
-    Captured captured = co_await QtConcurrent::run([where] {
+    // Every awaited job is a named local: g++ 12 frees temporaries inside a co_await expression
+    // twice in optimised builds.
+    auto capture = [where] {
         Captured out;
         X11Display display;
         if (!display) {
@@ -105,18 +131,22 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
         }
         out.app = display.activeWindowApp();
         return out;
-    });
+    };
+    auto capturing = QtConcurrent::run(capture);
+    Captured captured = co_await capturing;
     if (captured.error)
         throw *captured.error;
     coverOwnWindows(captured.image, ownWindows()(), where.pixels().topLeft());
 
     const qint64 pid = captured.app ? captured.app->pid : 0;
-    auto controls = QtConcurrent::run(ControlsReader::pool(), [pid, where] { return ControlsReader::read(pid, where); });
-    const QImage image = captured.image;
-    auto jpeg = QtConcurrent::run([image] { return encodeJpeg(image); });
+    auto readControls = [pid, where] { return ControlsReader::read(pid, where); };
+    auto controls = QtConcurrent::run(ControlsReader::pool(), readControls);
+    const QImage image = std::move(captured.image);
+    auto encode = [image] { return encodeJpeg(image); };
+    auto jpeg = QtConcurrent::run(encode);
     // The capture is of the main display alone, so its top-left is the origin of the points.
     const QSizeF size = where.sizeInPoints();
-    Recognised recognised = co_await QtConcurrent::run([image, size] {
+    auto recognise = [image, size] {
         Recognised out;
         try {
             out.lines = recognizeText(image, size);
@@ -124,7 +154,10 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
             out.error = error;
         }
         return out;
-    });
+    };
+    auto recognising = QtConcurrent::run(recognise);
+    Recognised recognised = co_await recognising;
+    releaseEnginesWhenIdle();
 
     ScreenSnapshot snapshot;
     snapshot.jpeg = co_await jpeg;

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <latch>
 #include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -114,18 +116,21 @@ bool darkBackground(const QImage& gray, const QRect& box)
 // Cuts are only made on pixel rows without text (all one grey), so no glyph is split; a band is
 // read like the block it came from.
 QList<TextRecognizer::Region> splitIntoBands(const QImage& gray, const QList<TextRecognizer::Region>& regions,
-                                             int engines)
+                                             int engines, std::vector<qsizetype>& sources)
 {
     qint64 total = 0;
     for (const auto& region : regions)
         total += qint64(region.box.width()) * region.box.height();
     const qint64 share = std::max<qint64>(total / (qint64(engines) * 3), 1);
     QList<TextRecognizer::Region> bands;
-    for (const auto& region : regions) {
+    sources.clear();
+    for (qsizetype source = 0; source < regions.size(); ++source) {
+        const auto& region = regions[source];
         const QRect box = region.box;
         const qint64 area = qint64(box.width()) * box.height();
         if (area < share * 3 / 2) {
             bands.append(region);
+            sources.push_back(source);
             continue;
         }
         const int bandHeight = std::max(48, static_cast<int>(box.height() * share / area));
@@ -136,12 +141,24 @@ QList<TextRecognizer::Region> splitIntoBands(const QImage& gray, const QList<Tex
             if (*high - *low > 24)
                 continue;
             bands.append({QRect(box.left(), top, box.width(), y - top + 1), region.inverted});
+            sources.push_back(source);
             top = y + 1;
             y = top + bandHeight - 1;
         }
         bands.append({QRect(box.left(), top, box.width(), box.bottom() - top + 1), region.inverted});
+        sources.push_back(source);
     }
     return bands;
+}
+
+// A block is known by where it is, its shade and every one of its pixels.
+size_t blockKey(const QImage& gray, const TextRecognizer::Region& region)
+{
+    const QRect& box = region.box;
+    size_t seed = qHashMulti(0, box.x(), box.y(), box.width(), box.height(), region.inverted);
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        seed = qHashBits(gray.constScanLine(y) + box.left(), static_cast<size_t>(box.width()), seed);
+    return seed;
 }
 
 } // namespace
@@ -172,6 +189,13 @@ struct TextRecognizer::Pool {
     }
 };
 
+// The blocks of the previous reading and their lines: between two readings most of a screen stays
+// as it was, and reading only what changed saves most of the work.
+struct TextRecognizer::Cache {
+    std::mutex mutex;
+    std::unordered_map<size_t, QList<TextRecognizer::Line>> blocks;
+};
+
 TextRecognizer& TextRecognizer::shared()
 {
     static TextRecognizer recognizer;
@@ -187,7 +211,8 @@ TextRecognizer& TextRecognizer::shared()
 
 TextRecognizer::TextRecognizer() : TextRecognizer(Options {}) {}
 
-TextRecognizer::TextRecognizer(Options options) : m_pool(std::make_unique<Pool>()), m_options(options)
+TextRecognizer::TextRecognizer(Options options)
+    : m_pool(std::make_unique<Pool>()), m_cache(std::make_unique<Cache>()), m_options(options)
 {
     if (m_options.engines <= 0)
         m_options.engines = std::clamp(QThread::idealThreadCount(), 1, 4);
@@ -196,6 +221,19 @@ TextRecognizer::TextRecognizer(Options options) : m_pool(std::make_unique<Pool>(
 }
 
 TextRecognizer::~TextRecognizer() = default;
+
+void TextRecognizer::releaseIdleEngines()
+{
+    if (m_pool) {
+        std::vector<std::unique_ptr<Engine>> idle;
+        {
+            std::lock_guard lock(m_pool->mutex);
+            idle.swap(m_pool->idle);
+        }
+    }
+    std::lock_guard lock(m_cache->mutex);
+    m_cache->blocks.clear();
+}
 
 QImage TextRecognizer::grayscale(const QImage& image)
 {
@@ -347,9 +385,27 @@ QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
     if (image.isNull())
         return {};
     const QImage gray = grayscale(image);
-    const QList<Region> regions = splitIntoBands(gray, findTextRegions(gray), m_options.engines);
-    if (regions.isEmpty())
-        return {};
+    const QList<Region> blocks = findTextRegions(gray);
+    std::vector<size_t> keys(static_cast<size_t>(blocks.size()));
+    std::vector<std::optional<QList<Line>>> known(keys.size());
+    QList<Region> unread;
+    std::vector<qsizetype> unreadBlocks;
+    {
+        std::lock_guard lock(m_cache->mutex);
+        for (qsizetype i = 0; i < blocks.size(); ++i) {
+            const size_t at = static_cast<size_t>(i);
+            keys[at] = blockKey(gray, blocks[i]);
+            const auto found = m_cache->blocks.find(keys[at]);
+            if (found != m_cache->blocks.end()) {
+                known[at] = found->second;
+            } else {
+                unread.append(blocks[i]);
+                unreadBlocks.push_back(i);
+            }
+        }
+    }
+    std::vector<qsizetype> bandSources;
+    const QList<Region> regions = splitIntoBands(gray, unread, m_options.engines, bandSources);
 
     // Largest blocks first, so the pool does not end waiting on one big block started last.
     std::vector<qsizetype> order(static_cast<size_t>(regions.size()));
@@ -375,13 +431,28 @@ QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
     }
     done.wait();
 
-    QList<Line> lines;
-    bool anyRead = false;
-    for (const auto& result : results) {
-        anyRead = anyRead || !result.failed;
-        lines.append(result.lines);
+    // Each block's lines: remembered, or gathered from its bands in order.
+    std::vector<QList<Line>> blockLines(keys.size());
+    std::vector<char> blockFailed(keys.size());
+    bool anyRead = regions.isEmpty();
+    for (size_t band = 0; band < results.size(); ++band) {
+        const size_t block = static_cast<size_t>(unreadBlocks[static_cast<size_t>(bandSources[band])]);
+        anyRead = anyRead || !results[band].failed;
+        blockFailed[block] = blockFailed[block] || results[band].failed;
+        blockLines[block].append(results[band].lines);
     }
     if (!anyRead)
         throw ScreenReaderError(ScreenReaderError::Kind::recognitionFailed);
+
+    QList<Line> lines;
+    std::unordered_map<size_t, QList<Line>> remembered;
+    for (size_t block = 0; block < keys.size(); ++block) {
+        const QList<Line>& read = known[block] ? *known[block] : blockLines[block];
+        lines.append(read);
+        if (!blockFailed[block])
+            remembered.emplace(keys[block], read);
+    }
+    std::lock_guard lock(m_cache->mutex);
+    m_cache->blocks.swap(remembered);
     return lines;
 }

@@ -37,7 +37,12 @@ public:
     TextRecognizer& operator=(const TextRecognizer&) = delete;
 
     // Lines in reading order. Throws ScreenReaderError (recognitionFailed) when no engine starts.
+    // Blocks whose pixels are the same as in the previous reading are not read again.
     QList<Line> recognize(const QImage& image);
+
+    // Ends the engines that are not reading now and forgets the previous reading; the next
+    // reading starts them again (tens of milliseconds each).
+    void releaseIdleEngines();
 
     // Grayscale with light text on dark backgrounds turned dark on light, region by region.
     // The regions of `regions` are read from it; exposed for tests and the benchmark.
@@ -50,6 +55,8 @@ public:
 
 private:
     struct Pool;
+    struct Cache;
     std::unique_ptr<Pool> m_pool;
+    std::unique_ptr<Cache> m_cache;
     Options m_options;
 };

@@ -343,8 +343,12 @@ QCoro::Task<QByteArray> TovrickAccount::aiRequest(QString path, Json body, doubl
     } catch (const JsonEncodeError&) {
         throw TovrickAPIError::server(QStringLiteral("invalid_request"));
     }
-    co_return co_await send("POST", QStringLiteral("ai/") + path, payload, bearer,
-                            fromSeconds(timeoutSeconds, d->timing.request));
+    // Named arguments: g++ 12 mishandles temporaries passed to a coroutine inside co_await.
+    const QByteArray method = "POST";
+    const QString route = QStringLiteral("ai/") + path;
+    const auto timeout = fromSeconds(timeoutSeconds, d->timing.request);
+    auto request = send(method, route, payload, bearer, timeout);
+    co_return co_await request;
 }
 
 QCoro::Task<QByteArray> TovrickAccount::transcribe(QByteArray audio, QString format, bool diarize)
@@ -354,8 +358,11 @@ QCoro::Task<QByteArray> TovrickAccount::transcribe(QByteArray audio, QString for
     payload["audio"] = audio.toBase64().toStdString();
     payload["format"] = json::fromQString(format);
     payload["diarize"] = diarize;
-    co_return co_await send("POST", QStringLiteral("ai/transcriptions"), json::dumpBytes(payload), bearer,
-                            d->timing.transcription);
+    const QByteArray method = "POST";
+    const QString route = QStringLiteral("ai/transcriptions");
+    const QByteArray body = json::dumpBytes(payload);
+    auto request = send(method, route, body, bearer, d->timing.transcription);
+    co_return co_await request;
 }
 
 QCoro::Task<> TovrickAccount::signInWithGoogle()
@@ -404,8 +411,11 @@ QCoro::Task<> TovrickAccount::webSignIn(QString provider)
         const QString callback = QStringLiteral("tovrick://auth/") + provider;
         Json start = deviceFields(installationId());
         start["callbackURL"] = json::fromQString(callback);
-        const QByteArray started = co_await send("POST", QStringLiteral("auth/%1/start").arg(provider),
-                                                 json::dumpBytes(start), std::nullopt, d->timing.request);
+        const QByteArray post = "POST";
+        const QString startRoute = QStringLiteral("auth/%1/start").arg(provider);
+        const QByteArray startBody = json::dumpBytes(start);
+        auto starting = send(post, startRoute, startBody, std::nullopt, d->timing.request);
+        const QByteArray started = co_await starting;
         if (!self)
             co_return;
         QUrl page;
@@ -424,8 +434,8 @@ QCoro::Task<> TovrickAccount::webSignIn(QString provider)
         d->pendingState = state;
         if (!openURL || !openURL(page))
             throw UserFacingError(QStringLiteral("Tovrick couldn't open the web browser for the sign-in."));
-        const std::optional<QUrl> answered = co_await qCoro(this, &TovrickAccount::signInCallbackArrived,
-                                                            d->timing.signInWait);
+        auto arrival = qCoro(this, &TovrickAccount::signInCallbackArrived, d->timing.signInWait);
+        const std::optional<QUrl> answered = co_await arrival;
         if (!self)
             co_return;
         d->pendingProvider.clear();
@@ -442,8 +452,10 @@ QCoro::Task<> TovrickAccount::webSignIn(QString provider)
         Json finish = deviceFields(installationId());
         finish["state"] = json::fromQString(state);
         finish["code"] = json::fromQString(code);
-        const QByteArray finished = co_await send("POST", QStringLiteral("auth/%1/finish").arg(provider),
-                                                  json::dumpBytes(finish), std::nullopt, d->timing.request);
+        const QString finishRoute = QStringLiteral("auth/%1/finish").arg(provider);
+        const QByteArray finishBody = json::dumpBytes(finish);
+        auto finishing = send(post, finishRoute, finishBody, std::nullopt, d->timing.request);
+        const QByteArray finished = co_await finishing;
         if (!self)
             co_return;
         const AccountSession session = readSession(finished);
@@ -487,8 +499,10 @@ QCoro::Task<> TovrickAccount::signOut()
         if (isSignedIn()) {
             const AccountSession held = *d->session;
             try {
-                co_await send("DELETE", QStringLiteral("devices/current"), std::nullopt, held.deviceToken,
-                              d->timing.request);
+                const QByteArray method = "DELETE";
+                const QString route = QStringLiteral("devices/current");
+                auto request = send(method, route, std::nullopt, held.deviceToken, d->timing.request);
+                co_await request;
             } catch (const TovrickAPIError& error) {
                 // The service no longer knows this device: it is signed out already.
                 if (error.kind() != TovrickAPIError::Kind::server || error.httpStatus() != 401)
@@ -526,7 +540,10 @@ QCoro::Task<> TovrickAccount::deleteAccount()
             co_await prepareDeletion(held.userId);
         if (!self)
             co_return;
-        co_await send("DELETE", QStringLiteral("account"), std::nullopt, held.deviceToken, d->timing.request);
+        const QByteArray method = "DELETE";
+        const QString route = QStringLiteral("account");
+        auto request = send(method, route, std::nullopt, held.deviceToken, d->timing.request);
+        co_await request;
         if (!self)
             co_return;
         if (d->session && d->session->deviceToken == held.deviceToken)
@@ -563,8 +580,10 @@ QCoro::Task<> TovrickAccount::refreshAccount(quint64 generation)
         return self && d->loopGeneration == generation && d->session && d->session->deviceToken == held.deviceToken;
     };
     try {
-        const QByteArray bytes = co_await send("GET", QStringLiteral("account"), std::nullopt, held.deviceToken,
-                                               d->timing.request);
+        const QByteArray method = "GET";
+        const QString route = QStringLiteral("account");
+        auto request = send(method, route, std::nullopt, held.deviceToken, d->timing.request);
+        const QByteArray bytes = co_await request;
         if (!stillCurrent())
             co_return;
         // The account's own fields follow the service; the device's id and token never change here.

@@ -189,6 +189,23 @@ TEST(ScreenReaderOnDisplay, ReportsPointsOnADisplayOfScaleTwoAndCapturesTrueColo
     EXPECT_THROW(display.capture(QRect(5000, 5000, 10, 10)), ScreenReaderError);
 }
 
+// One process reading again and again, as a focus session does; CI also runs this under Valgrind
+// in the optimised build, where a reading once freed an image twice.
+TEST(ScreenReaderOnDisplay, ReadsFiveTimesInARowInOneProcess)
+{
+    TestWindow window;
+    ASSERT_NE(window.window, 0u) << "the test window did not start";
+    setActiveWindow(window.window);
+    ScreenReader reader;
+    for (int reading = 0; reading < 5; ++reading) {
+        SCOPED_TRACE(reading);
+        const ScreenSnapshot snapshot = runTask(reader.snapshot(), std::chrono::seconds(240));
+        expectWordsRead(snapshot, window.words, 1.0, 4.0);
+        EXPECT_FALSE(snapshot.jpeg.isEmpty());
+    }
+    setActiveWindow(0);
+}
+
 TEST(ScreenReaderOnDisplay, MissingDisplayIsNoDisplay)
 {
     const QByteArray saved = qgetenv("DISPLAY");

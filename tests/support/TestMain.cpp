@@ -4,10 +4,12 @@
 
 #include "shared/util/AppPaths.h"
 #include "shared/util/Settings.h"
+#include "shared/util/ThreadLimit.h"
 
 // Test discovery runs this binary at build time, where no display may exist: default to offscreen.
 int main(int argc, char** argv)
 {
+    limitOpenMpThreads(argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

@@ -7,7 +7,7 @@
 // change it), with the status in DIR/<path>.status (default 200) and a delay in milliseconds in
 // DIR/<path>.delay; otherwise with the built-in answer. With --requests every request is appended
 // to FILE as one JSON line {"method", "path", "authorization", "body"}.
-// Point the program at it with TOVRICK_API_URL=<base> and SSL_CERT_FILE=<pem file>.
+// Point the program at it with TOVRICK_API_URL=<base> and TOVRICK_API_CERTIFICATE=<pem file>.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
