@@ -2,6 +2,7 @@
 #include "Tovrick/screen/DesktopSignals.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "Tovrick/screen/ScreenReaderError.h"
+#include "Tovrick/screen/TextRecognizer.h"
 #include "Tovrick/screen/X11Display.h"
 
 #include "support/RunTask.h"
@@ -74,6 +75,39 @@ TEST(TextRecognition, FramesAndPanelsAloneHoldNoText)
     painter.end();
     EXPECT_TRUE(ScreenReader::recognizeText(frames, QSizeF(800, 600)).isEmpty());
     EXPECT_TRUE(ScreenReader::recognizeText(QImage(), QSizeF(100, 100)).isEmpty());
+}
+
+// A reading after another reuses only what did not change: a block with a new word is read again,
+// and the engines ended while idle start again for the next reading.
+TEST(TextRecognition, ReadsAgainOnlyWhatChanged)
+{
+    const auto screen = [](const QString& right) {
+        QImage image(900, 300, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font = painter.font();
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(40, 150, QStringLiteral("Harbour"));
+        painter.drawText(560, 150, right);
+        return image;
+    };
+    const auto words = [](const QList<TextLine>& lines) {
+        QStringList found;
+        for (const auto& line : lines)
+            for (const auto& word : line.words)
+                found << word.text;
+        return found;
+    };
+    const QSizeF size(900, 300);
+    EXPECT_EQ(words(ScreenReader::recognizeText(screen(QStringLiteral("Lantern")), size)),
+              (QStringList {QStringLiteral("Harbour"), QStringLiteral("Lantern")}));
+    EXPECT_EQ(words(ScreenReader::recognizeText(screen(QStringLiteral("Compass")), size)),
+              (QStringList {QStringLiteral("Harbour"), QStringLiteral("Compass")}));
+    TextRecognizer::shared().releaseIdleEngines();
+    EXPECT_EQ(words(ScreenReader::recognizeText(screen(QStringLiteral("Lantern")), size)),
+              (QStringList {QStringLiteral("Harbour"), QStringLiteral("Lantern")}));
 }
 
 // What a window manager does for the focused window; 0 leaves no window active.
