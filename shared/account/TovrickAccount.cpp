@@ -126,7 +126,7 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
     if (!extraCertificate.isEmpty())
         d->trusted.append(QSslCertificate::fromPath(extraCertificate));
 
-    if (const auto stored = vault.read(QString::fromLatin1(vaultItem::session))) {
+    if (const auto stored = vault.read(QString::fromLatin1(vaultItem::session)).found()) {
         try {
             d->session = AccountSession::fromJson(json::parse(*stored));
         } catch (const JsonDecodeError&) {
@@ -235,10 +235,14 @@ void TovrickAccount::clearSession()
 QString TovrickAccount::installationId()
 {
     const QString item = QString::fromLatin1(vaultItem::installation);
-    if (const auto stored = d->vault->read(item); stored && uuid::parse(QString::fromLatin1(*stored)))
+    const VaultRead read = d->vault->read(item);
+    if (const auto stored = read.found(); stored && uuid::parse(QString::fromLatin1(*stored)))
         return QString::fromLatin1(*stored);
     const QString made = uuid::text(uuid::make());
-    if (!d->vault->write(item, made.toLatin1()))
+    // A stored id that could not be read now is kept for later runs.
+    if (read.isFailed())
+        logline::warning(QStringLiteral("the installation id could not be read; using one for this run only"));
+    else if (!d->vault->write(item, made.toLatin1()))
         logline::warning(QStringLiteral("the installation id could not be stored"));
     return made;
 }

@@ -30,7 +30,7 @@ TEST_F(Leaving, SignOutForgetsTheSessionUnlessTheServiceRefusesAStillKnownDevice
         EXPECT_EQ(sent->method, "DELETE");
         EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
         EXPECT_EQ(account->isSignedIn(), c.kept);
-        EXPECT_EQ(vault.read(QStringLiteral("session")).has_value(), c.kept);
+        EXPECT_EQ(vault.read(QStringLiteral("session")).found().has_value(), c.kept);
         EXPECT_EQ(account->message(), c.message);
         EXPECT_FALSE(account->busy());
     }
@@ -65,7 +65,7 @@ TEST_F(Leaving, DeletionRunsThePreparationFirstAndStopsAtItsErrorOrARefusal)
     EXPECT_EQ(sent->method, "DELETE");
     EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
     EXPECT_FALSE(account->session().has_value());
-    EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+    EXPECT_FALSE(vault.read(QStringLiteral("session")).found().has_value());
 }
 
 TEST_F(Leaving, ASecondOperationWhileOneRunsIsIgnored)
@@ -99,7 +99,7 @@ TEST_F(AccountLoop, RefreshAdoptsTheAccountFieldsButKeepsTheDevice)
     EXPECT_FALSE(account->session()->email.has_value());
     EXPECT_EQ(account->session()->authMethod, QStringLiteral("apple"));
     EXPECT_EQ(account->session()->deviceToken, QStringLiteral("tvk_test-token"));
-    EXPECT_EQ(AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session")))), *account->session());
+    EXPECT_EQ(AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session")).found())), *account->session());
 }
 
 namespace {
@@ -138,7 +138,7 @@ TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOutAndNoTokenIsLogged)
 
     refreshOnceWith(LoopbackAnswer::error("device_revoked", 401));
     EXPECT_FALSE(account->session().has_value());
-    EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+    EXPECT_FALSE(vault.read(QStringLiteral("session")).found().has_value());
     EXPECT_EQ(account->message(), QStringLiteral("Your Tovrick sign-in is no longer valid. Sign in again."));
     EXPECT_FALSE(lines.isEmpty());
     for (const QString& line : lines)
