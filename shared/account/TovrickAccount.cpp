@@ -487,30 +487,36 @@ QCoro::Task<> TovrickAccount::signOut()
     QPointer<TovrickAccount> self(this);
     setBusy(true);
     setMessage({});
-    try {
-        if (isSignedIn()) {
-            const AccountSession held = *d->session;
-            try {
-                co_await send("DELETE", QStringLiteral("devices/current"), std::nullopt, held.deviceToken,
-                              d->timing.request);
-            } catch (const TovrickAPIError& error) {
-                // The service no longer knows this device: it is signed out already.
-                if (error.kind() != TovrickAPIError::Kind::server || error.httpStatus() != 401)
-                    throw;
-            }
-            if (!self)
-                co_return;
+    // The user asked to leave: the local session goes whatever the service answers.
+    std::exception_ptr untold;
+    if (isSignedIn()) {
+        const AccountSession held = *d->session;
+        const QByteArray method = "DELETE";
+        const QString path = QStringLiteral("devices/current");
+        const std::optional<QByteArray> noBody;
+        try {
+            co_await send(method, path, noBody, held.deviceToken, d->timing.request);
+        } catch (const TovrickAPIError& error) {
+            // The service no longer knows this device: it is signed out already.
+            if (error.kind() != TovrickAPIError::Kind::server || error.httpStatus() != 401)
+                untold = std::current_exception();
+        } catch (...) {
+            untold = std::current_exception();
         }
-        // A session that expired or was never valid signs nothing out on the service.
-        if (d->session)
-            clearSession();
-        logline::info(QStringLiteral("signed out"));
-    } catch (...) {
-        if (self)
-            setMessage(describe(std::current_exception()));
+        if (!self)
+            co_return;
     }
-    if (self)
-        setBusy(false);
+    // A session that expired or was never valid signs nothing out on the service.
+    if (d->session)
+        clearSession();
+    if (untold) {
+        logline::info(QStringLiteral("signed out on this computer; the service was not told"));
+        setMessage(QStringLiteral("Signed out on this computer. The Tovrick service could not be told: %1")
+                       .arg(describe(untold)));
+    } else {
+        logline::info(QStringLiteral("signed out"));
+    }
+    setBusy(false);
 }
 
 QCoro::Task<> TovrickAccount::deleteAccount()
