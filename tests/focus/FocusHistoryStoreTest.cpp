@@ -47,7 +47,7 @@ TEST(FocusHistory, KeepsTheNewestThirtyPrivatelyAndNeverLosesAFile)
         EXPECT_EQ(files::read(bad), std::optional(sample)) << "copied before the first save, and only then";
     }
 
-    // A file that cannot be written leaves the engine running in memory.
+    // A folder in the file's place: the engine runs on, its history saved beside it.
     QFile::remove(signedOut);
     QDir().mkpath(signedOut);
     engine = world.engine();
@@ -55,6 +55,7 @@ TEST(FocusHistory, KeepsTheNewestThirtyPrivatelyAndNeverLosesAFile)
     world.run(*engine, 60);
     EXPECT_EQ(engine->history().size(), 1u);
     EXPECT_TRUE(QFileInfo(signedOut).isDir());
+    EXPECT_TRUE(QFileInfo::exists(world.historyFolder() + QStringLiteral("/focus-history-signed-out.aside.json")));
 }
 
 TEST(FocusHistory, AFileThatCanBeNeitherReadNorCopiedLosesNoSession)
