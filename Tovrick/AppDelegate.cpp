@@ -1,11 +1,13 @@
 #include "Tovrick/AppDelegate.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QPointer>
 
 #include "Tovrick/FocusPhoneCommands.h"
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
+#include "Tovrick/focus/SessionSignals.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
@@ -39,6 +41,7 @@ AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_ph
     m_phone = std::make_unique<PhoneServer>();
     m_codex = std::make_unique<CodexController>();
     m_now = environment.now;
+    m_session = environment.sessionSignals;
     m_focus = std::make_unique<FocusCompanion>(std::move(environment));
 }
 
@@ -64,6 +67,9 @@ void AppDelegate::launched()
             self->deliverNudge(message, target);
     };
     m_focus->startObserving();
+    // The end of the login session quits as the Quit action does (the signals do the same, in main).
+    if (m_session)
+        connect(m_session, &SessionSignals::ending, this, [] { QCoreApplication::quit(); });
 
     m_phone->onRequest = [self](const Packet& request, PhoneServer::Reply reply) {
         if (self)

@@ -2,6 +2,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -13,6 +14,7 @@
 
 class CodexController;
 class FocusCompanion;
+class SessionSignals;
 struct FocusEnvironment;
 
 // Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
@@ -46,5 +48,6 @@ private:
     std::unique_ptr<PhoneServer> m_phone;
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;
+    QPointer<SessionSignals> m_session;
     bool m_terminated = false;
 };

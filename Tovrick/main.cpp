@@ -6,6 +6,7 @@
 
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/FocusLinkProbe.h"
+#include "Tovrick/shell/QuitSignals.h"
 #include "shared/account/SignInCallbackRelay.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/Log.h"
@@ -59,6 +60,8 @@ int main(int argc, char** argv)
 
     AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::terminating);
+    // Being told to end (logout, shutdown, kill, Ctrl+C) is a Quit like any other.
+    const QuitSignals quitSignals([](const QString&) { QCoreApplication::quit(); });
     delegate.launched();
     if (!callback.isEmpty())
         TovrickAccount::shared().handleCallbackURL(callback);

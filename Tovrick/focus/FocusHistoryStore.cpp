@@ -24,25 +24,45 @@ void FocusHistoryStore::switchTo(const std::optional<QString>& userId)
     m_keepCopyBeforeWrite = false;
 }
 
+QString FocusHistoryStore::asidePath() const
+{
+    QString path = m_path;
+    if (path.endsWith(QStringLiteral(".json")))
+        path.chop(5);
+    return path + QStringLiteral(".aside.json");
+}
+
+std::optional<std::vector<FocusSession>> FocusHistoryStore::decodeFile(const QString& path)
+{
+    const auto bytes = files::read(path);
+    if (!bytes)
+        return std::nullopt;
+    try {
+        return decodeFocusSessions(*bytes);
+    } catch (const std::exception& error) {
+        logline::warning(QStringLiteral("focus history %1 could not be read: %2")
+                             .arg(QFileInfo(path).fileName(), QString::fromUtf8(error.what())));
+        return std::nullopt;
+    }
+}
+
 std::vector<FocusSession> FocusHistoryStore::load()
 {
     m_keepCopyBeforeWrite = false;
     if (m_path.isEmpty())
         return {};
-    const auto bytes = files::read(m_path);
-    if (!bytes) {
-        // A file that is there but cannot be read is still somebody's history.
-        m_keepCopyBeforeWrite = QFileInfo::exists(m_path);
-        return {};
-    }
-    try {
-        return decodeFocusSessions(*bytes);
-    } catch (const std::exception& error) {
-        logline::warning(QStringLiteral("focus history %1 could not be read: %2")
-                             .arg(QFileInfo(m_path).fileName(), QString::fromUtf8(error.what())));
-        m_keepCopyBeforeWrite = true;
-        return {};
-    }
+    // Saves that a kill cut short leave their temporaries here; this is the folder's next use.
+    files::removeStaleTemporaries(QFileInfo(m_path).absolutePath(), {QStringLiteral("focus-history-*.json")});
+    const bool exists = QFileInfo::exists(m_path);
+    if (auto sessions = decodeFile(m_path))
+        return std::move(*sessions);
+    // A file that is there but cannot be read or decoded is still somebody's history.
+    m_keepCopyBeforeWrite = exists;
+    // Sessions saved beside it while it stood in the way.
+    if (QFileInfo::exists(asidePath()))
+        if (auto sessions = decodeFile(asidePath()))
+            return std::move(*sessions);
+    return {};
 }
 
 bool FocusHistoryStore::save(const std::vector<FocusSession>& history, const std::optional<FocusSession>& current)
@@ -56,15 +76,17 @@ bool FocusHistoryStore::save(const std::vector<FocusSession>& history, const std
         logline::warning(QStringLiteral("focus history not saved: %1").arg(QString::fromUtf8(error.what())));
         return false;
     }
-    if (m_keepCopyBeforeWrite) {
-        if (!files::keepUnreadableCopy(m_path)) {
-            logline::warning(QStringLiteral("focus history not saved: the unreadable %1 could not be copied aside")
-                                 .arg(QFileInfo(m_path).fileName()));
-            return false;
-        }
+    // Tried again on every save: whatever blocked the copy may have gone.
+    if (m_keepCopyBeforeWrite && (!QFileInfo::exists(m_path) || files::keepUnreadableCopy(m_path)))
         m_keepCopyBeforeWrite = false;
+    QString target = m_path;
+    if (m_keepCopyBeforeWrite) {
+        // No session may be lost to a file that can be neither read nor kept.
+        target = asidePath();
+        logline::warning(QStringLiteral("focus history: the unreadable %1 could not be copied aside; saving as %2")
+                             .arg(QFileInfo(m_path).fileName(), QFileInfo(target).fileName()));
     }
-    if (const auto error = files::writeAtomically(m_path, bytes, true)) {
+    if (const auto error = files::writeAtomically(target, bytes, true)) {
         logline::warning(QStringLiteral("focus history not saved: %1").arg(*error));
         return false;
     }

@@ -26,11 +26,14 @@ public:
 
     // The sessions as stored, untouched; empty when the file is missing or cannot be decoded. A file
     // that exists but cannot be read or decoded is copied aside (+ ".bad") before it is first
-    // overwritten.
+    // overwritten; while it can be neither read nor copied, saves go to a file beside it
+    // ("….aside.json"), which is read in its place.
     std::vector<FocusSession> load();
     // Writes the history with the open session, if any, in front as ended (so a crash or quit still
     // leaves it on disk). Returns false when nothing was written; the old file is then untouched.
     bool save(const std::vector<FocusSession>& history, const std::optional<FocusSession>& current);
+    // Where saves go while the file can be neither read nor copied aside.
+    QString asidePath() const;
 
     // What `save` writes.
     static std::vector<FocusSession> sessionsToWrite(std::vector<FocusSession> history,
@@ -39,6 +42,9 @@ public:
     static void putFirst(std::vector<FocusSession>& history, const FocusSession& session);
 
 private:
+    // The file's sessions; none when it cannot be read or decoded.
+    static std::optional<std::vector<FocusSession>> decodeFile(const QString& path);
+
     QString m_path;
     bool m_keepCopyBeforeWrite = false;
 };

@@ -1,5 +1,7 @@
 #include "Tovrick/focus/SessionSignals.h"
 
+#include <utility>
+
 #include "shared/util/Log.h"
 
 #include <QDBusMessage>
@@ -35,6 +37,8 @@ LogindSessionSignals::LogindSessionSignals(QDBusConnection bus, QString service,
         return;
     m_bus.connect(m_service, QString::fromLatin1(kManagerPath), QString::fromLatin1(kManagerInterface),
                   QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool)));
+    m_bus.connect(m_service, QString::fromLatin1(kManagerPath), QString::fromLatin1(kManagerInterface),
+                  QStringLiteral("PrepareForShutdown"), this, SLOT(onPrepareForShutdown(bool)));
     findSession();
 }
 
@@ -115,6 +119,15 @@ void LogindSessionSignals::applyProperties(const QVariantMap& values)
         emit sleepingOrSwitchedAway();
     else if (wasUnlocked && m_lockedHint)
         emit screenLocked();
+    if (auto state = values.find(QStringLiteral("State")); state != values.end()
+        && state->toString() == QLatin1String("closing") && !std::exchange(m_ending, true))
+        emit ending();
+}
+
+void LogindSessionSignals::onPrepareForShutdown(bool goingDown)
+{
+    if (goingDown && !std::exchange(m_ending, true))
+        emit ending();
 }
 
 void LogindSessionSignals::onPrepareForSleep(bool goingToSleep)
@@ -134,6 +147,7 @@ void LogindSessionSignals::onPropertiesChanged(const QString& interfaceName, con
     if (interfaceName != QLatin1String(kSessionInterface))
         return;
     applyProperties(changed);
-    if (invalidated.contains(QStringLiteral("LockedHint")) || invalidated.contains(QStringLiteral("Active")))
+    if (invalidated.contains(QStringLiteral("LockedHint")) || invalidated.contains(QStringLiteral("Active"))
+        || invalidated.contains(QStringLiteral("State")))
         readProperties();
 }

@@ -25,10 +25,12 @@ signals:
     void screenLocked();
     // Sleep is coming, or another session took over the display.
     void sleepingOrSwitchedAway();
+    // The login session is closing or the machine is shutting down: time to quit in order.
+    void ending();
 };
 
-// The login manager over D-Bus: the manager's PrepareForSleep, and the Lock signal and the
-// LockedHint and Active properties of the session this process runs in. Without a login manager
+// The login manager over D-Bus: the manager's PrepareForSleep and PrepareForShutdown, and the Lock
+// signal and the LockedHint, Active and State properties of the session this process runs in. Without a login manager
 // (no system bus, no service, no session for this process) it stays silent and reports the screen
 // unlocked. Property values are cached from change signals so the 1-second tick never blocks on
 // the bus.
@@ -51,6 +53,7 @@ signals:
 
 private slots:
     void onPrepareForSleep(bool goingToSleep);
+    void onPrepareForShutdown(bool goingDown);
     void onLock();
     void onPropertiesChanged(const QString& interfaceName, const QVariantMap& changed,
                              const QStringList& invalidated);
@@ -67,4 +70,5 @@ private:
     QString m_sessionPath;
     bool m_lockedHint = false;
     bool m_active = true;
+    bool m_ending = false;
 };

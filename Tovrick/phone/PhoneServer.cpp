@@ -53,7 +53,15 @@ PairingRecord PhoneServer::pairingRecord()
 {
     const QString item = QString::fromLatin1(vaultItem::macTransport);
     DeviceVault& vault = DeviceVault::shared();
-    std::optional<QByteArray> key = vault.read(item);
+    const VaultRead stored = vault.read(item);
+    if (stored.isFailed()) {
+        // The key may well be there: a new one would cut off every paired phone. No key this time.
+        logline::warning(QStringLiteral("the phone-link key could not be read from the %1; not replacing it").arg(vault.kind()));
+        PairingRecord record;
+        record.service = machineName();
+        return record;
+    }
+    std::optional<QByteArray> key = stored.found();
     if (key && key->size() != PairingRecord::keyLength) {
         // No phone can hold a key of another length, so replacing it cuts off nobody.
         logline::warning(QStringLiteral("the phone-link key in the vault is unusable; making a new one"));

@@ -39,7 +39,8 @@ public:
     ~PhoneServer() override;
 
     // This machine's record: its name and the "mac-transport" vault key, made and stored when missing.
-    // Its key is absent when no key could be stored.
+    // Its key is absent when the vault could not be read (the stored key is then left alone, and the
+    // listener does not start) or no key could be stored.
     static PairingRecord pairingRecord();
 
     // Listens on the port (0 picks one) and advertises it. False, logged, when there is no key or the

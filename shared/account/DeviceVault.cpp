@@ -54,36 +54,47 @@ QString FileDeviceVault::kind() const
     return QStringLiteral("private file");
 }
 
-std::optional<QMap<QString, QByteArray>> FileDeviceVault::load() const
+std::optional<FileDeviceVault::Contents> FileDeviceVault::load() const
 {
-    QMap<QString, QByteArray> items;
+    Contents contents;
     if (m_path.isEmpty() || !QFile::exists(m_path))
-        return items;
+        return contents;
     const auto bytes = files::read(m_path);
     if (!bytes)
         return std::nullopt;
+    Json document;
     try {
-        const Json document = json::parse(*bytes);
+        document = json::parse(*bytes);
         json::requireObject(document);
-        for (auto it = document.begin(); it != document.end(); ++it) {
-            const QByteArray encoded = json::asString(it.value(), "vault item").toLatin1();
-            const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-            if (!decoded)
-                return std::nullopt;
-            items.insert(json::toQString(it.key()), *decoded);
-        }
     } catch (const JsonDecodeError&) {
         return std::nullopt;
     }
-    return items;
+    // One damaged item must not cost the others (the session, the phone-link key).
+    for (auto it = document.begin(); it != document.end(); ++it) {
+        const QString name = json::toQString(it.key());
+        std::optional<QByteArray> decoded;
+        try {
+            const QByteArray encoded = json::asString(it.value(), "vault item").toLatin1();
+            if (const auto result = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors))
+                decoded = *result;
+        } catch (const JsonDecodeError&) {
+        }
+        if (!decoded) {
+            logline::warning(QStringLiteral("device vault: the item \"%1\" cannot be decoded; kept as it is").arg(name));
+            contents.damaged[it.key()] = it.value();
+            continue;
+        }
+        contents.items.insert(name, *decoded);
+    }
+    return contents;
 }
 
-bool FileDeviceVault::save(const QMap<QString, QByteArray>& items)
+bool FileDeviceVault::save(const Contents& contents)
 {
     if (m_path.isEmpty() || !AppPaths::ensurePrivateFolder(QFileInfo(m_path).absolutePath()))
         return false;
-    Json document = Json::object();
-    for (auto it = items.begin(); it != items.end(); ++it)
+    Json document = contents.damaged;
+    for (auto it = contents.items.begin(); it != contents.items.end(); ++it)
         document[json::fromQString(it.key())] = it.value().toBase64().toStdString();
     if (const auto error = files::writeAtomically(m_path, json::dumpBytes(document), true)) {
         logline::warning(QStringLiteral("device vault: could not write its file: %1").arg(*error));
@@ -92,50 +103,57 @@ bool FileDeviceVault::save(const QMap<QString, QByteArray>& items)
     return true;
 }
 
-std::optional<QByteArray> FileDeviceVault::read(const QString& item)
+std::optional<FileDeviceVault::Contents> FileDeviceVault::loadForChange()
 {
-    const auto items = load();
-    if (!items) {
-        logline::warning(QStringLiteral("device vault: its file cannot be read; nothing is taken from it"));
+    if (auto contents = load())
+        return contents;
+    // Never replace what we cannot read without keeping a copy of it.
+    if (!files::keepUnreadableCopy(m_path)) {
+        logline::warning(QStringLiteral("device vault: its file cannot be read or copied aside; not changing it"));
         return std::nullopt;
     }
-    if (!items->contains(item))
-        return std::nullopt;
-    return items->value(item);
+    logline::warning(QStringLiteral("device vault: its unreadable file was kept as %1.bad").arg(m_path));
+    return Contents {};
+}
+
+VaultRead FileDeviceVault::read(const QString& item)
+{
+    const auto contents = load();
+    if (!contents) {
+        logline::warning(QStringLiteral("device vault: its file cannot be read; nothing is taken from it"));
+        return VaultRead::failure();
+    }
+    if (!contents->items.contains(item))
+        return VaultRead::nothing();
+    return VaultRead::withValue(contents->items.value(item));
 }
 
 bool FileDeviceVault::write(const QString& item, const QByteArray& value)
 {
-    auto items = load();
-    if (!items) {
-        // Never replace what we cannot read without keeping a copy of it.
-        if (!files::keepUnreadableCopy(m_path)) {
-            logline::warning(QStringLiteral("device vault: its file cannot be read or copied aside; not writing"));
-            return false;
-        }
-        logline::warning(QStringLiteral("device vault: its unreadable file was kept as %1.bad").arg(m_path));
-        items.emplace();
-    }
-    items->insert(item, value);
-    return save(*items);
+    auto contents = loadForChange();
+    if (!contents)
+        return false;
+    contents->damaged.erase(json::fromQString(item));
+    contents->items.insert(item, value);
+    return save(*contents);
 }
 
 bool FileDeviceVault::remove(const QString& item)
 {
-    auto items = load();
-    if (!items)
+    auto contents = load();
+    if (!contents)
         return false;
-    if (!items->contains(item))
+    const bool damaged = contents->damaged.erase(json::fromQString(item)) > 0;
+    if (!contents->items.remove(item) && !damaged)
         return true;
-    items->remove(item);
-    return save(*items);
+    return save(*contents);
 }
 
-std::optional<QByteArray> MemoryDeviceVault::read(const QString& item)
+VaultRead MemoryDeviceVault::read(const QString& item)
 {
     if (!m_items.contains(item))
-        return std::nullopt;
-    return m_items.value(item);
+        return VaultRead::nothing();
+    return VaultRead::withValue(m_items.value(item));
 }
 
 bool MemoryDeviceVault::write(const QString& item, const QByteArray& value)

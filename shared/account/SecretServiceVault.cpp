@@ -102,7 +102,7 @@ QString SecretServiceVault::kind() const
     return QStringLiteral("Secret Service");
 }
 
-std::optional<QByteArray> SecretServiceVault::read(const QString& item)
+VaultRead SecretServiceVault::read(const QString& item)
 {
     const QByteArray name = item.toUtf8();
     CallResult result = d->run("read", [name](GCancellable* cancellable) {
@@ -122,11 +122,16 @@ std::optional<QByteArray> SecretServiceVault::read(const QString& item)
         }
         return r;
     });
-    if (result.value || !result.ok || !d->fallback)
-        return result.value;
+    if (result.value)
+        return VaultRead::withValue(*result.value);
+    // No answer (or an error) from the service says nothing about the item.
+    if (!result.ok)
+        return VaultRead::failure();
+    if (!d->fallback)
+        return VaultRead::nothing();
     // Left behind by a run that had no Secret Service: move it over so there is one copy.
-    auto old = d->fallback->read(item);
-    if (old && write(item, *old)) {
+    VaultRead old = d->fallback->read(item);
+    if (const auto value = old.found(); value && write(item, *value)) {
         d->fallback->remove(item);
         logline::info(QStringLiteral("device vault: moved \"%1\" from the private file to the Secret Service").arg(item));
     }

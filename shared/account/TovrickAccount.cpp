@@ -126,7 +126,7 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
     if (!extraCertificate.isEmpty())
         d->trusted.append(QSslCertificate::fromPath(extraCertificate));
 
-    if (const auto stored = vault.read(QString::fromLatin1(vaultItem::session))) {
+    if (const auto stored = vault.read(QString::fromLatin1(vaultItem::session)).found()) {
         try {
             d->session = AccountSession::fromJson(json::parse(*stored));
         } catch (const JsonDecodeError&) {
@@ -235,10 +235,14 @@ void TovrickAccount::clearSession()
 QString TovrickAccount::installationId()
 {
     const QString item = QString::fromLatin1(vaultItem::installation);
-    if (const auto stored = d->vault->read(item); stored && uuid::parse(QString::fromLatin1(*stored)))
+    const VaultRead read = d->vault->read(item);
+    if (const auto stored = read.found(); stored && uuid::parse(QString::fromLatin1(*stored)))
         return QString::fromLatin1(*stored);
     const QString made = uuid::text(uuid::make());
-    if (!d->vault->write(item, made.toLatin1()))
+    // A stored id that could not be read now is kept for later runs.
+    if (read.isFailed())
+        logline::warning(QStringLiteral("the installation id could not be read; using one for this run only"));
+    else if (!d->vault->write(item, made.toLatin1()))
         logline::warning(QStringLiteral("the installation id could not be stored"));
     return made;
 }
@@ -495,32 +499,37 @@ QCoro::Task<> TovrickAccount::signOut()
     QPointer<TovrickAccount> self(this);
     setBusy(true);
     setMessage({});
-    try {
-        if (isSignedIn()) {
-            const AccountSession held = *d->session;
-            try {
-                const QByteArray method = "DELETE";
-                const QString route = QStringLiteral("devices/current");
-                auto request = send(method, route, std::nullopt, held.deviceToken, d->timing.request);
-                co_await request;
-            } catch (const TovrickAPIError& error) {
-                // The service no longer knows this device: it is signed out already.
-                if (error.kind() != TovrickAPIError::Kind::server || error.httpStatus() != 401)
-                    throw;
-            }
-            if (!self)
-                co_return;
+    // The user asked to leave: the local session goes whatever the service answers.
+    std::exception_ptr untold;
+    if (isSignedIn()) {
+        const AccountSession held = *d->session;
+        const QByteArray method = "DELETE";
+        const QString path = QStringLiteral("devices/current");
+        const std::optional<QByteArray> noBody;
+        try {
+            auto request = send(method, path, noBody, held.deviceToken, d->timing.request);
+            co_await request;
+        } catch (const TovrickAPIError& error) {
+            // The service no longer knows this device: it is signed out already.
+            if (error.kind() != TovrickAPIError::Kind::server || error.httpStatus() != 401)
+                untold = std::current_exception();
+        } catch (...) {
+            untold = std::current_exception();
         }
-        // A session that expired or was never valid signs nothing out on the service.
-        if (d->session)
-            clearSession();
-        logline::info(QStringLiteral("signed out"));
-    } catch (...) {
-        if (self)
-            setMessage(describe(std::current_exception()));
+        if (!self)
+            co_return;
     }
-    if (self)
-        setBusy(false);
+    // A session that expired or was never valid signs nothing out on the service.
+    if (d->session)
+        clearSession();
+    if (untold) {
+        logline::info(QStringLiteral("signed out on this computer; the service was not told"));
+        setMessage(QStringLiteral("Signed out on this computer. The Tovrick service could not be told: %1")
+                       .arg(describe(untold)));
+    } else {
+        logline::info(QStringLiteral("signed out"));
+    }
+    setBusy(false);
 }
 
 QCoro::Task<> TovrickAccount::deleteAccount()

@@ -7,6 +7,7 @@
 
 #include "shared/account/DeviceVaults.h"
 #include "shared/util/Crypto.h"
+#include "shared/util/Files.h"
 
 namespace {
 
@@ -21,13 +22,13 @@ unsigned modeOf(const QString& path)
 // Every kind of vault keeps binary values, replaces them and forgets them.
 void expectRoundTrips(DeviceVault& vault, const QString& item)
 {
-    EXPECT_FALSE(vault.read(item).has_value());
+    EXPECT_TRUE(vault.read(item).isMissing());
     for (const QByteArray& value : {kKey, QByteArray("second\nvalue"), QByteArray()}) {
         ASSERT_TRUE(vault.write(item, value));
-        EXPECT_EQ(vault.read(item), value);
+        EXPECT_EQ(vault.read(item).found(), value);
     }
     EXPECT_TRUE(vault.remove(item));
-    EXPECT_FALSE(vault.read(item).has_value());
+    EXPECT_TRUE(vault.read(item).isMissing());
     EXPECT_TRUE(vault.remove(item)) << "removing what is gone is not a failure";
 }
 
@@ -44,30 +45,61 @@ TEST(FileVault, KeepsItemsInAPrivateFileInAPrivateFolder)
     EXPECT_EQ(modeOf(path), 0600);
     EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700);
     // Another vault over the same file (the link check, a later run) reads the same key.
-    EXPECT_EQ(FileDeviceVault(path).read(QStringLiteral("mac-transport")), kKey);
+    EXPECT_EQ(FileDeviceVault(path).read(QStringLiteral("mac-transport")).found(), kKey);
 }
 
-TEST(FileVault, AnUnreadableFileIsKeptAsideBeforeItIsReplaced)
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+TEST(FileVault, AnUnreadableFileFailsReadsAndIsKeptAsideBeforeItIsReplaced)
 {
     QTemporaryDir root;
     const QString path = root.filePath(QStringLiteral("device-vault.json"));
-    for (const QByteArray& broken : {QByteArray("{\"session\": \"not base64 !!\"}"), QByteArray("{\"session\": 7}"),
-                                     QByteArray("[1,2]"), QByteArray("\x00\x01garbage", 9)}) {
+    for (const QByteArray& broken : {QByteArray("[1,2]"), QByteArray("\x00\x01garbage", 9),
+                                     QByteArray("{\"mac-transport\": \"AP8QIDBA")}) {
         QFile::remove(path + QStringLiteral(".bad"));
-        {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(broken);
-        }
+        writeFile(path, broken);
         FileDeviceVault vault(path);
-        EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+        EXPECT_TRUE(vault.read(QStringLiteral("session")).isFailed()) << "not the same as missing";
         EXPECT_FALSE(vault.remove(QStringLiteral("session"))) << "nothing is removed from a file we cannot read";
         ASSERT_TRUE(vault.write(QStringLiteral("session"), "new"));
         QFile kept(path + QStringLiteral(".bad"));
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), broken);
-        EXPECT_EQ(vault.read(QStringLiteral("session")), QByteArray("new"));
+        EXPECT_EQ(vault.read(QStringLiteral("session")).found(), QByteArray("new"));
     }
+}
+
+TEST(FileVault, ADamagedItemCostsNoOtherItem)
+{
+    QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("device-vault.json"));
+    const QByteArray stored = "{\"session\": \"c2Vzc2lvbg==\", \"extra\": \"not base64 !!\", \"number\": 7, "
+                              "\"mac-transport\": \"" + kKey.toBase64() + "\", \"list\": [\"AA==\"]}";
+    writeFile(path, stored);
+    FileDeviceVault vault(path);
+    EXPECT_EQ(vault.read(QStringLiteral("session")).found(), QByteArray("session"));
+    EXPECT_EQ(vault.read(QStringLiteral("mac-transport")).found(), kKey);
+    for (const char* damaged : {"extra", "number", "list"})
+        EXPECT_TRUE(vault.read(QString::fromLatin1(damaged)).isMissing()) << damaged;
+
+    // A write keeps every item, the damaged ones as they were, until they are replaced or removed.
+    ASSERT_TRUE(vault.write(QStringLiteral("installation"), "id"));
+    ASSERT_TRUE(vault.write(QStringLiteral("number"), "8"));
+    ASSERT_TRUE(vault.remove(QStringLiteral("list")));
+    FileDeviceVault later(path);
+    EXPECT_EQ(later.read(QStringLiteral("session")).found(), QByteArray("session"));
+    EXPECT_EQ(later.read(QStringLiteral("mac-transport")).found(), kKey);
+    EXPECT_EQ(later.read(QStringLiteral("installation")).found(), QByteArray("id"));
+    EXPECT_EQ(later.read(QStringLiteral("number")).found(), QByteArray("8"));
+    const Json onDisk = json::parse(*files::read(path));
+    EXPECT_EQ(onDisk.value("extra", Json()), "not base64 !!");
+    EXPECT_FALSE(onDisk.contains("list"));
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".bad")));
 }
 
 TEST(FileVault, AWriteThatCannotLandIsReported)
@@ -91,9 +123,9 @@ TEST(SecretService, RoundTripsIsSeenByASecondVaultAndTakesOverAnItemLeftInTheFil
     const QString path = root.filePath(QStringLiteral("device-vault.json"));
     ASSERT_TRUE(FileDeviceVault(path).write(item, kKey));
     SecretServiceVault vault(std::make_unique<FileDeviceVault>(path));
-    EXPECT_EQ(vault.read(item), kKey);
-    EXPECT_FALSE(FileDeviceVault(path).read(item).has_value()) << "one copy of a secret, not two";
-    EXPECT_EQ(SecretServiceVault().read(item), kKey);
+    EXPECT_EQ(vault.read(item).found(), kKey);
+    EXPECT_TRUE(FileDeviceVault(path).read(item).isMissing()) << "one copy of a secret, not two";
+    EXPECT_EQ(SecretServiceVault().read(item).found(), kKey);
     EXPECT_TRUE(vault.remove(item));
 }
 

@@ -4,20 +4,23 @@
 
 using Leaving = AccountFixture;
 
-TEST_F(Leaving, SignOutForgetsTheSessionUnlessTheServiceRefusesAStillKnownDevice)
+TEST_F(Leaving, SignOutForgetsTheSessionWhateverTheServiceAnswers)
 {
     const AccountSession valid = *account->session();
+    const QString untold = QStringLiteral("Signed out on this computer. The Tovrick service could not be told: ");
     struct Case {
         const char* what;
         std::optional<LoopbackAnswer> answer;
-        bool kept;
         QString message;
     };
     const Case cases[] = {
-        {"accepted", std::nullopt, false, {}},
-        {"refused", LoopbackAnswer::raw("oops", 500), true,
-         "The Tovrick service has a problem right now (http_500). Try again shortly."},
-        {"device already gone", LoopbackAnswer::error("unauthorized", 401), false, {}},
+        {"accepted", std::nullopt, {}},
+        {"device already gone", LoopbackAnswer::error("unauthorized", 401), {}},
+        {"refused", LoopbackAnswer::raw("oops", 500),
+         untold + "The Tovrick service has a problem right now (http_500). Try again shortly."},
+        {"forbidden", LoopbackAnswer::error("forbidden", 403),
+         untold + "Your Tovrick account isn't allowed to do that."},
+        {"no answer in time", LoopbackAnswer::json(Json::object()).after(4s), untold},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -29,9 +32,10 @@ TEST_F(Leaving, SignOutForgetsTheSessionUnlessTheServiceRefusesAStillKnownDevice
         ASSERT_TRUE(sent);
         EXPECT_EQ(sent->method, "DELETE");
         EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
-        EXPECT_EQ(account->isSignedIn(), c.kept);
-        EXPECT_EQ(vault.read(QStringLiteral("session")).has_value(), c.kept);
-        EXPECT_EQ(account->message(), c.message);
+        EXPECT_FALSE(account->isSignedIn());
+        EXPECT_FALSE(vault.read(QStringLiteral("session")).found().has_value()) << "the token stays on this computer";
+        EXPECT_TRUE(account->message().startsWith(c.message)) << account->message().toStdString();
+        EXPECT_EQ(account->message().isEmpty(), c.message.isEmpty());
         EXPECT_FALSE(account->busy());
     }
 }
@@ -65,7 +69,7 @@ TEST_F(Leaving, DeletionRunsThePreparationFirstAndStopsAtItsErrorOrARefusal)
     EXPECT_EQ(sent->method, "DELETE");
     EXPECT_EQ(sent->authorization(), "Bearer tvk_test-token");
     EXPECT_FALSE(account->session().has_value());
-    EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+    EXPECT_FALSE(vault.read(QStringLiteral("session")).found().has_value());
 }
 
 TEST_F(Leaving, ASecondOperationWhileOneRunsIsIgnored)
@@ -99,7 +103,7 @@ TEST_F(AccountLoop, RefreshAdoptsTheAccountFieldsButKeepsTheDevice)
     EXPECT_FALSE(account->session()->email.has_value());
     EXPECT_EQ(account->session()->authMethod, QStringLiteral("apple"));
     EXPECT_EQ(account->session()->deviceToken, QStringLiteral("tvk_test-token"));
-    EXPECT_EQ(AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session")))), *account->session());
+    EXPECT_EQ(AccountSession::fromJson(json::parse(*vault.read(QStringLiteral("session")).found())), *account->session());
 }
 
 namespace {
@@ -138,7 +142,7 @@ TEST_F(AccountLoop, OnlyTheServiceRejectingTheDeviceSignsOutAndNoTokenIsLogged)
 
     refreshOnceWith(LoopbackAnswer::error("device_revoked", 401));
     EXPECT_FALSE(account->session().has_value());
-    EXPECT_FALSE(vault.read(QStringLiteral("session")).has_value());
+    EXPECT_FALSE(vault.read(QStringLiteral("session")).found().has_value());
     EXPECT_EQ(account->message(), QStringLiteral("Your Tovrick sign-in is no longer valid. Sign in again."));
     EXPECT_FALSE(lines.isEmpty());
     for (const QString& line : lines)

@@ -1,14 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QProcess>
 #include <QSettings>
-#include <QTemporaryDir>
 
-#include "shared/account/AccountSession.h"
-#include "shared/account/DeviceVaults.h"
-#include "shared/util/AppPaths.h"
-#include "support/LoopbackApi.h"
+#include "ProgramFolders.h"
 #include "support/RunTask.h"
 
 // The program as a user runs it: `tovrick` signed in against the loopback product API on the test
@@ -20,43 +15,16 @@ TEST(FocusLinkEndToEnd, LinkChecksPassAgainstTheRunningProgram)
     if (!qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS") || !qEnvironmentVariableIsSet("DISPLAY"))
         GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services";
 
-    QTemporaryDir root;
-    LoopbackApi api;
-    ASSERT_TRUE(api.isListening());
-    const QString certificate = root.filePath(QStringLiteral("api.pem"));
-    ASSERT_TRUE(api.writeCertificate(certificate));
-
-    // The program's own folders, signed in, with developer mode on so the nudge check may run.
-    const QString data = root.filePath(QStringLiteral("data"));
-    const QString config = root.filePath(QStringLiteral("config"));
-    ASSERT_TRUE(AppPaths::ensurePrivateFolder(QDir(data).filePath(QStringLiteral("Tovrick"))));
-    AccountSession session;
-    session.userId = QStringLiteral("user-1");
-    session.deviceId = QStringLiteral("device-1");
-    session.deviceToken = QStringLiteral("tvk_end-to-end");
-    session.displayName = QStringLiteral("End To End");
-    session.expiresAt = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) + 3600.0 * 1000;
-    session.authMethod = QStringLiteral("google");
-    FileDeviceVault vault(QDir(data).filePath(QStringLiteral("Tovrick/device-vault.json")));
-    ASSERT_TRUE(vault.write(QStringLiteral("session"), json::dumpBytes(session.toJson())));
-    const QString settingsFile = QDir(config).filePath(QStringLiteral("Tovrick/Tovrick.ini"));
+    ProgramFolders folders;
+    ASSERT_NO_FATAL_FAILURE(folders.prepare());
+    LoopbackApi& api = folders.api;
+    // Developer mode on, so the nudge check may run.
+    const QString settingsFile = folders.settingsFile();
     {
         QSettings settings(settingsFile, QSettings::IniFormat);
         settings.setValue(QStringLiteral("focusDeveloperMode"), true);
     }
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), root.filePath(QStringLiteral("home")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    environment.insert(QStringLiteral("TOVRICK_API_URL"), api.url().toString());
-    environment.insert(QStringLiteral("TOVRICK_API_CERTIFICATE"), certificate);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    // No session bus: the vault is the file above, for the program and its checks alike.
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    const QString runtime = root.filePath(QStringLiteral("runtime"));
-    ASSERT_TRUE(AppPaths::ensurePrivateFolder(runtime));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    const QProcessEnvironment environment = folders.environment;
 
     QProcess app;
     app.setProcessEnvironment(environment);

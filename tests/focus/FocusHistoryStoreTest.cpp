@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include "FocusFakes.h"
@@ -46,7 +47,7 @@ TEST(FocusHistory, KeepsTheNewestThirtyPrivatelyAndNeverLosesAFile)
         EXPECT_EQ(files::read(bad), std::optional(sample)) << "copied before the first save, and only then";
     }
 
-    // A file that cannot be written leaves the engine running in memory.
+    // A folder in the file's place: the engine runs on, its history saved beside it.
     QFile::remove(signedOut);
     QDir().mkpath(signedOut);
     engine = world.engine();
@@ -54,6 +55,56 @@ TEST(FocusHistory, KeepsTheNewestThirtyPrivatelyAndNeverLosesAFile)
     world.run(*engine, 60);
     EXPECT_EQ(engine->history().size(), 1u);
     EXPECT_TRUE(QFileInfo(signedOut).isDir());
+    EXPECT_TRUE(QFileInfo::exists(world.historyFolder() + QStringLiteral("/focus-history-signed-out.aside.json")));
+}
+
+TEST(FocusHistory, AFileThatCanBeNeitherReadNorCopiedLosesNoSession)
+{
+    FocusWorld world;
+    const QString signedOut = world.signedOutFile();
+    // A folder in the file's place (root reads every file): it can be neither read nor copied.
+    ASSERT_TRUE(QDir().mkpath(signedOut));
+    auto engine = world.engine();
+    engine->start(QStringLiteral("First"), false, 25);
+    engine->end();
+    engine->start(QStringLiteral("Second"), false, 25);
+
+    const auto restarted = world.engine()->history();
+    ASSERT_EQ(restarted.size(), 2u);
+    EXPECT_EQ(restarted[0].task, QStringLiteral("Second"));
+    EXPECT_EQ(restarted[0].detail, QStringLiteral("App closed or restarted"));
+    EXPECT_EQ(restarted[1].task, QStringLiteral("First"));
+    EXPECT_TRUE(QFileInfo(signedOut).isDir()) << "what stood in the way is left alone";
+
+    // Each save tries again: once the way is clear the usual file gets everything.
+    ASSERT_TRUE(QDir(signedOut).removeRecursively());
+    engine->pause(QStringLiteral("Paused"));
+    const auto onDisk = files::read(signedOut);
+    ASSERT_TRUE(onDisk);
+    EXPECT_EQ(decodeFocusSessions(*onDisk).size(), 2u);
+    EXPECT_EQ(world.engine()->history().size(), 2u);
+}
+
+TEST(FocusHistory, KilledSavesOfAnyAccountAreClearedWhenTheFolderIsNextUsed)
+{
+    FocusWorld world;
+    ASSERT_TRUE(QDir().mkpath(world.historyFolder()));
+    const QDir folder(world.historyFolder());
+    const QStringList left = {QStringLiteral("focus-history-signed-out.json.AbCdEf"),
+                              QStringLiteral("focus-history-0123abcd.json.ZyXwVu")};
+    const QString foreign = QStringLiteral("notes.txt.AbCdEf");
+    for (const QString& name : left + QStringList {foreign}) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[");
+        file.flush(); // before the time is set: writing would set it again
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+    }
+    auto engine = world.engine();
+    for (const QString& name : left) {
+        EXPECT_FALSE(QFile::exists(folder.filePath(name))) << name.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(folder.filePath(foreign)));
 }
 
 TEST(FocusHistory, OpenSessionIsWrittenAsEndedAndEachAccountHasItsOwnFile)

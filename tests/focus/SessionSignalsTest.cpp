@@ -22,6 +22,7 @@ public slots:
     QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(QString::fromLatin1(kSessionPath)); }
 signals:
     void PrepareForSleep(bool start);
+    void PrepareForShutdown(bool start);
 };
 
 class FakeLogindSession : public QObject {
@@ -33,10 +34,14 @@ public:
     void setLockedHint(bool locked)
     {
         lockedHint = locked;
+        announce(QStringLiteral("LockedHint"), locked);
+    }
+    void announce(const QString& property, const QVariant& value)
+    {
         QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kSessionPath),
                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
                                                          QStringLiteral("PropertiesChanged"));
-        signal << QStringLiteral("org.freedesktop.login1.Session") << QVariantMap { { QStringLiteral("LockedHint"), locked } }
+        signal << QStringLiteral("org.freedesktop.login1.Session") << QVariantMap { { property, value } }
                << QStringList();
         QDBusConnection(kFakeConnection).send(signal);
     }
@@ -76,6 +81,23 @@ TEST(LoginSession, LockSleepAndLockedHintAreHeard)
     ASSERT_TRUE(locked.wait(10000));
     EXPECT_FALSE(watcher.screenUnlocked());
     EXPECT_EQ(away.count(), 1) << "the wake-up, heard before the hint, was no notice";
+
+    // The session closing and the machine going down both say: end now, once.
+    QSignalSpy ending(&watcher, &SessionSignals::ending);
+    emit manager.PrepareForShutdown(false);
+    session.announce(QStringLiteral("State"), QStringLiteral("active"));
+    session.announce(QStringLiteral("State"), QStringLiteral("closing"));
+    ASSERT_TRUE(ending.wait(10000));
+    emit manager.PrepareForShutdown(true);
+    QSignalSpy(&watcher, &SessionSignals::screenLocked).wait(300);
+    EXPECT_EQ(ending.count(), 1);
+    EXPECT_EQ(away.count(), 1);
+
+    LogindSessionSignals second(QDBusConnection::sessionBus(), service);
+    ASSERT_TRUE(QSignalSpy(&second, &LogindSessionSignals::ready).wait(10000));
+    QSignalSpy shutdown(&second, &SessionSignals::ending);
+    emit manager.PrepareForShutdown(true);
+    ASSERT_TRUE(shutdown.wait(10000));
     QDBusConnection::disconnectFromBus(kFakeConnection);
 }
 

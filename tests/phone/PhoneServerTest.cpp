@@ -15,11 +15,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The vault in memory, with a switch that makes every write fail.
+// The vault in memory, with switches that make every read or every write fail.
 struct MemoryVault : DeviceVault {
-    std::optional<QByteArray> read(const QString& item) override
+    VaultRead read(const QString& item) override
     {
-        return items.contains(item) ? std::optional(items[item]) : std::nullopt;
+        if (failReads)
+            return VaultRead::failure();
+        return items.contains(item) ? VaultRead::withValue(items[item]) : VaultRead::nothing();
     }
     bool write(const QString& item, const QByteArray& value) override
     {
@@ -31,6 +33,7 @@ struct MemoryVault : DeviceVault {
     QString kind() const override { return QStringLiteral("memory"); }
 
     QMap<QString, QByteArray> items;
+    bool failReads = false;
     bool failWrites = false;
 };
 
@@ -109,6 +112,15 @@ TEST(PhoneServerRecord, KeyIsMadeOnceStoredAndReusedAndNeverHandedOutUnstored)
     const PairingRecord replaced = PhoneServer::pairingRecord();
     ASSERT_TRUE(replaced.key());
     EXPECT_EQ(vault.items.value(QStringLiteral("mac-transport")), *replaced.key());
+
+    // A vault that cannot be read now may still hold the key every paired phone has: it is left alone.
+    const QByteArray held = *replaced.key();
+    vault.failReads = true;
+    EXPECT_FALSE(PhoneServer::pairingRecord().key());
+    EXPECT_FALSE(PhoneServer().start());
+    EXPECT_EQ(vault.items.value(QStringLiteral("mac-transport")), held);
+    vault.failReads = false;
+    EXPECT_EQ(PhoneServer::pairingRecord().key(), held);
 
     installMemoryVault().failWrites = true;
     EXPECT_FALSE(PhoneServer::pairingRecord().key());

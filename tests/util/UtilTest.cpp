@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <limits>
@@ -110,6 +112,45 @@ TEST(Files, AtomicPrivateWritesAndUnreadableCopies)
     const QString blocked = QDir(folder).filePath(QStringLiteral("blocked"));
     QDir().mkpath(blocked);
     EXPECT_TRUE(files::writeAtomically(blocked, "x", true).has_value());
+}
+
+TEST(Files, AWriteClearsWhatKilledSavesOfTheSameFileLeftBehind)
+{
+    QTemporaryDir root;
+    const QDir folder(root.path());
+    const auto make = [&](const QString& name, bool old) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("partial");
+        file.flush(); // before the time is set: writing would set it again
+        if (old) {
+            ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+    };
+    const struct {
+        const char* name;
+        bool old;
+        bool kept;
+    } files[] = {
+        {"file.json.aB3dE9", true, false},  // a killed save of this file
+        {"file.json.QwErTy", true, false},
+        {"file.json.Zz12Xy", false, true},  // possibly another process's save under way
+        {"file.json.bad", true, true},      // the copy of an unreadable file
+        {"file.json.aB3dE", true, true},
+        {"file.json.aB3dE9.x", true, true},
+        {"other.json.aB3dE9", true, true},  // another file's: cleared when that one is written
+        {"xfile.json.aB3dE9", true, true},
+    };
+    for (const auto& f : files)
+        make(QString::fromLatin1(f.name), f.old);
+    EXPECT_FALSE(files::writeAtomically(folder.filePath(QStringLiteral("file.json")), "whole", true).has_value());
+    for (const auto& f : files) {
+        EXPECT_EQ(QFile::exists(folder.filePath(QString::fromLatin1(f.name))), f.kept) << f.name;
+    }
+    EXPECT_EQ(files::read(folder.filePath(QStringLiteral("file.json"))), QByteArray("whole"));
+
+    EXPECT_EQ(files::removeStaleTemporaries(folder.path(), {QStringLiteral("*.json")}), 2);
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("file.json"))));
 }
 
 TEST(ByteLines, CutsLinesArrivingInPiecesAndFlagsOverlongOnes)

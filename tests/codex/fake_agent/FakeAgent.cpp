@@ -5,7 +5,9 @@
 // n-th request of a method, counted over all launches, runs the n-th action list; past the list it
 // gets an empty result. A cue's actions run once its file appears. Actions: a number sleeps that many
 // ms, {"exit": code} exits, a string is written as it is, another object as a line; "$ID" (quotes
-// included) stands for the request's id. Replies leave out "jsonrpc", as the real agent does.
+// included) stands for the request's id. Replies leave out "jsonrpc", as the real agent does. With
+// "linger": ms it stays that long after its input closes (an agent finishing work of its own), so
+// only being ended ends it sooner; "pid" in the launch line says which process to look for.
 #include <nlohmann/json.hpp>
 
 #include <poll.h>
@@ -71,7 +73,8 @@ int main(int argc, char** argv)
     log(json {{"method", "launch"},
               {"args", std::vector<std::string>(argv + 1, argv + argc)},
               {"cwd", std::filesystem::current_path().string()},
-              {"path", path ? path : ""}}.dump());
+              {"path", path ? path : ""},
+              {"pid", ::getpid()}}.dump());
     std::string pending;
     for (;;) {
         // A cue is taken at once, so a child started later does not act on it again.
@@ -83,8 +86,11 @@ int main(int argc, char** argv)
             continue;
         char chunk[65536];
         const ssize_t n = ::read(0, chunk, sizeof chunk);
-        if (n <= 0)
+        if (n <= 0) {
+            if (script.contains("linger"))
+                ::usleep(script["linger"].get<useconds_t>() * 1000);
             return 0;
+        }
         pending.append(chunk, std::size_t(n));
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
             handle(pending.substr(0, end));

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTcpSocket>
+
+#include <csignal>
+#include <fstream>
+#include <sys/types.h>
+
+#include "ProgramFolders.h"
+#include "Tovrick/focus/FocusHistoryStore.h"
+#include "shared/focus/FocusSession.h"
+#include "shared/focus/FocusSync.h"
+#include "shared/link/LineConnection.h"
+#include "shared/util/Files.h"
+#include "support/RunTask.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool processExists(pid_t pid)
+{
+    return ::kill(pid, 0) == 0;
+}
+
+} // namespace
+
+// Being told to end is a Quit: SIGTERM in the middle of a focus session pauses and saves it and ends
+// the coding agent, instead of killing the program where it stands.
+TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
+{
+    if (qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS_ERROR"))
+        FAIL() << qPrintable(qEnvironmentVariable("TOVRICK_TEST_NETNS_ERROR"));
+    if (!qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS") || !qEnvironmentVariableIsSet("DISPLAY"))
+        GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services";
+
+    ProgramFolders folders;
+    ASSERT_NO_FATAL_FAILURE(folders.prepare());
+
+    // The coding agent where the program looks for it: a stand-in that outlives its closed input
+    // for a minute, so only being ended ends it.
+    const QString agentLog = folders.root.filePath(QStringLiteral("agent.log"));
+    const QString agentScript = folders.root.filePath(QStringLiteral("agent.json"));
+    std::ofstream(agentScript.toStdString())
+        << Json {{"log", agentLog.toStdString()}, {"rules", Json::object()}, {"cues", Json::object()}, {"linger", 60000}}
+               .dump();
+    const QString agent = QDir(folders.home).filePath(QStringLiteral(".local/bin/codex"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(agent).absolutePath()));
+    {
+        QFile wrapper(agent);
+        ASSERT_TRUE(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write("#!/bin/sh\nexec '" TOVRICK_FAKE_AGENT "' \"$@\"\n");
+        wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    QProcessEnvironment environment = folders.environment;
+    environment.insert(QStringLiteral("FAKE_AGENT_SCRIPT"), agentScript);
+
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::SeparateChannels);
+    QByteArray log;
+    QObject::connect(&app, &QProcess::readyReadStandardError, [&] { log += app.readAllStandardError(); });
+    app.start(QStringLiteral(TOVRICK_PROGRAM), {});
+    ASSERT_TRUE(app.waitForStarted(10000));
+    const auto stop = qScopeGuard([&] {
+        if (app.state() != QProcess::NotRunning) {
+            app.kill();
+            app.waitForFinished(5000);
+        }
+    });
+
+    // The phone: the listener's port from the log, the key from the program's vault.
+    const QRegularExpression listening(QStringLiteral("phone listener on port (\\d+)"));
+    QRegularExpressionMatch port;
+    ASSERT_TRUE(waitUntil([&] { return (port = listening.match(QString::fromUtf8(log))).hasMatch(); }, 20s)) << log.toStdString();
+    const auto key = folders.vault().read(QStringLiteral("mac-transport")).found();
+    ASSERT_TRUE(key);
+    std::optional<FocusSync> state;
+    bool authenticated = false;
+    auto* socket = new QTcpSocket();
+    socket->connectToHost(QHostAddress::LocalHost, port.captured(1).toUShort());
+    LineConnection phone(socket, *key, false);
+    phone.onAuthenticated = [&] { authenticated = true; };
+    phone.onPacket = [&](const Packet& packet) {
+        if (packet.command != QStringLiteral("focusState") || !packet.text)
+            return;
+        try {
+            state = FocusSync::decode(packet.text->toUtf8());
+        } catch (const std::exception&) {
+            ADD_FAILURE() << "a focus state that cannot be read";
+        }
+    };
+    phone.start();
+    ASSERT_TRUE(waitUntil([&] { return authenticated; }, 10s));
+    const auto send = [&](const QString& command, const Json& arguments) {
+        Packet packet;
+        packet.command = command;
+        if (!arguments.is_null())
+            packet.text = json::toQString(json::dump(arguments));
+        phone.send(packet);
+    };
+    // The account loop's first refresh re-announces the account, which closes any session: start after it.
+    ASSERT_TRUE(waitUntil([&] { return folders.api.requestCount(QStringLiteral("account")) > 0; }, 20s));
+    waitUntil([] { return false; }, 1s);
+    send(QStringLiteral("focusSync"), nullptr);
+    send(QStringLiteral("focusStart"), Json {{"task", "Write the report"}, {"minutes", 25}});
+    const auto running = [&] {
+        return state && state->current && state->current->status == FocusSession::Status::running;
+    };
+    ASSERT_TRUE(waitUntil(running, 10s)) << log.toStdString();
+
+    // The agent, warmed up at launch, is up and answered its handshake.
+    pid_t agentPid = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        std::ifstream lines(agentLog.toStdString());
+        bool initialized = false;
+        for (std::string line; std::getline(lines, line);) {
+            const Json entry = Json::parse(line, nullptr, false);
+            if (entry.is_object() && entry.value("method", "") == "launch")
+                agentPid = entry.value("pid", 0);
+            initialized = initialized || (entry.is_object() && entry.value("method", "") == "initialized");
+        }
+        return agentPid > 0 && initialized;
+    }, 20s)) << log.toStdString();
+    const auto reapAgent = qScopeGuard([&] {
+        if (processExists(agentPid))
+            ::kill(agentPid, SIGKILL);
+    });
+
+    // Let the focus clock run, keeping the phone alive.
+    for (int second = 0; second < 3; ++second) {
+        waitUntil([] { return false; }, 1s);
+        send(QStringLiteral("focusPing"), nullptr);
+    }
+    ASSERT_TRUE(running()) << state->current->detail.toStdString() << "\n" << log.toStdString();
+    const double ranFor = state->current->elapsed;
+    ASSERT_GE(ranFor, 2);
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
+    ASSERT_TRUE(waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
+    log += app.readAllStandardError();
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting\n"
+                                                      << log.toStdString();
+
+    // Paused with "Tovrick closed" and saved: the pause wrote the focus clock as it stood at the end
+    // (the file keeps an open session as ended, as any save does).
+    const auto saved = files::read(QDir(folders.appFolder()).filePath(FocusHistoryStore::fileName(QStringLiteral("user-1"))));
+    ASSERT_TRUE(saved);
+    const auto history = decodeFocusSessions(*saved);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].task, QStringLiteral("Write the report"));
+    EXPECT_EQ(history[0].detail, FocusHistoryStore::kClosedDetail);
+    EXPECT_GE(history[0].elapsed, ranFor) << "the session was last saved at its start";
+
+    EXPECT_TRUE(waitUntil([&] { return !processExists(agentPid); }, 5s)) << "the coding agent was left running";
+}
