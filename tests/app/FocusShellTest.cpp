@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -12,6 +13,7 @@
 #include "Tovrick/focus/FocusCompanion.h"
 #include "focus/FocusFakes.h"
 #include "shared/account/DeviceVaults.h"
+#include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusSync.h"
 #include "shared/link/LineConnection.h"
 #include "support/RunTask.h"
@@ -211,4 +213,36 @@ TEST_F(FocusShell, ProbeTimesOutWithoutAnApp)
     const QString lines = printed(out);
     std::fclose(out);
     EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: timed out in discover"))) << lines.toStdString();
+}
+
+TEST_F(FocusShell, OnlyAnotherUserOrSigningOutEndsTheRunningSession)
+{
+    TovrickAccount& account = TovrickAccount::shared();
+    AccountSession session { QStringLiteral("user-1"), QStringLiteral("device-1"), QStringLiteral("tvk_token"),
+                             QStringLiteral("User"), std::nullopt,
+                             static_cast<double>(QDateTime::currentMSecsSinceEpoch()) + 3.6e6, QStringLiteral("google"),
+                             std::nullopt };
+    account.adoptSession(session);
+    // Each step is a new session value: the routine refresh only slides the expiry.
+    const struct {
+        const char* user;
+        bool keeps;
+    } steps[] = { { "user-1", true }, { "user-2", false }, { nullptr, false } };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.user ? step.user : "signed out");
+        if (!app->focus().current())
+            app->focus().start(QStringLiteral("Write"), false, 25);
+        const QUuid id = app->focus().current()->id;
+        session.expiresAt += 60000;
+        session.userId = QString::fromLatin1(step.user);
+        if (step.user)
+            account.adoptSession(session);
+        else
+            account.clearSession();
+        ASSERT_EQ(app->focus().current().has_value(), step.keeps);
+        if (step.keeps) {
+            EXPECT_EQ(app->focus().current()->id, id);
+            EXPECT_EQ(app->focus().current()->status, FocusSession::Status::running);
+        }
+    }
 }
