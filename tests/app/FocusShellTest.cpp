@@ -5,6 +5,10 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <cstdio>
 
 #include "Tovrick/AppDelegate.h"
@@ -245,4 +249,48 @@ TEST_F(FocusShell, OnlyAnotherUserOrSigningOutEndsTheRunningSession)
             EXPECT_EQ(app->focus().current()->status, FocusSession::Status::running);
         }
     }
+}
+
+TEST_F(FocusShell, ProbeLinkNoticesASilentAppWithinSeconds)
+{
+    std::FILE* out = std::tmpfile();
+    FocusLinkProbe probe(false, false, probeOptions(out));
+    probe.complete = [](int) {};
+    probe.start();
+    QTcpSocket* socket = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        socket = probe.findChild<QTcpSocket*>();
+        return socket && socket->state() == QAbstractSocket::ConnectedState;
+    }));
+    const auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        ::getsockopt(static_cast<int>(socket->socketDescriptor()), level, name, &value, &size);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 2);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    probe.finish(0, QStringLiteral("done"));
+    std::fclose(out);
+}
+
+// Run by its own ctest entry, with no system bus to reach.
+TEST(FocusProbe, DISABLED_ABrowserThatCannotStartIsTheOneClosingLine)
+{
+    std::FILE* out = std::tmpfile();
+    FocusLinkProbe::Options options;
+    options.timeLimit = 3;
+    options.out = out;
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, false, options)), 1);
+    std::fflush(out);
+    std::rewind(out);
+    QStringList lines;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, out))
+        lines.append(QString::fromUtf8(buffer).trimmed());
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'|').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("LIVE app discovery: "))) << lines[0].toStdString();
 }
