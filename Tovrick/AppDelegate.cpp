@@ -81,9 +81,19 @@ void AppDelegate::launched()
     };
 
     TovrickAccount& account = TovrickAccount::shared();
-    account.subscribeSession(this, [self](const std::optional<AccountSession>& session) {
-        if (self)
-            self->m_focus->accountChanged(signedInUser(session));
+    // A refresh of the same user's session (a later expiry, say) is no change of account: only a
+    // different user, or signing out, ends what the focus engine holds.
+    struct Heard {
+        bool any = false;
+        std::optional<QString> user;
+    };
+    auto heard = std::make_shared<Heard>();
+    account.subscribeSession(this, [self, heard](const std::optional<AccountSession>& session) {
+        const std::optional<QString> user = signedInUser(session);
+        if (!self || (heard->any && heard->user == user))
+            return;
+        *heard = {true, user};
+        self->m_focus->accountChanged(user);
     });
     if (!m_phone->start(m_phonePort))
         logline::warning(QStringLiteral("the phone listener did not start"));

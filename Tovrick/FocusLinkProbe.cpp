@@ -4,6 +4,10 @@
 #include <QCoro/QCoroSignal>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <cmath>
 
 #include "Tovrick/phone/PhoneServer.h"
@@ -18,6 +22,19 @@ bool isVerdict(FocusActivity activity)
 {
     return activity == FocusActivity::onTask || activity == FocusActivity::offTask
         || activity == FocusActivity::uncertain;
+}
+
+// Keep-alive probes after 2 s of silence, so an app that vanished is noticed within a few seconds.
+void shortenKeepAlive(const QTcpSocket& socket)
+{
+    const int descriptor = static_cast<int>(socket.socketDescriptor());
+    if (descriptor < 0)
+        return;
+    const int on = 1, idle = 2, interval = 1, count = 3;
+    ::setsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 } // namespace
@@ -64,8 +81,11 @@ void FocusLinkProbe::start()
     }
     m_browser = std::make_unique<ServiceBrowser>();
     m_browser->onChange = [this] { browsed(); };
-    if (!m_browser->browse(FennowService::serviceType))
-        print(QStringLiteral("LIVE app discovery: ") + m_browser->error());
+    // Reported from the event loop: whoever started the probe is listening by then.
+    if (!m_browser->browse(FennowService::serviceType)) {
+        const QString line = QStringLiteral("LIVE app discovery: ") + m_browser->error();
+        QTimer::singleShot(0, this, [this, line] { end(1, line); });
+    }
 }
 
 void FocusLinkProbe::browsed()
@@ -90,6 +110,7 @@ void FocusLinkProbe::connectTo(const QHostAddress& address, quint16 port, const 
     auto* socket = new QTcpSocket();
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(socket, &QTcpSocket::connected, socket, [socket] { shortenKeepAlive(*socket); });
     socket->connectToHost(address, port);
     auto* link = new LineConnection(socket, key, false, this);
     link->onPacket = [this](const Packet& packet) { handle(packet); };
@@ -268,11 +289,16 @@ void FocusLinkProbe::handleState(const FocusSync& sync)
 
 void FocusLinkProbe::finish(int status, const QString& message)
 {
+    end(status, QStringLiteral("LIVE app integration: ") + message);
+}
+
+void FocusLinkProbe::end(int status, const QString& line)
+{
     if (!complete)
         return;
     auto done = std::move(complete);
     complete = nullptr;
-    print(QStringLiteral("LIVE app integration: ") + message);
+    print(line);
     m_timer.stop();
     if (m_link)
         m_link->close();

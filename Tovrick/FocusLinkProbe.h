@@ -62,6 +62,8 @@ private:
     void handle(const Packet& packet);
     void handleState(const FocusSync& sync);
     void print(const QString& line);
+    // Prints the run's one closing line and reports its status, once.
+    void end(int status, const QString& line);
     double secondsSince(const QElapsedTimer& timer) const;
 
     Options m_options;

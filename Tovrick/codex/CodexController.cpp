@@ -208,13 +208,19 @@ QCoro::Task<Json> CodexController::request(QString method, Json params)
     Completion<Json> answer;
     m_waiting.emplace(id, answer);
     send(requestMessage(id, method, std::move(params)));
-    QTimer::singleShot(requestTimeout, this, [this, id] {
+    const quint64 launch = m_launch;
+    const quint64 reads = m_reads;
+    QTimer::singleShot(requestTimeout, this, [this, id, launch, reads] {
         const auto waiting = m_waiting.find(id);
         if (waiting == m_waiting.end())
             return;
         Completion<Json> late = waiting->second;
         m_waiting.erase(waiting);
         late.fail(CodexError::failed(QStringLiteral("Codex didn't answer in time.")));
+        // Silent the whole time: it would hold every later request (or a failed handshake) for ever.
+        // Ended after the waiter has handled its failure, so a job it started is "failed", not "quit".
+        if (reads == m_reads)
+            QTimer::singleShot(0, this, [this, launch] { endHungChild(launch); });
     });
     co_return co_await answer;
 }
@@ -289,10 +295,21 @@ void CodexController::processExited(quint64 launch)
     changed();
 }
 
+void CodexController::endHungChild(quint64 launch)
+{
+    if (launch != m_launch || !m_process)
+        return;
+    logline::warning(QStringLiteral("Codex stopped answering; ending it"));
+    QProcess* process = m_process;
+    processExited(launch);
+    process->kill();
+}
+
 void CodexController::drainLines(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
+    ++m_reads;
     m_buffer.append(bytes);
     while (auto line = m_buffer.next())
         handleLine(*line);

@@ -95,7 +95,8 @@ public:
     std::optional<QProcessEnvironment> baseEnvironment;
     // Opens an agent app link; the desktop's handler by default.
     std::function<void(const QUrl&)> openUrl;
-    // How long one request may wait for its answer.
+    // How long one request may wait for its answer; an agent that stays silent all that time is ended.
+    // A stop also waits this long for a turn that is still starting.
     std::chrono::milliseconds requestTimeout {std::chrono::seconds(60)};
 
     // The child process and its link.
@@ -141,6 +142,9 @@ private:
     void handleServerRequest(const Json& id, const QString& method, const Json& params);
     void handleNotification(const QString& method, const Json& params);
     void finishTurn(qsizetype index, const QString& threadID, const Json& params);
+    void endHungChild(quint64 launch);
+    QCoro::Task<> interruptLateTurn(QString threadID, QString turnID);
+    QCoro::Task<> awaitTurnID(qsizetype index);
     std::optional<qsizetype> newestJob(const QString& threadID) const;
     QCoro::Task<> runStart(QString project, QString task, QString firstMessage);
     void deliverFailedStart(const QString& task, const QString& description);
@@ -150,6 +154,10 @@ private:
     // Which launch the current child belongs to; exit and output notices of older children are ignored.
     quint64 m_launch = 0;
     ByteLines m_buffer;
+    // Counts reads from the child: one that did not move during a request's whole wait has hung.
+    quint64 m_reads = 0;
+    // Threads whose job was reported as failed to start: a turn the agent begins late is stopped.
+    QSet<QString> m_failedStarts;
     qint64 m_nextID = 1;
     std::map<qint64, Completion<Json>> m_waiting;
     std::optional<Completion<bool>> m_ready;

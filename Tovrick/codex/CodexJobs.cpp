@@ -1,7 +1,10 @@
 // The commands the assistant's coding-agent tools call. Each answers one line and never throws.
 #include "Tovrick/codex/CodexController.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
+#include <QCoro/QCoroTimer>
 
 #include "Tovrick/codex/CodexJson.h"
 #include "Tovrick/codex/CodexProjects.h"
@@ -119,8 +122,10 @@ QCoro::Task<> CodexController::runStart(QString project, QString task, QString f
     logline::warning(QStringLiteral("Codex job did not start: ") + description);
     // A job whose turn never began must not stay "starting" for ever.
     const bool stuck = created && jobs.at(*created).status == u"starting";
-    if (stuck)
+    if (stuck) {
         jobs[*created].status = QStringLiteral("failed");
+        m_failedStarts.insert(jobs.at(*created).threadID);
+    }
     deliverFailedStart(task, description);
     if (stuck)
         changed();
@@ -164,6 +169,8 @@ QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, Q
     if (!index)
         co_return QStringLiteral("There's no Codex job yet. Start one with codex_start.");
     const Job job = jobs.at(*index);
+    std::exception_ptr failure;
+    bool begun = false;
     try {
         co_await ensureRunning();
         if ((job.status == u"working" || job.status == u"waiting for approval") && job.turnID) {
@@ -174,12 +181,53 @@ QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, Q
             co_await request(QStringLiteral("thread/resume"), threadParams(job.threadID));
             m_loaded.insert(job.threadID);
         }
-        jobs[*index].status = QStringLiteral("starting");
+        // A new turn: until it is announced there is no turn to stop and nothing new from Codex.
+        Job& next = jobs[*index];
+        next.status = QStringLiteral("starting");
+        next.turnID.reset();
+        next.lastMessage.reset();
+        m_failedStarts.remove(job.threadID);
+        begun = true;
         changed();
-        co_await request(QStringLiteral("turn/start"), turnParams(job.threadID, text));
+        const QString method = QStringLiteral("turn/start");
+        const Json params = turnParams(job.threadID, text);
+        co_await request(method, params);
         co_return QStringLiteral("Sent the follow-up to Codex in ") + job.project + u'.';
     } catch (...) {
-        co_return QStringLiteral("Couldn't reach Codex: ") + describe(std::current_exception());
+        failure = std::current_exception();
+    }
+    // Its turn never began: "failed", not "starting" for ever.
+    if (begun && *index < jobs.size() && jobs.at(*index).threadID == job.threadID && jobs.at(*index).status == u"starting") {
+        jobs[*index].status = QStringLiteral("failed");
+        m_failedStarts.insert(job.threadID);
+        changed();
+    }
+    co_return QStringLiteral("Couldn't reach Codex: ") + describe(failure);
+}
+
+QCoro::Task<> CodexController::awaitTurnID(qsizetype index)
+{
+    QPointer<CodexController> self(this);
+    const QString threadID = jobs.at(index).threadID;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < requestTimeout.count()) {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(50));
+        if (!self || index >= jobs.size() || jobs.at(index).threadID != threadID)
+            co_return;
+        if (jobs.at(index).turnID || jobs.at(index).status != u"starting")
+            co_return;
+    }
+}
+
+QCoro::Task<> CodexController::interruptLateTurn(QString threadID, QString turnID)
+{
+    const QString method = QStringLiteral("turn/interrupt");
+    const Json params = interruptParams(threadID, turnID);
+    try {
+        co_await request(method, params);
+    } catch (const std::exception& error) {
+        logline::info(QStringLiteral("a late Codex turn could not be interrupted: ") + describeError(error));
     }
 }
 
@@ -188,7 +236,17 @@ QCoro::Task<QString> CodexController::stop(std::optional<QString> project)
     const auto index = findJob(project);
     if (!index)
         co_return QStringLiteral("No Codex job to stop.");
+    // A turn that is starting is stopped once the agent names it; the previous turn is over.
+    if (jobs.at(*index).status == u"starting" && !jobs.at(*index).turnID) {
+        QPointer<CodexController> self(this);
+        co_await awaitTurnID(*index);
+        if (!self || *index >= jobs.size())
+            co_return QStringLiteral("No Codex job to stop.");
+    }
     const Job job = jobs.at(*index);
+    if (job.status == u"starting" && !job.turnID)
+        co_return QStringLiteral("Codex hasn't begun that turn in ") + job.project
+            + QStringLiteral(" yet, so there's nothing to stop. Try again in a moment.");
     if (!job.turnID || !liveStatuses.contains(job.status))
         co_return QStringLiteral("Codex isn't working on anything in ") + job.project + QStringLiteral(" right now.");
 
@@ -204,8 +262,10 @@ QCoro::Task<QString> CodexController::stop(std::optional<QString> project)
     }
 }
 
-void CodexController::answerApproval(const Approval& approval, bool approve, bool forSession)
+void CodexController::answerApproval(const Approval& asked, bool approve, bool forSession)
 {
+    // `asked` may be an entry of `approvals` itself, which the removal below destroys.
+    const Approval approval = asked;
     const QString printed = codexjson::printedId(approval.rpcID);
     approvals.removeIf([&](const Approval& held) {
         return held.threadID == approval.threadID && codexjson::printedId(held.rpcID) == printed;

@@ -43,7 +43,7 @@ void CodexController::handleNotification(const QString& method, const Json& para
         return;
     }
 
-    if (method != u"turn/started" && method != u"item/completed" && method != u"turn/completed")
+    if (method != u"turn/started" && method != u"item/completed" && method != u"turn/completed" && method != u"error")
         return;
     if (!threadID)
         return;
@@ -52,11 +52,29 @@ void CodexController::handleNotification(const QString& method, const Json& para
         return;
     Job& job = jobs[*index];
 
+    // The user was told this job did not start: a turn the agent begins anyway is stopped unseen.
+    if (job.status == u"failed" && m_failedStarts.contains(*threadID)) {
+        const Json* turn = codexjson::object(params, "turn");
+        const auto turnID = turn ? codexjson::string(*turn, "id") : std::nullopt;
+        if (method == u"turn/started" && turnID)
+            interruptLateTurn(*threadID, *turnID);
+        return;
+    }
+
     if (method == u"turn/started") {
         const Json* turn = codexjson::object(params, "turn");
         job.turnID = turn ? codexjson::string(*turn, "id") : std::nullopt;
         job.status = QStringLiteral("working");
+        job.lastMessage.reset();
         changed();
+    } else if (method == u"error") {
+        // While the agent retries (offline, say) this is the only word of what it is doing.
+        const Json* error = codexjson::object(params, "error");
+        const auto message = error ? codexjson::string(*error, "message") : std::nullopt;
+        if (message && !message->isEmpty()) {
+            job.lastMessage = *message;
+            changed();
+        }
     } else if (method == u"item/completed") {
         const Json* item = codexjson::object(params, "item");
         if (!item || codexjson::string(*item, "type") != u"agentMessage")

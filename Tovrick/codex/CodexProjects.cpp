@@ -12,6 +12,7 @@
 #include "shared/util/Files.h"
 #include "shared/util/Json.h"
 #include "shared/util/Settings.h"
+#include "shared/util/Text.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ bool fits(const QString& candidate, const QString& spoken)
 {
     if (candidate.isEmpty() || spoken.isEmpty())
         return false;
-    return candidate.contains(spoken) || (candidate.size() >= 4 && spoken.contains(candidate));
+    return candidate.contains(spoken) || (text::characterCount(candidate) >= 4 && spoken.contains(candidate));
 }
 
 } // namespace

@@ -300,7 +300,8 @@ Nudge parseNudge(const QByteArray& data, const ScreenSnapshot& snapshot)
     if (messageValue == answer.end() || !messageValue->is_string())
         throw Failure(kNudgeFailed);
     const QString message = json::toQString(messageValue->get<std::string>());
-    if (message.isEmpty() || text::characterCount(message) > kMaximumNudgeCharacters
+    // A sentence of nothing but blanks has no words, yet is not empty: it is no sentence either.
+    if (text::trimmedWhitespaceAndNewlines(message).isEmpty() || text::characterCount(message) > kMaximumNudgeCharacters
         || text::wordCount(message) > kMaximumNudgeWords)
         throw Failure(kNudgeFailed);
 

@@ -18,9 +18,22 @@ namespace {
 
 const QString kFallbackSentence = QStringLiteral("Are you sure you're on task right now?");
 
+// What the user reads about a failed check. A library's own message (a JSON parser's, say) means
+// nothing to them: it goes to the log, and they read one plain sentence.
 QString describe(const std::exception_ptr& error)
 {
-    return describeError(error, QStringLiteral("Unknown error"));
+    try {
+        std::rethrow_exception(error);
+    } catch (const UserFacingError& failure) {
+        return failure.description();
+    } catch (const JsonDecodeError& failure) {
+        logline::warning(QStringLiteral("focus check answer unreadable: %1").arg(QString::fromUtf8(failure.what())));
+        return QStringLiteral("The answer couldn't be read");
+    } catch (const std::exception& failure) {
+        logline::warning(QStringLiteral("focus check failed: %1").arg(QString::fromUtf8(failure.what())));
+    } catch (...) {
+    }
+    return QStringLiteral("Unknown error");
 }
 
 bool sameApp(const std::optional<FrontmostApp>& before, const std::optional<FrontmostApp>& after)

@@ -4,6 +4,7 @@
 
 #include <QBitmap>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -38,7 +39,7 @@ QFont systemFont(int pixelSize, QFont::Weight weight)
 FocusCountdown::FocusCountdown(bool createsWindow, QObject* parent)
     : QObject(parent),
       m_createsWindow(createsWindow),
-      m_digitsFont(systemFont(76, QFont::DemiBold)),
+      m_digitsFont(evenDigitsFont(systemFont(76, QFont::DemiBold))),
       m_modeFont(systemFont(12, QFont::Medium))
 {
 }
@@ -54,6 +55,21 @@ QString FocusCountdown::labelText(const FocusSession& session)
 QString FocusCountdown::modeText(const FocusSession& session)
 {
     return session.isDeveloperMode() ? QStringLiteral("DEVELOPER MODE \u00b7 4\u00d7") : QString();
+}
+
+QFont FocusCountdown::evenDigitsFont(const QFont& font)
+{
+    const QFontMetricsF metrics(font);
+    const qreal zero = metrics.horizontalAdvance(u'0');
+    bool even = true;
+    for (char16_t digit = u'1'; digit <= u'9'; ++digit)
+        even = even && qFuzzyCompare(metrics.horizontalAdvance(QChar(digit)), zero);
+    if (even)
+        return font;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(font.pixelSize());
+    fixed.setWeight(font.weight());
+    return fixed;
 }
 
 QRect FocusCountdown::panelGeometry(const QRect& usableArea)

@@ -53,6 +53,9 @@ public:
     // The panel in top-left-origin coordinates for a screen's usable area: 32 points in from its
     // right edge and 24 up from its bottom.
     static QRect panelGeometry(const QRect& usableArea);
+    // `font` when its digits share one width, else the fixed-pitch font at its size and weight:
+    // right-aligned, digits of differing widths would shift the clock every second.
+    static QFont evenDigitsFont(const QFont& font);
     // The window shape: the drawn glyphs grown by a couple of pixels, so that without a compositor
     // only the digits (with a thin dark edge) cover what is underneath.
     static QRegion shapeFor(const QString& label, const QString& modeLabel, const QFont& digitsFont,

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -111,10 +112,14 @@ bool isDefaultId(const QString& id)
     return id.startsWith(kDefaultPrefix);
 }
 
-QString newClipTitle()
+QString newClipTitle(const QLocale& locale, const QDateTime& at)
 {
-    return QStringLiteral("Meine Aufnahme ")
-        + QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+    // Some short time formats (the C locale's among them) carry seconds: drop them and their separator.
+    static const QRegularExpression seconds(QStringLiteral("[^hHmaApPt]*s+(\\.z+)?"));
+    QString time = locale.timeFormat(QLocale::ShortFormat);
+    time.remove(seconds);
+    return QStringLiteral("Meine Aufnahme ") + locale.toString(at.date(), QLocale::ShortFormat) + u' '
+        + locale.toString(at.time(), time);
 }
 
 } // namespace motivation

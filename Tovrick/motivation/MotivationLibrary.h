@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
+#include <QLocale>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -72,8 +74,8 @@ const QStringList& defaultIds();
 // Ids that begin with "default-" are default clips; any other id is an own clip.
 bool isDefaultId(const QString& id);
 
-// "Meine Aufnahme " and the current date and time in the user's locale.
-QString newClipTitle();
+// "Meine Aufnahme " and the date and time, to the minute, in the locale: by default the user's now.
+QString newClipTitle(const QLocale& locale = QLocale::system(), const QDateTime& at = QDateTime::currentDateTime());
 
 } // namespace motivation
 

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 
@@ -12,6 +17,7 @@
 #include "Tovrick/focus/FocusCompanion.h"
 #include "focus/FocusFakes.h"
 #include "shared/account/DeviceVaults.h"
+#include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusSync.h"
 #include "shared/link/LineConnection.h"
 #include "support/RunTask.h"
@@ -211,4 +217,80 @@ TEST_F(FocusShell, ProbeTimesOutWithoutAnApp)
     const QString lines = printed(out);
     std::fclose(out);
     EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: timed out in discover"))) << lines.toStdString();
+}
+
+TEST_F(FocusShell, OnlyAnotherUserOrSigningOutEndsTheRunningSession)
+{
+    TovrickAccount& account = TovrickAccount::shared();
+    AccountSession session { QStringLiteral("user-1"), QStringLiteral("device-1"), QStringLiteral("tvk_token"),
+                             QStringLiteral("User"), std::nullopt,
+                             static_cast<double>(QDateTime::currentMSecsSinceEpoch()) + 3.6e6, QStringLiteral("google"),
+                             std::nullopt };
+    account.adoptSession(session);
+    // Each step is a new session value: the routine refresh only slides the expiry.
+    const struct {
+        const char* user;
+        bool keeps;
+    } steps[] = { { "user-1", true }, { "user-2", false }, { nullptr, false } };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.user ? step.user : "signed out");
+        if (!app->focus().current())
+            app->focus().start(QStringLiteral("Write"), false, 25);
+        const QUuid id = app->focus().current()->id;
+        session.expiresAt += 60000;
+        session.userId = QString::fromLatin1(step.user);
+        if (step.user)
+            account.adoptSession(session);
+        else
+            account.clearSession();
+        ASSERT_EQ(app->focus().current().has_value(), step.keeps);
+        if (step.keeps) {
+            EXPECT_EQ(app->focus().current()->id, id);
+            EXPECT_EQ(app->focus().current()->status, FocusSession::Status::running);
+        }
+    }
+}
+
+TEST_F(FocusShell, ProbeLinkNoticesASilentAppWithinSeconds)
+{
+    std::FILE* out = std::tmpfile();
+    FocusLinkProbe probe(false, false, probeOptions(out));
+    probe.complete = [](int) {};
+    probe.start();
+    QTcpSocket* socket = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        socket = probe.findChild<QTcpSocket*>();
+        return socket && socket->state() == QAbstractSocket::ConnectedState;
+    }));
+    const auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        ::getsockopt(static_cast<int>(socket->socketDescriptor()), level, name, &value, &size);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 2);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    probe.finish(0, QStringLiteral("done"));
+    std::fclose(out);
+}
+
+// Run by its own ctest entry, with no system bus to reach.
+TEST(FocusProbe, DISABLED_ABrowserThatCannotStartIsTheOneClosingLine)
+{
+    std::FILE* out = std::tmpfile();
+    FocusLinkProbe::Options options;
+    options.timeLimit = 3;
+    options.out = out;
+    EXPECT_EQ(runTask(FocusLinkProbe::run(false, false, options)), 1);
+    std::fflush(out);
+    std::rewind(out);
+    QStringList lines;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, out))
+        lines.append(QString::fromUtf8(buffer).trimmed());
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'|').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("LIVE app discovery: "))) << lines[0].toStdString();
 }

@@ -19,8 +19,9 @@
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
 
-// A stale exit notice cannot be provoked through a real child.
+// A stale exit notice cannot be provoked through a real child; single lines are quicker handed in.
 struct CodexControllerProbe {
+    static void hear(CodexController& controller, const QByteArray& line) { controller.handleLine(line); }
     static quint64 launch(const CodexController& controller) { return controller.m_launch; }
     static void exitNotice(CodexController& controller, quint64 launch) { controller.processExited(launch); }
     static std::size_t pendingRequests(const CodexController& controller) { return controller.m_waiting.size(); }
@@ -331,6 +332,183 @@ TEST_F(CodexAgent, StopInterruptsOnlyALiveTurnItKnows)
     EXPECT_EQ(agent.received("turn/start").size(), 1);
 }
 
+TEST_F(CodexAgent, ASilentAgentIsEndedAndTheNextUseStartsAFreshOne)
+{
+    controller.requestTimeout = std::chrono::milliseconds(500);
+    agent.on("initialize", {3000}).on("thread/list", {3000});
+    agent.install(controller);
+    const QString late = QStringLiteral("Codex said: Codex didn't answer in time.");
+    // A handshake and a later request that get no word back: each ends its child.
+    EXPECT_EQ(failureOf(controller.ensureRunning()), late);
+    ASSERT_TRUE(waitUntil([&] { return !controller.isRunning(); }));
+    runTask(controller.ensureRunning());
+    EXPECT_EQ(failureOf(ask("thread/list")), late);
+    ASSERT_TRUE(waitUntil([&] { return !controller.isRunning(); }));
+    runTask(controller.ensureRunning());
+    EXPECT_EQ(agent.received("launch").size(), 3);
+}
+
+TEST_F(CodexAgent, AJobReportedFailedStopsItsLateTurnAndStaysFailed)
+{
+    controller.requestTimeout = std::chrono::milliseconds(700);
+    // The agent is alive (it keeps talking) but answers the turn only after the time-out.
+    agent.on("thread/start", {reply({{"thread", {{"id", "th-5"}}}})})
+        .on("turn/start", {Json {{"method", "mcp/progress"}}, 1500, reply({{"turn", {{"id", "tu-5"}}}}),
+                           turnNotice("turn/started", "th-5", {{"id", "tu-5"}}),
+                           turnNotice("turn/completed", "th-5", {{"id", "tu-5"}, {"status", "completed"}})});
+    agent.install(controller);
+    controller.startJob(std::nullopt, QStringLiteral("Late"));
+    ASSERT_TRUE(waitUntil([&] {
+        return agent.received("turn/interrupt").size() == 1 && CodexControllerProbe::pendingRequests(controller) == 0;
+    }));
+    EXPECT_EQ(agent.received("turn/interrupt")[0]["params"], json::parse(R"({"threadId":"th-5","turnId":"tu-5"})"));
+    EXPECT_EQ(controller.jobs[0].status, "failed");
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].line, "Codex wouldn't start: Codex said: Codex didn't answer in time.");
+    EXPECT_TRUE(controller.isRunning());
+}
+
+TEST_F(CodexAgent, AStopRightAfterAFollowUpStopsTheNewTurn)
+{
+    controller.requestTimeout = std::chrono::milliseconds(1000);
+    agent.on("turn/start", {reply({{"turn", {{"id", "tu-2"}}}}), 300, turnNotice("turn/started", "th-alpha", {{"id", "tu-2"}})})
+        .on("turn/start", {reply({})});
+    agent.install(controller);
+    runTask(controller.ensureRunning());
+    controller.jobs = {job("alpha", QStringLiteral("tu-1"), "done")};
+    // The new turn is named a moment later; the second is never named.
+    const struct {
+        const char* answer;
+        qsizetype interrupts;
+    } stops[] = {{"Stopped Codex in alpha.", 1},
+                 {"Codex hasn't begun that turn in alpha yet, so there's nothing to stop. Try again in a moment.", 1}};
+    for (const auto& expected : stops) {
+        controller.jobs[0].status = QStringLiteral("done");
+        EXPECT_EQ(follow(QStringLiteral("alpha"), "more"), "Sent the follow-up to Codex in alpha.");
+        EXPECT_EQ(stop(QStringLiteral("alpha")), expected.answer);
+        EXPECT_EQ(agent.received("turn/interrupt").size(), expected.interrupts);
+    }
+    EXPECT_EQ(agent.received("turn/interrupt").value(0)["params"], json::parse(R"({"threadId":"th-alpha","turnId":"tu-2"})"));
+}
+
+TEST_F(CodexAgent, NotificationsKeepTheJobsLatestWord)
+{
+    const auto notice = [](const char* method, Json params) {
+        params["threadId"] = params.value("threadId", "th-p");
+        return json::dumpBytes(Json {{"method", method}, {"params", std::move(params)}});
+    };
+    const QString head = QStringLiteral("p: working, started 0 min ago, job \"task\"");
+    const QString old = head + QStringLiteral(". Latest from Codex: Old reply");
+    const struct {
+        QList<QByteArray> lines;
+        QString status;
+        std::optional<QString> turn = QStringLiteral("tu-1");
+        QString note = {};
+    } cases[] = {
+        {{notice("turn/started", Json::object())}, head, std::nullopt},
+        {{notice("turn/started", {{"turn", {{"id", "tu-2"}}}}), notice("turn/completed", {{"turn", Json::object()}})},
+         QStringLiteral("p: done, started 0 min ago, job \"task\""), QStringLiteral("tu-2"),
+         QStringLiteral("Codex finished in p (job: \"task\"). Codex's own summary: (no summary)")},
+        {{notice("error", {{"turnId", "tu-1"}, {"willRetry", true}, {"error", {{"message", "Reconnecting... 2/5"}}}})},
+         head + QStringLiteral(". Latest from Codex: Reconnecting... 2/5")},
+        {{notice("turn/completed", Json::object()), notice("error", {{"error", Json::object()}}),
+          notice("item/completed", Json::object()), notice("turn/started", {{"threadId", "th-other"}}),
+          notice("turn/progress", Json::object())},
+         old},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.first().toStdString());
+        controller.jobs = {job("p", QStringLiteral("tu-1"), "working")};
+        controller.jobs[0].lastMessage = QStringLiteral("Old reply");
+        controller.approvals = {{Json(7), "execCommandApproval", "th-p", "run tests", Json::object()}};
+        events.clear();
+        for (const QByteArray& line : c.lines)
+            CodexControllerProbe::hear(controller, line);
+        EXPECT_EQ(controller.statusText().split(u'\n').last(), c.status);
+        EXPECT_EQ(controller.jobs[0].turnID, c.turn);
+        EXPECT_EQ(events.isEmpty() ? QString() : events[0].note, c.note);
+        EXPECT_EQ(controller.approvals.size(), c.note.isEmpty() ? 1 : 0);
+    }
+}
+
+TEST_F(CodexAgent, AnswersRelayedToTheAssistant)
+{
+    EXPECT_EQ(controller.statusText(), "No Codex jobs yet.");
+    for (int n = 1; n <= 25; ++n)
+        QDir().mkpath(documents(QStringLiteral("proj%1/.git").arg(n, 2, 10, QLatin1Char('0'))));
+    QStringList all;
+    for (int n = 1; n <= 20; ++n)
+        all.append(QStringLiteral("proj%1").arg(n, 2, 10, QLatin1Char('0')));
+    const std::pair<std::optional<QString>, QString> refusals[] = {
+        {std::nullopt, QStringLiteral("What should Codex do?")},
+        {QStringLiteral("zebra"), QStringLiteral("No project called \"zebra\". Projects: ") + all.join(QStringLiteral(", "))
+                                      + QStringLiteral(". Ask which one, or leave the project out to work in the Tovrick folder.")},
+        {QStringLiteral("proj"), QStringLiteral("Several projects match \"proj\": ") + all.mid(0, 6).join(QStringLiteral(", "))
+                                     + QStringLiteral(". Ask the user which one in one short line.")}};
+    agent.install(controller);
+    for (const auto& [project, answer] : refusals)
+        EXPECT_EQ(controller.startJob(project, project ? QStringLiteral("Fix it") : QStringLiteral(" \n")), answer);
+    CodexController::setExecutablePaths(QStringList {QStringLiteral("/nonexistent/codex")});
+    EXPECT_EQ(controller.startJob(std::nullopt, QStringLiteral("Fix it")), "Codex isn't installed on this Mac.");
+    EXPECT_TRUE(controller.jobs.isEmpty());
+
+    // The six newest jobs, newest first, after what waits for approval; quotes are clipped.
+    for (const char* project : {"j0", "j1", "j2", "j3", "j4", "j5", "j6"})
+        controller.jobs.append(job(project, std::nullopt, "done"));
+    controller.jobs[6] = {"th x", "j6", "/w", QString(101, u'x'), QStringLiteral("tu"), "working", QString(301, u'y'),
+                          QDateTime::currentDateTime().addSecs(-150)};
+    controller.approvals = {{Json(1), "m", "th x", "run tests", Json::object()}, {Json(2), "m", "th-none", "push", Json::object()}};
+    const QStringList lines = controller.statusText().split(u'\n');
+    ASSERT_EQ(lines.size(), 8);
+    EXPECT_EQ(lines[0], "WAITING FOR APPROVAL in j6: wants to run tests");
+    EXPECT_EQ(lines[1], "WAITING FOR APPROVAL in ?: wants to push");
+    EXPECT_EQ(lines[2], "j6: working, started 2 min ago, job \"" + QString(100, u'x') + "…\". Latest from Codex: "
+                            + QString(300, u'y') + u'…');
+    EXPECT_EQ(lines[7], "j1: done, started 0 min ago, job \"task\"");
+
+    // A thread id that makes no valid link opens the app itself.
+    QList<QUrl> opened;
+    controller.openUrl = [&](const QUrl& url) { opened.append(url); };
+    const std::tuple<std::optional<QString>, QString, QString> opens[] = {
+        {QStringLiteral("j3"), "Opened the j3 job in the Codex app.", "codex://threads/th-j3"},
+        {QStringLiteral("j6"), "Opened the Codex app.", "codex://"},
+        {QStringLiteral("nothing like it"), "Opened the Codex app.", "codex://"}};
+    for (const auto& [project, answer, url] : opens) {
+        EXPECT_EQ(controller.openInApp(project), answer);
+        EXPECT_EQ(opened.takeLast(), QUrl(url));
+    }
+}
+
+TEST_F(CodexAgent, ApprovalAnswersFollowTheirKind)
+{
+    agent.install(controller);
+    runTask(controller.ensureRunning());
+    controller.jobs = {job("p", QStringLiteral("tu"), "waiting for approval")};
+    const Json asked = json::parse(R"({"permissions":{"network":true,"disk":null}})");
+    const struct {
+        const char* method;
+        bool approve, forSession;
+        const char* result;
+    } cases[] = {
+        {"item/commandExecution/requestApproval", true, true, R"({"decision":"acceptForSession"})"},
+        {"item/fileChange/requestApproval", true, false, R"({"decision":"accept"})"},
+        {"execCommandApproval", false, true, R"({"decision":"decline"})"},
+        {"item/permissions/requestApproval", true, false, R"({"permissions":{"network":true},"scope":"turn"})"},
+        {"item/permissions/requestApproval", false, true, R"({"permissions":{},"scope":"session"})"},
+    };
+    int id = 0;
+    for (const auto& c : cases) {
+        controller.approvals = {{Json(++id), c.method, "th-p", "do it", asked}};
+        controller.answerApproval(controller.approvals[0], c.approve, c.forSession);
+        EXPECT_TRUE(controller.approvals.isEmpty());
+        EXPECT_EQ(controller.jobs[0].status, "working");
+        controller.jobs[0].status = QStringLiteral("waiting for approval");
+    }
+    ASSERT_TRUE(waitUntil([&] { return agent.received("").size() == qsizetype(std::size(cases)); }));
+    for (const auto& c : cases)
+        EXPECT_EQ(agent.received("").value(&c - cases)["result"], json::parse(c.result)) << c.method;
+}
+
 TEST_F(CodexAgent, FindJobPrefersProjectsThenPrompts)
 {
     controller.jobs = {job("web-shop", std::nullopt, "done"), job("api", std::nullopt, "done"), job("web-shop", std::nullopt, "done"),
@@ -392,11 +570,13 @@ TEST_F(CodexCatalogue, ChosenFoldersThenRepositoriesTwoLevelsDownCachedUnderSixt
 
 TEST_F(CodexCatalogue, SpokenNamesMatchBySlug)
 {
-    for (const char* name : {"api", "api-server", "app", "myapp", "shop", "twin-a", "twin_a"})
+    for (const char* name : {"api", "api-server", "app", "myapp", "shop", "twin-a", "twin_a", "e\u0301te\u0301"})
         QDir().mkpath(documents(QString::fromUtf8(name) + "/.git"));
     const std::pair<const char*, const char*> cases[] = {
         {"API", "api"}, {"server", "api-server"}, {"webshop", "shop"}, {"Twin A", "twin-a,twin_a"},
-        {"a", "api,api-server,app,myapp,twin-a,twin_a"}, {"happy path", "none"}, {" ... ", "none"}};
+        {"a", "api,api-server,app,myapp,twin-a,twin_a"}, {"happy path", "none"}, {" ... ", "none"},
+        // Three characters (five UTF-16 units) are too short to be found inside a longer name.
+        {"summer e\u0301te\u0301 plans", "none"}};
     for (const auto& [spoken, expected] : cases)
         EXPECT_EQ(match(spoken), expected) << spoken;
     // Whole characters are kept or dropped by their first code point.

@@ -139,7 +139,8 @@ TEST(FocusNudge, ParserChecksTheSentenceAndTheTarget)
     EXPECT_EQ(parse(Json { { "message", chars180.toStdString() } }).message, chars180);
     for (const Json& bad : { Json { { "message", (words22 + QStringLiteral(" more")).toStdString() } },
                              Json { { "message", (chars180 + QStringLiteral("z")).toStdString() } },
-                             Json { { "message", "" } }, Json { { "message", 5 } }, Json::array({ 1 }) })
+                             Json { { "message", "" } }, Json { { "message", "   " } }, Json { { "message", " \n\t " } },
+                             Json { { "message", 5 } }, Json::array({ 1 }) })
         EXPECT_THROW(parse(bad), FocusAPI::Failure) << bad.dump();
 
     // A reasoning item is skipped; text split over two parts is joined before it is read.

@@ -288,3 +288,95 @@ TEST_F(FocusEngine, NudgeTargetIsRecheckedAndALateFallbackLeavesNewerStateAlone)
     EXPECT_EQ(engine->current()->detail, QStringLiteral("First check in 10 seconds"));
     EXPECT_TRUE(delivered.empty());
 }
+
+TEST_F(FocusEngine, AFailedJudgementTellsTheUserOnePlainSentence)
+{
+    engine->start(QStringLiteral("Write"), false, 240);
+    const std::pair<std::function<FocusDecision()>, const char*> failures[] = {
+        {[]() -> FocusDecision { throw FocusAPI::Failure(QStringLiteral("Timed out")); }, "Timed out"},
+        {[] { return FocusDecision::decode("<html>Bad Gateway</html>"); }, "The answer couldn't be read"},
+        {[]() -> FocusDecision { throw std::runtime_error("map::at"); }, "Unknown error"},
+    };
+    int wait = 30, delay = 30;
+    for (const auto& [failure, sentence] : failures) {
+        world.judgements.answer = failure;
+        world.run(*engine, std::exchange(wait, delay));
+        EXPECT_EQ(engine->current()->detail,
+                  QStringLiteral("Check unavailable: %1. Timer continues; retrying in %2s.").arg(QString::fromUtf8(sentence)).arg(delay));
+        delay *= 2;
+    }
+}
+
+TEST_F(FocusEngine, NudgeFallsBackWhenItsCapturesFailAndKeepsATargetOnlyInTheSameApp)
+{
+    const FrontmostApp editor { QStringLiteral("Editor"), 100 };
+    const Target cats { QStringLiteral("L2"), QStringLiteral("Funny cat videos"), QRectF(100, 300, 300, 20) };
+    // Captures 1 and 2 are the checks, 3 the nudge's reading and 4 its re-check.
+    const struct {
+        int failingCapture;
+        bool appBefore, appAfter, keeps;
+        const char* sentence = "Cats can wait.";
+    } cases[] = {
+        { 3, true, true, false, "Are you sure you're on task right now?" },
+        { 4, true, true, false },
+        { 0, false, false, true },
+        { 0, true, false, false },
+        { 0, false, true, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        world.captures.calls = 0;
+        world.captures.answer = [&] {
+            if (world.captures.calls == c.failingCapture)
+                throw ScreenReaderError(ScreenReaderError::Kind::captureFailed, QStringLiteral("gone"));
+            return world.screen;
+        };
+        world.front = c.appBefore ? std::optional(editor) : std::nullopt;
+        world.nudges.hold = true;
+        startFastSession();
+        world.run(*engine, 20);
+        world.front = c.appAfter ? std::optional(editor) : std::nullopt;
+        if (world.nudges.waiting() > 0)
+            world.nudges.resolve(FocusAPI::Nudge { QStringLiteral("Cats can wait."), cats });
+        ASSERT_EQ(delivered.size(), 1u);
+        EXPECT_EQ(delivered[0].first, QString::fromUtf8(c.sentence));
+        EXPECT_EQ(delivered[0].second.has_value(), c.keeps);
+        EXPECT_EQ(engine->current()->detail, QStringLiteral("Off task \u00b7 Tovrick nudged you"));
+    }
+}
+
+TEST_F(FocusEngine, LockAndSleepPauseWithTheirReasonAndRefusalsChangeNothing)
+{
+    engine->startObserving();
+    const std::pair<void (SessionSignals::*)(), const char*> notices[] = {
+        { &SessionSignals::screenLocked, "Mac locked. Resume when you're ready." },
+        { &SessionSignals::sleepingOrSwitchedAway, "Mac sleeping or locked. Resume when you're ready." },
+    };
+    for (const auto& [notice, reason] : notices) {
+        engine->end();
+        engine->start(QStringLiteral("Write"), false, 25);
+        (world.sessionSignals.*notice)();
+        EXPECT_EQ(engine->current()->status, FocusSession::Status::paused);
+        EXPECT_EQ(engine->current()->detail, QString::fromUtf8(reason));
+    }
+
+    const qint64 revision = engine->revision();
+    const std::pair<std::function<QString()>, const char*> refusals[] = {
+        { [&] { return engine->pause(QStringLiteral("Again")); }, "Focus is already paused or ended." },
+        { [&] { return engine->sendTestNudge(); }, "Enable Developer Mode and sign in first." },
+        { [&] { return engine->setDeveloperMode(false); }, "Developer Mode is already off." },
+        { [&] { return engine->start(QStringLiteral("Other"), false, 25); },
+          "There's already a focus session. End it before starting another." },
+    };
+    for (const auto& [command, answer] : refusals)
+        EXPECT_EQ(command(), QString::fromUtf8(answer));
+    EXPECT_EQ(engine->revision(), revision);
+
+    // Once observing stops, a lock leaves a running session alone.
+    engine->resume();
+    engine->stopObserving();
+    emit world.sessionSignals.screenLocked();
+    EXPECT_EQ(engine->current()->status, FocusSession::Status::running);
+    engine->end();
+    EXPECT_EQ(engine->end(), QStringLiteral("There's no running focus session."));
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickView>
@@ -33,6 +34,18 @@ TEST(FocusCountdownText, LabelModeAndPlace)
     EXPECT_GE(digits.right(), FocusCountdown::kWidth - 12) << "right-aligned digits";
     EXPECT_GT(digits.left(), FocusCountdown::kWidth / 4) << "not the whole panel";
     EXPECT_LT(shape(FocusCountdown::modeText(session)).top(), FocusCountdown::kDigitsRect.top());
+
+    // Right-aligned, the clock stays put only if every digit is as wide as the others ("D050000L"
+    // draws its digits at widths of their own).
+    for (const char* family : { "Sans Serif", "D050000L" }) {
+        QFont font { QString::fromLatin1(family) };
+        font.setPixelSize(76);
+        const QFontMetricsF metrics(FocusCountdown::evenDigitsFont(font));
+        for (const char* time : { "11:11", "00:00", "47:58" })
+            EXPECT_EQ(metrics.horizontalAdvance(QString::fromLatin1(time)), metrics.horizontalAdvance(QStringLiteral("88:88")))
+                << family << " " << time;
+    }
+    EXPECT_EQ(countdown.digitsFont(), FocusCountdown::evenDigitsFont(countdown.digitsFont()));
 }
 
 TEST(FocusCountdownPanel, MadeOnceHiddenOnEndAndReused)

@@ -137,3 +137,15 @@ TEST_F(LibraryTest, AddWritesTheFileFormatAndFailedSavesLeaveTheFolderAsItWas)
     EXPECT_EQ(contents(kIdText + ".m4a"), "first");
     EXPECT_EQ(contents("library.json"), before);
 }
+
+TEST(ClipTitle, NamesTheMinuteInEveryLocale)
+{
+    const QDateTime at(QDate(2026, 12, 7), QTime(13, 2, 39));
+    for (const QLocale& locale : { QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                   QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::Finnish, QLocale::Finland) }) {
+        const QString title = motivation::newClipTitle(locale, at);
+        EXPECT_TRUE(title.startsWith(QStringLiteral("Meine Aufnahme "))) << title.toStdString();
+        EXPECT_TRUE(title.contains(QStringLiteral("02"))) << title.toStdString();
+        EXPECT_FALSE(title.contains(QStringLiteral("39"))) << title.toStdString();
+    }
+}
