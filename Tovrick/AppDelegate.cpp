@@ -163,7 +163,8 @@ QCoro::Task<> AppDelegate::relayCodexNote(QString note, QString line)
     m_phone->broadcast(commandPacket(QStringLiteral("codexNote"), note));
     std::optional<QString> news;
     try {
-        news = co_await CodexController::newsLine(note);
+        auto asking = CodexController::newsLine(note);
+        news = co_await asking;
     } catch (const std::exception&) {
         news.reset(); // the job's own line stands in
     }

@@ -22,7 +22,8 @@ int runCheck(const QStringList& arguments)
     int status = 1;
     QTimer::singleShot(0, [&] {
         [](bool developerMode, bool nudgeRun, int* result) -> QCoro::Task<> {
-            *result = co_await FocusLinkProbe::run(developerMode, nudgeRun);
+            auto probing = FocusLinkProbe::run(developerMode, nudgeRun);
+            *result = co_await probing;
             QCoreApplication::exit(*result);
         }(developer, nudge, &status);
     });

@@ -187,7 +187,10 @@ void CodexController::launch()
 QCoro::Task<> CodexController::runHandshake(quint64 launch, Completion<bool> ready)
 {
     try {
-        co_await request(QStringLiteral("initialize"), initializeParams());
+        const QString method = QStringLiteral("initialize");
+        const Json params = initializeParams();
+        auto initializing = request(method, params);
+        co_await initializing;
         // An answer that arrived just before its child died must not open the way to a newer child
         // that has not been through its own handshake.
         if (launch != m_launch || !m_process)

@@ -101,7 +101,10 @@ QCoro::Task<> CodexController::runStart(QString project, QString task, QString f
     try {
         const QString folder = ensureDefaultWorkspace();
         co_await ensureRunning();
-        const Json started = co_await request(QStringLiteral("thread/start"), threadStartParams(folder));
+        const QString startMethod = QStringLiteral("thread/start");
+        const Json startParams = threadStartParams(folder);
+        auto starting = request(startMethod, startParams);
+        const Json started = co_await starting;
         const Json* thread = codexjson::object(started, "thread");
         const auto threadID = thread ? codexjson::string(*thread, "id") : std::nullopt;
         if (!threadID)
@@ -112,7 +115,10 @@ QCoro::Task<> CodexController::runStart(QString project, QString task, QString f
                          QDateTime::currentDateTime()});
         created = jobs.size() - 1;
         changed();
-        co_await request(QStringLiteral("turn/start"), turnParams(*threadID, firstMessage));
+        const QString turnMethod = QStringLiteral("turn/start");
+        const Json firstTurn = turnParams(*threadID, firstMessage);
+        auto turning = request(turnMethod, firstTurn);
+        co_await turning;
         co_return;
     } catch (...) {
         failure = std::current_exception();
@@ -174,11 +180,17 @@ QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, Q
     try {
         co_await ensureRunning();
         if ((job.status == u"working" || job.status == u"waiting for approval") && job.turnID) {
-            co_await request(QStringLiteral("turn/steer"), steerParams(job.threadID, *job.turnID, text));
+            const QString steerMethod = QStringLiteral("turn/steer");
+            const Json steer = steerParams(job.threadID, *job.turnID, text);
+            auto steering = request(steerMethod, steer);
+            co_await steering;
             co_return QStringLiteral("Passed that to Codex in ") + job.project + QStringLiteral(" while it works.");
         }
         if (!m_loaded.contains(job.threadID)) {
-            co_await request(QStringLiteral("thread/resume"), threadParams(job.threadID));
+            const QString resumeMethod = QStringLiteral("thread/resume");
+            const Json resume = threadParams(job.threadID);
+            auto resuming = request(resumeMethod, resume);
+            co_await resuming;
             m_loaded.insert(job.threadID);
         }
         // A new turn: until it is announced there is no turn to stop and nothing new from Codex.
@@ -191,7 +203,8 @@ QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, Q
         changed();
         const QString method = QStringLiteral("turn/start");
         const Json params = turnParams(job.threadID, text);
-        co_await request(method, params);
+        auto requesting = request(method, params);
+        co_await requesting;
         co_return QStringLiteral("Sent the follow-up to Codex in ") + job.project + u'.';
     } catch (...) {
         failure = std::current_exception();
@@ -225,7 +238,8 @@ QCoro::Task<> CodexController::interruptLateTurn(QString threadID, QString turnI
     const QString method = QStringLiteral("turn/interrupt");
     const Json params = interruptParams(threadID, turnID);
     try {
-        co_await request(method, params);
+        auto requesting = request(method, params);
+        co_await requesting;
     } catch (const std::exception& error) {
         logline::info(QStringLiteral("a late Codex turn could not be interrupted: ") + describeError(error));
     }
@@ -239,7 +253,8 @@ QCoro::Task<QString> CodexController::stop(std::optional<QString> project)
     // A turn that is starting is stopped once the agent names it; the previous turn is over.
     if (jobs.at(*index).status == u"starting" && !jobs.at(*index).turnID) {
         QPointer<CodexController> self(this);
-        co_await awaitTurnID(*index);
+        auto waiting = awaitTurnID(*index);
+        co_await waiting;
         if (!self || *index >= jobs.size())
             co_return QStringLiteral("No Codex job to stop.");
     }
@@ -255,7 +270,10 @@ QCoro::Task<QString> CodexController::stop(std::optional<QString> project)
         if (approval.threadID == job.threadID)
             answerApproval(approval, false, false);
     try {
-        co_await request(QStringLiteral("turn/interrupt"), interruptParams(job.threadID, *job.turnID));
+        const QString interruptMethod = QStringLiteral("turn/interrupt");
+        const Json interrupt = interruptParams(job.threadID, *job.turnID);
+        auto interrupting = request(interruptMethod, interrupt);
+        co_await interrupting;
         co_return QStringLiteral("Stopped Codex in ") + job.project + u'.';
     } catch (...) {
         co_return QStringLiteral("Couldn't stop it: ") + describe(std::current_exception());

@@ -83,7 +83,8 @@ QCoro::Task<> FocusCompanion::runCheck(FocusSession session, QUuid generation, d
     QPointer<FocusCompanion> self(this);
     // Started from the timer and never awaited: nothing may escape into the event loop.
     try {
-        co_await judge(self, session, generation, startedAt);
+        auto judging = judge(self, session, generation, startedAt);
+        co_await judging;
     } catch (const std::exception& error) {
         logline::warning(QStringLiteral("focus check stopped: %1").arg(QString::fromUtf8(error.what())));
     } catch (...) {
@@ -120,7 +121,9 @@ QCoro::Task<> FocusCompanion::judge(QPointer<FocusCompanion> self, const FocusSe
         idle = 0;
     std::optional<FocusDecision> decision;
     try {
-        decision = co_await m_env.classify(*snapshot, session, idle);
+        // The call's by-value arguments must not live inside the co_await (g++ 12 frees them twice).
+        auto judging = m_env.classify(*snapshot, session, idle);
+        decision = co_await judging;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -160,7 +163,8 @@ QCoro::Task<> FocusCompanion::judge(QPointer<FocusCompanion> self, const FocusSe
 
     m_current->detail = QStringLiteral("Off task \u00b7 preparing a gentle nudge");
     publish();
-    co_await nudge(self, session, generation, check.id);
+    auto nudging = nudge(self, session, generation, check.id);
+    co_await nudging;
 }
 
 QCoro::Task<> FocusCompanion::nudge(QPointer<FocusCompanion> self, const FocusSession& session, QUuid generation,
@@ -179,7 +183,8 @@ QCoro::Task<> FocusCompanion::nudge(QPointer<FocusCompanion> self, const FocusSe
     const std::optional<FrontmostApp> frontBefore = m_env.frontmostApp();
     if (snapshot) {
         try {
-            prepared = co_await m_env.prepareNudge(*snapshot, session.task);
+            auto preparing = m_env.prepareNudge(*snapshot, session.task);
+            prepared = co_await preparing;
         } catch (...) {
         }
         if (!self)

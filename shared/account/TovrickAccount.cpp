@@ -308,7 +308,8 @@ QCoro::Task<QByteArray> TovrickAccount::send(QByteArray method, QString path, st
         raw = body ? d->network.sendCustomRequest(request, method, *body) : d->network.sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
 
-    const bool finished = co_await qCoro(reply.get()).waitForFinished(timeout);
+    auto waiting = qCoro(reply.get()).waitForFinished(timeout);
+    const bool finished = co_await waiting;
     if (d->closing)
         throw NetworkError::unreachable();
     if (!finished) {
@@ -545,8 +546,10 @@ QCoro::Task<> TovrickAccount::deleteAccount()
     setBusy(true);
     setMessage({});
     try {
-        if (prepareDeletion)
-            co_await prepareDeletion(held.userId);
+        if (prepareDeletion) {
+            auto preparing = prepareDeletion(held.userId);
+            co_await preparing;
+        }
         if (!self)
             co_return;
         const QByteArray method = "DELETE";
