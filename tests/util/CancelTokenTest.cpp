@@ -32,7 +32,8 @@ TEST(CancelToken, CallbacksRunOnceInOrderAndRemovedOnesNever)
 
 TEST(CancelToken, SleepEndsEarlyWhenCancelledAndTheCallerGoesOn)
 {
-    EXPECT_TRUE(runTask(cancellableSleep(10ms, CancelToken())));
+    const CancelToken fresh;
+    EXPECT_TRUE(runTask(cancellableSleep(10ms, fresh)));
 
     CancelToken cancelled;
     cancelled.cancel();
