@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "Tovrick/FocusPhoneCommands.h"
+#include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/SessionSignals.h"
@@ -76,9 +77,12 @@ void AppDelegate::launched()
             self->handleRequest(request, reply);
     };
     m_phone->onDisconnect = [self] {
-        if (self)
-            focusPhoneCommands::phoneDisconnected(*self->m_focus);
+        if (!self)
+            return;
+        focusPhoneCommands::phoneDisconnected(*self->m_focus);
+        self->host().setAwake(false);
     };
+    host().focus = m_focus.get();
 
     TovrickAccount& account = TovrickAccount::shared();
     // A refresh of the same user's session (a later expiry, say) is no change of account: only a
@@ -136,7 +140,14 @@ void AppDelegate::handleRequest(const Packet& request, const PhoneServer::Reply&
         focusPhoneCommands::handle(*m_focus, request, reply, m_now());
         return;
     }
-    logline::info(QStringLiteral("phone request %1 has no handler here").arg(request.command.value_or(QString())));
+    host().handlePhoneRequest(request, reply);
+}
+
+RealtimeHost& AppDelegate::host()
+{
+    if (!m_host)
+        m_host = std::make_unique<RealtimeHost>(*m_codex);
+    return *m_host;
 }
 
 void AppDelegate::deliverNudge(const QString& message, const std::optional<Target>& target)

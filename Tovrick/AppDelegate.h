@@ -15,6 +15,7 @@
 class CodexController;
 class FocusCompanion;
 class SessionSignals;
+class RealtimeHost;
 struct FocusEnvironment;
 
 // Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
@@ -37,6 +38,8 @@ public:
     PhoneServer& phoneServer() { return *m_phone; }
     FocusCompanion& focus() { return *m_focus; }
     CodexController& codex() { return *m_codex; }
+    // The assistant host, made on first use.
+    RealtimeHost& host();
 
 private:
     void handleRequest(const Packet& request, const PhoneServer::Reply& reply);
@@ -49,5 +52,7 @@ private:
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;
     QPointer<SessionSignals> m_session;
+    // Holds the coding agent: declared after it, so it goes first.
+    std::unique_ptr<RealtimeHost> m_host;
     bool m_terminated = false;
 };

@@ -1,5 +1,6 @@
 #include "shared/util/Text.h"
 
+#include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
 namespace text {
@@ -93,6 +94,15 @@ qsizetype wordCount(const QString& text)
         inWord = !space;
     }
     return words;
+}
+
+std::optional<QString> decodeUtf8Strict(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString decoded = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return decoded;
 }
 
 } // namespace text

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 // "Characters" in user-facing limits are user-perceived characters (grapheme clusters), so an emoji
 // with modifiers or a letter with combining marks counts once and is never cut in half.
@@ -16,6 +19,10 @@ QString suffixCharacters(const QString& text, qsizetype count);
 QString trimmedWhitespaceAndNewlines(const QString& text);
 // Trims only spaces and tabs at both ends; line breaks stay.
 QString trimmedSpacesAndTabs(const QString& text);
+
+// The text of UTF-8 bytes, every byte kept (a leading byte-order mark too); none when they are not
+// valid UTF-8, which is never patched with replacement characters.
+std::optional<QString> decodeUtf8Strict(const QByteArray& bytes);
 
 // The number of words, split on white space and line breaks.
 qsizetype wordCount(const QString& text);
