@@ -28,6 +28,7 @@ constexpr int kJoinDown = 1;
 constexpr int kGrowCells = 3;     // how far a block may grow to take in the sparse parts of glyphs
 constexpr int kMargin = 4;        // pixels around a block, so no stroke is cut
 constexpr int kRowTolerance = 10; // blocks whose tops differ less than this are read left to right
+constexpr int kBandHeight = 160;  // pixels: the height bands of a tall block are cut at, at least
 
 // A Tesseract engine: loading its model takes tens of milliseconds, so engines are kept and reused.
 struct Engine {
@@ -112,47 +113,31 @@ bool darkBackground(const QImage& gray, const QRect& box)
     return mode * 8 + 4 < 128;
 }
 
-// Cuts large blocks into horizontal bands so every engine of the pool has a share of the work.
-// Cuts are only made on pixel rows without text (all one grey), so no glyph is split; a band is
-// read like the block it came from.
-QList<TextRecognizer::Region> splitIntoBands(const QImage& gray, const QList<TextRecognizer::Region>& regions,
-                                             int engines, std::vector<qsizetype>& sources)
+// Cuts tall blocks into horizontal bands, only on pixel rows without text (all one grey), so no
+// glyph is split; a band is read like the block it came from. Bands spread a block over the pool's
+// engines, and they are what a later reading reuses: a change re-reads only the bands it touches.
+QList<TextRecognizer::Region> splitIntoBands(const QImage& gray, const QList<TextRecognizer::Region>& regions)
 {
-    qint64 total = 0;
-    for (const auto& region : regions)
-        total += qint64(region.box.width()) * region.box.height();
-    const qint64 share = std::max<qint64>(total / (qint64(engines) * 3), 1);
     QList<TextRecognizer::Region> bands;
-    sources.clear();
-    for (qsizetype source = 0; source < regions.size(); ++source) {
-        const auto& region = regions[source];
+    for (const auto& region : regions) {
         const QRect box = region.box;
-        const qint64 area = qint64(box.width()) * box.height();
-        if (area < share * 3 / 2) {
-            bands.append(region);
-            sources.push_back(source);
-            continue;
-        }
-        const int bandHeight = std::max(48, static_cast<int>(box.height() * share / area));
         int top = box.top();
-        for (int y = top + bandHeight; y < box.bottom() - bandHeight / 2; ++y) {
+        for (int y = top + kBandHeight; y < box.bottom() - kBandHeight / 2; ++y) {
             const uchar* row = gray.constScanLine(y);
             const auto [low, high] = std::minmax_element(row + box.left(), row + box.right() + 1);
             if (*high - *low > 24)
                 continue;
             bands.append({QRect(box.left(), top, box.width(), y - top + 1), region.inverted});
-            sources.push_back(source);
             top = y + 1;
-            y = top + bandHeight - 1;
+            y = top + kBandHeight - 1;
         }
         bands.append({QRect(box.left(), top, box.width(), box.bottom() - top + 1), region.inverted});
-        sources.push_back(source);
     }
     return bands;
 }
 
-// A block is known by where it is, its shade and every one of its pixels.
-size_t blockKey(const QImage& gray, const TextRecognizer::Region& region)
+// A band is known by where it is, its shade and every one of its pixels.
+size_t bandKey(const QImage& gray, const TextRecognizer::Region& region)
 {
     const QRect& box = region.box;
     size_t seed = qHashMulti(0, box.x(), box.y(), box.width(), box.height(), region.inverted);
@@ -189,11 +174,11 @@ struct TextRecognizer::Pool {
     }
 };
 
-// The blocks of the previous reading and their lines: between two readings most of a screen stays
+// The bands of the previous reading and their lines: between two readings most of a screen stays
 // as it was, and reading only what changed saves most of the work.
 struct TextRecognizer::Cache {
     std::mutex mutex;
-    std::unordered_map<size_t, QList<TextRecognizer::Line>> blocks;
+    std::unordered_map<size_t, QList<TextRecognizer::Line>> bands;
 };
 
 TextRecognizer& TextRecognizer::shared()
@@ -232,7 +217,7 @@ void TextRecognizer::releaseIdleEngines()
         }
     }
     std::lock_guard lock(m_cache->mutex);
-    m_cache->blocks.clear();
+    m_cache->bands.clear();
 }
 
 QImage TextRecognizer::grayscale(const QImage& image)
@@ -385,29 +370,27 @@ QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
     if (image.isNull())
         return {};
     const QImage gray = grayscale(image);
-    const QList<Region> blocks = findTextRegions(gray);
-    std::vector<size_t> keys(static_cast<size_t>(blocks.size()));
+    const QList<Region> bands = splitIntoBands(gray, findTextRegions(gray));
+    std::vector<size_t> keys(static_cast<size_t>(bands.size()));
     std::vector<std::optional<QList<Line>>> known(keys.size());
-    QList<Region> unread;
-    std::vector<qsizetype> unreadBlocks;
+    QList<Region> regions; // the bands to read now
+    std::vector<size_t> regionBands;
     {
         std::lock_guard lock(m_cache->mutex);
-        for (qsizetype i = 0; i < blocks.size(); ++i) {
+        for (qsizetype i = 0; i < bands.size(); ++i) {
             const size_t at = static_cast<size_t>(i);
-            keys[at] = blockKey(gray, blocks[i]);
-            const auto found = m_cache->blocks.find(keys[at]);
-            if (found != m_cache->blocks.end()) {
+            keys[at] = bandKey(gray, bands[i]);
+            const auto found = m_cache->bands.find(keys[at]);
+            if (found != m_cache->bands.end()) {
                 known[at] = found->second;
             } else {
-                unread.append(blocks[i]);
-                unreadBlocks.push_back(i);
+                regions.append(bands[i]);
+                regionBands.push_back(at);
             }
         }
     }
-    std::vector<qsizetype> bandSources;
-    const QList<Region> regions = splitIntoBands(gray, unread, m_options.engines, bandSources);
 
-    // Largest blocks first, so the pool does not end waiting on one big block started last.
+    // Largest bands first, so the pool does not end waiting on one big band started last.
     std::vector<qsizetype> order(static_cast<size_t>(regions.size()));
     for (qsizetype i = 0; i < regions.size(); ++i)
         order[static_cast<size_t>(i)] = i;
@@ -431,28 +414,24 @@ QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
     }
     done.wait();
 
-    // Each block's lines: remembered, or gathered from its bands in order.
-    std::vector<QList<Line>> blockLines(keys.size());
-    std::vector<char> blockFailed(keys.size());
     bool anyRead = regions.isEmpty();
-    for (size_t band = 0; band < results.size(); ++band) {
-        const size_t block = static_cast<size_t>(unreadBlocks[static_cast<size_t>(bandSources[band])]);
-        anyRead = anyRead || !results[band].failed;
-        blockFailed[block] = blockFailed[block] || results[band].failed;
-        blockLines[block].append(results[band].lines);
+    for (size_t i = 0; i < results.size(); ++i) {
+        anyRead = anyRead || !results[i].failed;
+        if (!results[i].failed)
+            known[regionBands[i]] = results[i].lines;
     }
     if (!anyRead)
         throw ScreenReaderError(ScreenReaderError::Kind::recognitionFailed);
 
     QList<Line> lines;
     std::unordered_map<size_t, QList<Line>> remembered;
-    for (size_t block = 0; block < keys.size(); ++block) {
-        const QList<Line>& read = known[block] ? *known[block] : blockLines[block];
-        lines.append(read);
-        if (!blockFailed[block])
-            remembered.emplace(keys[block], read);
+    for (size_t band = 0; band < keys.size(); ++band) {
+        if (!known[band])
+            continue; // its engine failed: the rest of the screen still counts
+        lines.append(*known[band]);
+        remembered.emplace(keys[band], *known[band]);
     }
     std::lock_guard lock(m_cache->mutex);
-    m_cache->blocks.swap(remembered);
+    m_cache->bands.swap(remembered);
     return lines;
 }
