@@ -1,6 +1,11 @@
 #include "shared/util/Json.h"
 
 #include <cmath>
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace json {
 
@@ -36,6 +41,109 @@ void checkFinite(const Json& value)
     }
 }
 
+using Members = Json::object_t::Container;
+
+// Builds a document from the parser's events. The library's own builder looks each key up by a
+// linear search of the ordered object, so one object of many keys took quadratic time; here the keys
+// of each open object are indexed by hash, and the object is laid out once it closes.
+class Builder {
+public:
+    bool null() { return value(Json(nullptr)); }
+    bool boolean(bool flag) { return value(Json(flag)); }
+    bool number_integer(Json::number_integer_t number) { return value(Json(number)); }
+    bool number_unsigned(Json::number_unsigned_t number) { return value(Json(number)); }
+    bool number_float(Json::number_float_t number, const Json::string_t&) { return value(Json(number)); }
+    bool string(Json::string_t& text) { return value(Json(std::move(text))); }
+    bool binary(Json::binary_t& bytes) { return value(Json::binary(std::move(bytes))); }
+    bool start_object(std::size_t) { return open(true); }
+    bool start_array(std::size_t) { return open(false); }
+    bool key(Json::string_t& key)
+    {
+        m_frames[m_depth - 1]->key = std::move(key);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool parse_error(std::size_t, const std::string&, const Json::exception& error)
+    {
+        m_error = std::string("not JSON: ") + error.what();
+        return false;
+    }
+
+    Json take() { return std::move(m_root); }
+    const std::string& error() const { return m_error; }
+
+private:
+    struct Frame {
+        bool isObject = false;
+        Json array;
+        // A deque never moves what it holds, so the index can view the keys in place.
+        std::deque<std::pair<std::string, Json>> members;
+        std::unordered_map<std::string_view, std::size_t> index;
+        std::string key;
+    };
+
+    bool open(bool isObject)
+    {
+        if (m_depth == static_cast<std::size_t>(maximumNesting)) {
+            m_error = "nested deeper than " + std::to_string(maximumNesting) + " levels";
+            return false;
+        }
+        // Frames are kept for reuse: an array of a million small objects opens a million of them.
+        if (m_frames.size() == m_depth)
+            m_frames.push_back(std::make_unique<Frame>());
+        Frame& frame = *m_frames[m_depth++];
+        frame.isObject = isObject;
+        if (!isObject)
+            frame.array = Json::array();
+        return true;
+    }
+
+    bool close()
+    {
+        Frame& frame = *m_frames[--m_depth];
+        Json done;
+        if (frame.isObject) {
+            done = Json::object();
+            auto& members = static_cast<Members&>(done.get_ref<Json::object_t&>());
+            members.reserve(frame.members.size());
+            for (auto& [key, item] : frame.members)
+                members.emplace_back(std::move(key), std::move(item));
+            frame.members.clear();
+            frame.index.clear();
+        } else {
+            done = std::move(frame.array);
+            frame.array = Json();
+        }
+        return value(std::move(done));
+    }
+
+    bool value(Json&& item)
+    {
+        if (m_depth == 0) {
+            m_root = std::move(item);
+            return true;
+        }
+        Frame& frame = *m_frames[m_depth - 1];
+        if (!frame.isObject) {
+            frame.array.get_ref<Json::array_t&>().push_back(std::move(item));
+            return true;
+        }
+        if (const auto found = frame.index.find(frame.key); found != frame.index.end()) {
+            frame.members[found->second].second = std::move(item);
+            return true;
+        }
+        frame.members.emplace_back(std::move(frame.key), std::move(item));
+        frame.index.emplace(frame.members.back().first, frame.members.size() - 1);
+        return true;
+    }
+
+    std::vector<std::unique_ptr<Frame>> m_frames;
+    std::size_t m_depth = 0;
+    Json m_root;
+    std::string m_error;
+};
+
 } // namespace
 
 Json parse(const QByteArray& bytes)
@@ -45,11 +153,22 @@ Json parse(const QByteArray& bytes)
 
 Json parse(std::string_view text)
 {
+    Builder builder;
+    bool complete = false;
     try {
-        return Json::parse(text.begin(), text.end());
+        complete = Json::sax_parse(text.begin(), text.end(), &builder);
     } catch (const Json::exception& error) {
         throw JsonDecodeError(std::string("not JSON: ") + error.what());
     }
+    if (!complete)
+        throw JsonDecodeError(builder.error().empty() ? std::string("not JSON") : builder.error());
+    return builder.take();
+}
+
+void appendNew(Json& object, std::string key, Json value)
+{
+    requireObject(object);
+    static_cast<Members&>(object.get_ref<Json::object_t&>()).emplace_back(std::move(key), std::move(value));
 }
 
 std::string dump(const Json& value)

@@ -46,6 +46,59 @@ TEST(Json, WriterRefusesNonFiniteNumbersAnywhereInTheTree)
     EXPECT_EQ(json::dump(doc), R"({"b":1,"a":2.5})"); // insertion order kept
 }
 
+TEST(Json, NestingHasOneLimitCountedOutsideTexts)
+{
+    const auto nested = [](int depth, const char* open, const char* close) {
+        QByteArray text;
+        for (int i = 0; i < depth; ++i)
+            text += open;
+        text += "1";
+        for (int i = 0; i < depth; ++i)
+            text += close;
+        return text;
+    };
+    struct Case {
+        const char* what;
+        QByteArray text;
+        bool accepted;
+    };
+    const int limit = json::maximumNesting;
+    const Case cases[] = {
+        {"arrays at the limit", nested(limit, "[", "]"), true},
+        {"objects at the limit", nested(limit, "{\"k\":", "}"), true},
+        {"one array past it", nested(limit + 1, "[", "]"), false},
+        {"mixed, one past it", "{\"a\":" + nested(limit, "[", "]") + "}", false},
+        {"100,000 deep", nested(100'000, "[", "]"), false},
+        {"brackets inside a text", "[\"" + QByteArray(100'000, '[') + "\"]", true},
+        {"unterminated and deep", QByteArray(100'000, '{'), false},
+    };
+    for (const Case& c : cases) {
+        if (!c.accepted) {
+            EXPECT_THROW(json::parse(c.text), JsonDecodeError) << c.what;
+            continue;
+        }
+        const Json document = json::parse(c.text);
+        const Json copy = document;
+        EXPECT_EQ(json::dumpBytes(copy), c.text) << c.what;
+    }
+}
+
+TEST(Json, ObjectsOfManyKeysReadInOrderWithTheLastOfARepeatedKey)
+{
+    EXPECT_EQ(json::dump(json::parse(R"({"b":1,"a":2,"b":3,"c":{"x":1,"x":[2]}})")),
+              R"({"b":3,"a":2,"c":{"x":[2]}})");
+    // 300,000 keys once took minutes: every key was looked for among all before it.
+    constexpr int keys = 300'000;
+    std::string text = "{";
+    for (int i = 0; i < keys; ++i)
+        text += (i ? ",\"" : "\"") + std::to_string(i) + "\":" + std::to_string(i);
+    text += "}";
+    const Json document = json::parse(text);
+    ASSERT_EQ(document.size(), std::size_t(keys));
+    EXPECT_EQ(document.begin().key(), "0");
+    EXPECT_EQ(json::requireInteger(document, std::to_string(keys - 1)), keys - 1);
+}
+
 TEST(ReferenceTime, CountsFrom2001)
 {
     const QDateTime start(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
