@@ -180,6 +180,15 @@ TEST(ByteLines, CutsLinesArrivingInPiecesAndFlagsOverlongOnes)
     lines.append("123456789");
     EXPECT_FALSE(lines.next().has_value());
     EXPECT_TRUE(lines.overflowed());
+
+    // The room a long line took is given back once it is handed out.
+    ByteLines unlimited;
+    unlimited.append(QByteArray(4 * 1024 * 1024, 'x'));
+    EXPECT_FALSE(unlimited.next().has_value());
+    unlimited.append("\nnext");
+    EXPECT_EQ(unlimited.next()->size(), 4 * 1024 * 1024);
+    EXPECT_FALSE(unlimited.next().has_value());
+    EXPECT_LT(unlimited.held(), 1024 * 1024);
     EXPECT_EQ(firstIndexOfByte("abc", 'c', 3), -1);
     EXPECT_EQ(firstIndexOfByte("abcc", 'c', 3), 3);
 }
