@@ -1,9 +1,9 @@
 #include "shared/util/Json.h"
 
 #include <cmath>
-#include <deque>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -48,6 +48,8 @@ using Members = Json::object_t::Container;
 // of each open object are indexed by hash, and the object is laid out once it closes.
 class Builder {
 public:
+    explicit Builder(KeepMember keep) : m_keep(keep) {}
+
     bool null() { return value(Json(nullptr)); }
     bool boolean(bool flag) { return value(Json(flag)); }
     bool number_integer(Json::number_integer_t number) { return value(Json(number)); }
@@ -59,7 +61,11 @@ public:
     bool start_array(std::size_t) { return open(false); }
     bool key(Json::string_t& key)
     {
-        m_frames[m_depth - 1]->key = std::move(key);
+        if (m_skipping > 0)
+            return true;
+        m_dropNext = m_keep && !m_keep(static_cast<int>(m_depth), &key);
+        if (!m_dropNext)
+            m_frames[m_depth - 1]->key = std::move(key);
         return true;
     }
     bool end_object() { return close(); }
@@ -74,20 +80,90 @@ public:
     const std::string& error() const { return m_error; }
 
 private:
+    // The keys of one open object, in order, found by hash once there are more than a handful.
     struct Frame {
         bool isObject = false;
         Json array;
-        // A deque never moves what it holds, so the index can view the keys in place.
-        std::deque<std::pair<std::string, Json>> members;
-        std::unordered_map<std::string_view, std::size_t> index;
+        std::vector<std::pair<std::string, Json>> members;
+        std::vector<std::size_t> hashes;
+        // Open addressing over member positions plus one; 0 is free. Empty while the object is small.
+        std::vector<std::uint32_t> table;
         std::string key;
+
+        static constexpr std::size_t scanned = 8;
+
+        void clear()
+        {
+            members.clear();
+            hashes.clear();
+            table.clear();
+        }
+
+        // The position of `name` among the members, or members.size() when it is new.
+        std::size_t find(const std::string& name, std::size_t hash) const
+        {
+            if (table.empty()) {
+                for (std::size_t i = 0; i < members.size(); ++i)
+                    if (members[i].first == name)
+                        return i;
+                return members.size();
+            }
+            const std::size_t mask = table.size() - 1;
+            for (std::size_t at = hash & mask; table[at] != 0; at = (at + 1) & mask) {
+                const std::size_t i = table[at] - 1;
+                if (hashes[i] == hash && members[i].first == name)
+                    return i;
+            }
+            return members.size();
+        }
+
+        void add(std::string name, std::size_t hash, Json item)
+        {
+            members.emplace_back(std::move(name), std::move(item));
+            hashes.push_back(hash);
+            if (members.size() > scanned && members.size() * 2 > table.size())
+                rehash(std::max<std::size_t>(64, table.size() * 2));
+            else if (!table.empty())
+                place(members.size() - 1);
+        }
+
+        void rehash(std::size_t size)
+        {
+            table.assign(size, 0);
+            for (std::size_t i = 0; i < members.size(); ++i)
+                place(i);
+        }
+
+        void place(std::size_t i)
+        {
+            const std::size_t mask = table.size() - 1;
+            std::size_t at = hashes[i] & mask;
+            while (table[at] != 0)
+                at = (at + 1) & mask;
+            table[at] = static_cast<std::uint32_t>(i + 1);
+        }
     };
+
+    // True when the value that starts now is not kept: the member's key was refused, or the reader
+    // refuses this array's elements.
+    bool dropping()
+    {
+        if (m_dropNext) {
+            m_dropNext = false;
+            return true;
+        }
+        return m_keep && m_depth > 0 && !m_frames[m_depth - 1]->isObject && !m_keep(static_cast<int>(m_depth), nullptr);
+    }
 
     bool open(bool isObject)
     {
-        if (m_depth == static_cast<std::size_t>(maximumNesting)) {
-            m_error = "nested deeper than " + std::to_string(maximumNesting) + " levels";
+        if (m_depth + m_skipping == static_cast<std::size_t>(maximumNesting)) {
+            m_error.assign("nested deeper than ").append(std::to_string(maximumNesting)).append(" levels");
             return false;
+        }
+        if (m_skipping > 0 || dropping()) {
+            ++m_skipping;
+            return true;
         }
         // Frames are kept for reuse: an array of a million small objects opens a million of them.
         if (m_frames.size() == m_depth)
@@ -101,6 +177,10 @@ private:
 
     bool close()
     {
+        if (m_skipping > 0) {
+            --m_skipping;
+            return true;
+        }
         Frame& frame = *m_frames[--m_depth];
         Json done;
         if (frame.isObject) {
@@ -109,8 +189,7 @@ private:
             members.reserve(frame.members.size());
             for (auto& [key, item] : frame.members)
                 members.emplace_back(std::move(key), std::move(item));
-            frame.members.clear();
-            frame.index.clear();
+            frame.clear();
         } else {
             done = std::move(frame.array);
             frame.array = Json();
@@ -120,6 +199,8 @@ private:
 
     bool value(Json&& item)
     {
+        if (m_skipping > 0 || dropping())
+            return true;
         if (m_depth == 0) {
             m_root = std::move(item);
             return true;
@@ -129,17 +210,21 @@ private:
             frame.array.get_ref<Json::array_t&>().push_back(std::move(item));
             return true;
         }
-        if (const auto found = frame.index.find(frame.key); found != frame.index.end()) {
-            frame.members[found->second].second = std::move(item);
-            return true;
-        }
-        frame.members.emplace_back(std::move(frame.key), std::move(item));
-        frame.index.emplace(frame.members.back().first, frame.members.size() - 1);
+        const std::size_t hash = std::hash<std::string_view>()(frame.key);
+        const std::size_t found = frame.find(frame.key, hash);
+        if (found < frame.members.size())
+            frame.members[found].second = std::move(item);
+        else
+            frame.add(std::move(frame.key), hash, std::move(item));
         return true;
     }
 
+    KeepMember m_keep;
     std::vector<std::unique_ptr<Frame>> m_frames;
     std::size_t m_depth = 0;
+    // Levels open inside a value that is not kept.
+    std::size_t m_skipping = 0;
+    bool m_dropNext = false;
     Json m_root;
     std::string m_error;
 };
@@ -148,12 +233,22 @@ private:
 
 Json parse(const QByteArray& bytes)
 {
-    return parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return parse(bytes, nullptr);
 }
 
 Json parse(std::string_view text)
 {
-    Builder builder;
+    return parse(text, nullptr);
+}
+
+Json parse(const QByteArray& bytes, KeepMember keep)
+{
+    return parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), keep);
+}
+
+Json parse(std::string_view text, KeepMember keep)
+{
+    Builder builder(keep);
     bool complete = false;
     try {
         complete = Json::sax_parse(text.begin(), text.end(), &builder);

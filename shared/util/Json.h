@@ -38,6 +38,15 @@ Json parse(const QByteArray& bytes);
 Json parse(std::string_view text);
 inline Json parse(const char* text) { return parse(std::string_view(text)); }
 
+// The members a reader looks at, for the reading of one document: called with the depth of the
+// container (1 for the document's own members) and a member's key, or null for an array element. What is
+// not kept is still checked as JSON but never built, so a reader that names what it reads pays for
+// nothing else, however many keys or values a sender piles up around it.
+using KeepMember = bool (*)(int depth, const std::string* key);
+Json parse(std::string_view text, KeepMember keep);
+Json parse(const QByteArray& bytes, KeepMember keep);
+inline Json parse(const char* text, KeepMember keep) { return parse(std::string_view(text), keep); }
+
 // Writing: compact, no sorting. Fails with JsonEncodeError when any number in the tree is not finite.
 std::string dump(const Json& value);
 QByteArray dumpBytes(const Json& value);

@@ -99,6 +99,25 @@ TEST(Json, ObjectsOfManyKeysReadInOrderWithTheLastOfARepeatedKey)
     EXPECT_EQ(json::requireInteger(document, std::to_string(keys - 1)), keys - 1);
 }
 
+bool onlyMemberA(int depth, const std::string* key)
+{
+    return depth == 1 && key && *key == "a";
+}
+
+TEST(Json, AReaderThatNamesItsMembersGetsOnlyThemButAllIsStillChecked)
+{
+    EXPECT_EQ(json::dump(json::parse(R"({"b":[1,{"a":2}],"a":{"a":1,"x":[2]},"c":"x","a":[3,4]})", onlyMemberA)),
+              R"({"a":[]})");
+    EXPECT_EQ(json::dump(json::parse("[1,[2],{\"a\":3}]", onlyMemberA)), "[]");
+    const QByteArray refused[] = {
+        R"({"b":[1,],"a":1})",
+        "{\"b\":\"\xff\",\"a\":1}",
+        "{\"b\":" + QByteArray(json::maximumNesting, '[') + QByteArray(json::maximumNesting, ']') + ",\"a\":1}",
+    };
+    for (const QByteArray& text : refused)
+        EXPECT_THROW(json::parse(text, onlyMemberA), JsonDecodeError) << text.left(40).constData();
+}
+
 TEST(ReferenceTime, CountsFrom2001)
 {
     const QDateTime start(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
