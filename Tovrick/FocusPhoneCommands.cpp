@@ -10,6 +10,12 @@ namespace focusPhoneCommands {
 
 namespace {
 
+// The arguments the commands read; the rest of what a phone sends is never built.
+bool argumentField(int depth, const std::string* key)
+{
+    return depth == 1 && key && (*key == "task" || *key == "minutes" || *key == "developerMode");
+}
+
 // A command's arguments; anything unreadable counts as no arguments, so the engine answers with its
 // own refusal rather than the phone getting silence.
 Json arguments(const Packet& request)
@@ -17,7 +23,7 @@ Json arguments(const Packet& request)
     if (!request.text)
         return Json::object();
     try {
-        Json parsed = json::parse(request.text->toUtf8());
+        Json parsed = json::parse(request.text->toUtf8(), argumentField);
         return parsed.is_object() ? parsed : Json::object();
     } catch (const JsonDecodeError&) {
         return Json::object();

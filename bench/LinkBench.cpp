@@ -1,5 +1,6 @@
 // Phone link figures: how long the handshake takes over loopback TCP, and how fast 1 MB records (a
-// meeting-note chunk's size) go through, sealed and opened alone and end to end over a socket.
+// meeting-note chunk's size) go through, sealed and opened alone and end to end over a socket, and how
+// long a hostile packet of the largest size the link allows takes to decode, shape by shape.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -117,6 +118,75 @@ void sealAndOpen(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * recordSize);
 }
 BENCHMARK(sealAndOpen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// A packet of about maximumLine bytes, in one of the shapes a hostile phone could choose.
+QByteArray hostilePacket(int shape)
+{
+    const qsizetype target = LineConnection::maximumLine - 64;
+    QByteArray text = "{";
+    switch (shape) {
+    case 0: // as many keys as fit
+        for (int i = 0; text.size() < target; ++i)
+            text += "\"k" + QByteArray::number(i) + "\":" + QByteArray::number(i % 10) + ",";
+        text += "\"hello\":\"wide\"}";
+        break;
+    case 1: { // nested as deep as allowed, over and over
+        const QByteArray deep = QByteArray(json::maximumNesting - 2, '[') + QByteArray(json::maximumNesting - 2, ']');
+        text += "\"face\":[";
+        while (text.size() < target)
+            text += deep + ",";
+        text += "0]}";
+        break;
+    }
+    case 2: // one long text
+        text += "\"speechText\":\"" + QByteArray(target, 'a') + "\"}";
+        break;
+    default: // one long array of small numbers
+        text += "\"volumes\":[";
+        while (text.size() < target)
+            text += "1,";
+        text += "1]}";
+        break;
+    }
+    return text;
+}
+
+void decodeHostilePacket(benchmark::State& state)
+{
+    const QByteArray bytes = hostilePacket(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        try {
+            auto packet = Packet::decode(bytes);
+            benchmark::DoNotOptimize(packet);
+        } catch (const JsonDecodeError&) {
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(decodeHostilePacket)
+    ->ArgName("keys_deep_text_array")
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// The same shapes through the general reader, which builds every value: what a reader that does not name
+// its fields pays.
+void parseHostileDocument(benchmark::State& state)
+{
+    const QByteArray bytes = hostilePacket(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto document = json::parse(bytes);
+        benchmark::DoNotOptimize(document);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(parseHostileDocument)
+    ->ArgName("keys_deep_text_array")
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

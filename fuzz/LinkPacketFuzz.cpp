@@ -1,4 +1,5 @@
 // Packet decoding from a peer: strict, never a crash, and what decodes writes back to the same packet.
+// A command's text carries its arguments as JSON: they are read and copied as the commands do.
 #include <cstdint>
 #include <cstdlib>
 
@@ -15,5 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!(Packet::decode(packet.encode()) == packet))
         std::abort();
+    if (packet.text) {
+        try {
+            const Json arguments = json::parse(packet.text->toUtf8());
+            const Json copy = arguments;
+            if (copy != arguments)
+                std::abort();
+        } catch (const JsonDecodeError&) {
+        }
+    }
     return 0;
 }

@@ -320,7 +320,7 @@ void CodexController::drainLines(const QByteArray& bytes)
 
 void CodexController::handleLine(const QByteArray& line)
 {
-    if (line.isEmpty() || codexjson::nestsTooDeep(line))
+    if (line.isEmpty())
         return;
     Json message;
     try {

@@ -4,34 +4,6 @@
 
 namespace codexjson {
 
-bool nestsTooDeep(const QByteArray& bytes)
-{
-    constexpr int maximumNesting = 256;
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : bytes) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > maximumNesting)
-                return true;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return false;
-}
-
 std::optional<QString> string(const Json& object, const char* key)
 {
     if (!object.is_object())
@@ -86,7 +58,7 @@ Json grantedPermissions(const Json& params)
     if (const Json* permissions = object(params, "permissions"))
         for (const auto& [key, value] : permissions->items())
             if (!value.is_null())
-                granted[key] = value;
+                json::appendNew(granted, key, value);
     return granted;
 }
 

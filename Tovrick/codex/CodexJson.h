@@ -11,10 +11,6 @@
 // absent, and nothing throws.
 namespace codexjson {
 
-// True for documents nested deeper than any real one. Values are copied and written recursively, so
-// a hostile depth would exhaust the stack; such documents are refused before they are parsed.
-bool nestsTooDeep(const QByteArray& bytes);
-
 std::optional<QString> string(const Json& object, const char* key);
 const Json* object(const Json& object, const char* key);
 // The array under `key` when every element is an object.

@@ -217,7 +217,7 @@ void CodexProjects::registerWorkspaceRoot(const QString& path)
 {
     const QString file = QDir(AppPaths::home()).filePath(QStringLiteral(".codex/.codex-global-state.json"));
     const auto bytes = files::read(file);
-    if (!bytes || codexjson::nestsTooDeep(*bytes))
+    if (!bytes)
         return;
     Json state;
     try {

@@ -79,8 +79,6 @@ QCoro::Task<std::optional<QString>> CodexController::newsLine(QString note)
     } catch (...) {
         co_return std::nullopt;
     }
-    if (codexjson::nestsTooDeep(reply))
-        co_return std::nullopt;
     Json document;
     try {
         document = json::parse(reply);

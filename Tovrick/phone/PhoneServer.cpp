@@ -4,6 +4,11 @@
 #include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -93,13 +98,17 @@ bool PhoneServer::start(quint16 port)
     }
     m_key = *key;
     m_server = new QTcpServer(this);
+    // Room for a burst of connections, so a phone's arrives even while a flood is being turned away.
+    m_server->setListenBacklogSize(SOMAXCONN);
+    m_server->setMaxPendingConnections(acceptsPerPass);
     if (!m_server->listen(QHostAddress::Any, port)) {
         logline::warning(QStringLiteral("phone listener not started: %1").arg(m_server->errorString()));
         delete m_server;
         m_server = nullptr;
         return false;
     }
-    connect(m_server, &QTcpServer::newConnection, this, &PhoneServer::accept);
+    connect(m_server, &QTcpServer::newConnection, this, &PhoneServer::queueAccept);
+    connect(m_server, &QTcpServer::acceptError, this, &PhoneServer::acceptFailed);
     logline::info(QStringLiteral("phone listener on port %1").arg(m_server->serverPort()));
     const ServicePublisher::TxtRecord txt { { QByteArray(FennowService::identifierKey), identifier->toLatin1() } };
     if (!m_publisher.publish(m_serviceName, FennowService::serviceType, m_server->serverPort(), txt))
@@ -153,11 +162,27 @@ int PhoneServer::phoneCount() const
     }));
 }
 
+// Qt accepts until its queue holds acceptsPerPass connections and then waits for us to take them; taking
+// them in a later pass lets everything else that is waiting run first.
+void PhoneServer::queueAccept()
+{
+    if (m_acceptQueued)
+        return;
+    m_acceptQueued = true;
+    QTimer::singleShot(0, this, &PhoneServer::accept);
+}
+
 void PhoneServer::accept()
 {
+    m_acceptQueued = false;
+    if (!m_server)
+        return;
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        dropOldestHandshake(maximumPendingHandshakes - 1);
         auto* link = new LineConnection(socket, m_key, true, this);
         link->setHandshakeLimit(m_handshakeLimit);
+        link->setLineLimit(m_lineLimit);
+        link->setLineBudget(m_lineBudget);
         auto phone = std::make_shared<Phone>();
         phone->link = link;
         m_phones.push_back(std::move(phone));
@@ -174,6 +199,61 @@ void PhoneServer::accept()
         };
         link->onClosed = [this, link](const QString&) { closed(link); };
         link->start();
+    }
+}
+
+// Makes room for one more connection in its handshake. `m_phones` is in the order they came.
+void PhoneServer::dropOldestHandshake(int keep)
+{
+    int pending = 0;
+    LineConnection* oldest = nullptr;
+    for (const auto& phone : m_phones)
+        if (phone->link && !phone->link->isAuthenticated() && !phone->link->isClosed()) {
+            if (!oldest)
+                oldest = phone->link;
+            ++pending;
+        }
+    if (pending <= keep || !oldest)
+        return;
+    // A flood drops thousands a second: the log hears of the first and then of every thousandth.
+    if (m_droppedHandshakes++ % 1000 == 0)
+        logline::warning(QStringLiteral("phone listener: %1 connections dropped unfinished to make room for newer ones")
+                             .arg(m_droppedHandshakes));
+    oldest->abandon();
+}
+
+// Out of descriptors, most likely. The listening socket stays readable, so accepting again at once would
+// spin: rest a moment. Handshakes under way carry on meanwhile.
+void PhoneServer::acceptFailed()
+{
+    if (!m_server || m_acceptPaused)
+        return;
+    logline::warning(QStringLiteral("phone listener could not accept a connection: %1").arg(m_server->errorString()));
+    m_acceptPaused = true;
+    m_server->pauseAccepting();
+    QPointer<QTcpServer> server(m_server);
+    QTimer::singleShot(acceptPause, this, [this, server] {
+        m_acceptPaused = false;
+        if (server && server == m_server)
+            resumeAccepting();
+    });
+}
+
+void PhoneServer::resumeAccepting()
+{
+    // Qt's socket engine keeps the first error it met and reports it again for every later "try again"
+    // at the end of a batch, which would pause the listener after each one. A fresh engine over the same
+    // listening socket starts clean, and keeps the connections already waiting.
+    const int copy = ::fcntl(static_cast<int>(m_server->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        m_server->resumeAccepting();
+        return;
+    }
+    accept();
+    m_server->close();
+    if (!m_server->setSocketDescriptor(copy)) {
+        ::close(copy);
+        logline::warning(QStringLiteral("phone listener stopped: %1").arg(m_server->errorString()));
     }
 }
 

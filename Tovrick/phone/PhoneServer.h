@@ -34,6 +34,16 @@ public:
     static constexpr std::chrono::milliseconds faceInterval { 1000 };
     static constexpr double gazeThreshold = 0.02;
     static constexpr double talkThreshold = 0.05;
+    // Connections still in their handshake. A real phone needs one for a few milliseconds; beyond this
+    // many the oldest is dropped, so a flood can neither take every descriptor nor shut out a phone.
+    static constexpr int maximumPendingHandshakes = 128;
+    // Connections taken from the listener in one pass of the event loop: with a crowd that reconnects at
+    // once, taking them all would never give a phone's own lines a turn.
+    static constexpr int acceptsPerPass = 32;
+    // How long the listener rests after the system refused it a connection (no descriptor left).
+    static constexpr std::chrono::milliseconds acceptPause { 100 };
+    // What all phones together may hold of lines still arriving: room for a few of the largest.
+    static constexpr qint64 maximumBufferedLines = 64 * 1024 * 1024;
 
     explicit PhoneServer(QObject* parent = nullptr);
     ~PhoneServer() override;
@@ -66,6 +76,8 @@ public:
 
     // Seams for tests.
     void setHandshakeLimit(std::chrono::milliseconds limit) { m_handshakeLimit = limit; }
+    void setLineLimit(std::chrono::milliseconds limit) { m_lineLimit = limit; }
+    void setBufferedLinesLimit(qint64 bytes) { m_lineBudget = std::make_shared<LineBudget>(bytes); }
     void setClock(std::function<std::chrono::milliseconds()> now) { m_now = std::move(now); }
     void setServiceName(const QString& name) { m_serviceName = name; }
 
@@ -76,7 +88,12 @@ private:
         std::chrono::milliseconds lastFaceAt { 0 };
     };
 
+    void queueAccept();
     void accept();
+    void acceptFailed();
+    void resumeAccepting();
+    // Closes the oldest connection still in its handshake when more than `keep` are.
+    void dropOldestHandshake(int keep);
     void closed(LineConnection* link);
     bool faceWorthSending(const Phone& phone, const FaceState& face, std::chrono::milliseconds now) const;
 
@@ -87,5 +104,10 @@ private:
     QByteArray m_key;
     QString m_serviceName;
     std::chrono::milliseconds m_handshakeLimit = LineConnection::defaultHandshakeLimit;
+    std::chrono::milliseconds m_lineLimit = LineConnection::defaultLineLimit;
+    std::shared_ptr<LineBudget> m_lineBudget = std::make_shared<LineBudget>(maximumBufferedLines);
+    bool m_acceptPaused = false;
+    bool m_acceptQueued = false;
+    quint64 m_droppedHandshakes = 0;
     std::function<std::chrono::milliseconds()> m_now;
 };

@@ -20,6 +20,11 @@ LineConnection::LineConnection(QTcpSocket* socket, const QByteArray& key, bool i
         closeWith(QStringLiteral("the handshake did not finish within %1 s")
                       .arg(static_cast<double>(m_handshakeLimit.count()) / 1000.0));
     });
+    m_lineTimer.setSingleShot(true);
+    connect(&m_lineTimer, &QTimer::timeout, this, [this] {
+        closeWith(QStringLiteral("a line did not arrive in full within %1 s")
+                      .arg(static_cast<double>(m_lineLimit.count()) / 1000.0));
+    });
     if (!m_socket)
         return;
     m_socket->setParent(this);
@@ -29,6 +34,8 @@ LineConnection::LineConnection(QTcpSocket* socket, const QByteArray& key, bool i
 
 LineConnection::~LineConnection()
 {
+    if (m_budget)
+        m_budget->m_used -= m_charged;
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -103,6 +110,11 @@ void LineConnection::close()
     closeWith(QStringLiteral("closed by this end"), true);
 }
 
+void LineConnection::abandon()
+{
+    closeWith(QStringLiteral("dropped by this end"), false, false);
+}
+
 void LineConnection::writeLine(const QByteArray& line)
 {
     if (m_closed || !m_socket)
@@ -118,7 +130,13 @@ void LineConnection::readIncoming()
     try {
         while (self && !m_closed && m_socket && m_socket->bytesAvailable() > 0) {
             m_lines.append(m_socket->read(readChunk));
+            if (!charge()) {
+                closeWith(QStringLiteral("the phones together are sending more than we hold at once"));
+                return;
+            }
+            bool completed = false;
             while (auto line = m_lines.next()) {
+                completed = true;
                 if (!m_authenticated && line->size() > maximumHandshakeLine) {
                     closeWith(QStringLiteral("handshake line too long"));
                     return;
@@ -134,6 +152,8 @@ void LineConnection::readIncoming()
                 closeWith(QStringLiteral("line too long"));
                 return;
             }
+            charge();
+            timeLine(completed);
         }
     } catch (const std::exception& error) {
         if (self)
@@ -192,12 +212,37 @@ bool LineConnection::handleLine(const QByteArray& line)
     return self && !m_closed;
 }
 
-void LineConnection::closeWith(const QString& reason, bool flush)
+bool LineConnection::charge()
+{
+    const qint64 held = m_lines.held();
+    if (!m_budget) {
+        m_charged = held;
+        return true;
+    }
+    m_budget->m_used += held - m_charged;
+    m_charged = held;
+    return held == 0 || m_budget->m_used <= m_budget->m_limit;
+}
+
+// The handshake has a time limit of its own; after it, the clock runs from the end of the last whole
+// line for as long as part of the next one waits.
+void LineConnection::timeLine(bool lineCompleted)
+{
+    if (!m_authenticated || m_closed || m_lines.pending() == 0) {
+        m_lineTimer.stop();
+        return;
+    }
+    if (lineCompleted || !m_lineTimer.isActive())
+        m_lineTimer.start(m_lineLimit);
+}
+
+void LineConnection::closeWith(const QString& reason, bool flush, bool logged)
 {
     if (m_closed)
         return;
     m_closed = true;
     m_handshakeTimer.stop();
+    m_lineTimer.stop();
     if (m_socket) {
         m_socket->disconnect(this);
         if (flush)
@@ -206,7 +251,9 @@ void LineConnection::closeWith(const QString& reason, bool flush)
             m_socket->abort();
     }
     m_lines.clear();
-    logline::info(QStringLiteral("phone link: closed %1: %2").arg(m_peer.isEmpty() ? peerName() : m_peer, reason));
+    charge();
+    if (logged)
+        logline::info(QStringLiteral("phone link: closed %1: %2").arg(m_peer.isEmpty() ? peerName() : m_peer, reason));
     if (auto callback = onClosed)
         callback(reason);
 }

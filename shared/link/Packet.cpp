@@ -1,8 +1,25 @@
 #include "shared/link/Packet.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string_view>
 
 namespace {
+
+// What fromJson reads: a packet's fields and its face's. A peer's other keys and values are never built.
+bool packetField(int depth, const std::string* key)
+{
+    static constexpr std::string_view fields[] = { "face", "hello", "volume", "command", "audio",
+                                                    "speech", "callID", "tool", "text", "image" };
+    static constexpr std::string_view faceFields[] = { "gazeX", "gazeY", "mood", "talk" };
+    const auto among = [key](const auto& names) {
+        return std::find(std::begin(names), std::end(names), *key) != std::end(names);
+    };
+    if (!key)
+        return false;
+    return depth == 1 ? among(fields) : depth == 2 && among(faceFields);
+}
 
 void putText(Json& json, const char* key, const std::optional<QString>& value)
 {
@@ -62,5 +79,5 @@ Packet Packet::fromJson(const Json& json)
 
 Packet Packet::decode(const QByteArray& bytes)
 {
-    return fromJson(json::parse(bytes));
+    return fromJson(json::parse(bytes, packetField));
 }

@@ -13,7 +13,11 @@ qsizetype firstIndexOfByte(const QByteArray& data, char byte, qsizetype from)
 
 void ByteLines::append(const QByteArray& bytes)
 {
-    m_buffer.append(bytes);
+    // Appending to an empty array would share the piece, and with it all the room its reader set aside.
+    if (m_buffer.isEmpty())
+        m_buffer = QByteArray(bytes.constData(), bytes.size());
+    else
+        m_buffer.append(bytes);
 }
 
 std::optional<QByteArray> ByteLines::next()
@@ -23,12 +27,17 @@ std::optional<QByteArray> ByteLines::next()
         m_scanned = m_buffer.size();
         if (m_maximum >= 0 && pending() > m_maximum)
             m_overflowed = true;
-        // Drop what was already handed out, so a long-lived stream does not grow without end.
+        // Drop what was already handed out, so a long-lived stream does not grow without end, and give
+        // back the room a long line took: holding it would keep megabytes for every quiet peer.
         if (m_start > 0) {
             m_buffer.remove(0, m_start);
             m_scanned -= m_start;
             m_start = 0;
         }
+        if (m_buffer.isEmpty())
+            m_buffer = QByteArray();
+        else if (m_buffer.capacity() > 4 * m_buffer.size() + 64 * 1024)
+            m_buffer.squeeze();
         return std::nullopt;
     }
     QByteArray line = m_buffer.mid(m_start, newline - m_start);

@@ -20,6 +20,8 @@ public:
     // True once a line (complete or still arriving) went past the limit.
     bool overflowed() const { return m_overflowed; }
     qsizetype pending() const { return m_buffer.size() - m_start; }
+    // The memory the buffer holds, which after a long line can be more than what is pending.
+    qsizetype held() const { return m_buffer.capacity(); }
     void clear();
 
 private:

@@ -27,14 +27,33 @@ public:
 
 namespace json {
 
-// Parsing. Fails with JsonDecodeError on bytes that are not one JSON document.
+// The deepest nesting of objects and arrays any reader accepts. Values are copied and written
+// recursively, so a hostile depth would exhaust the stack; real documents stay far below it.
+inline constexpr int maximumNesting = 256;
+
+// Parsing. Fails with JsonDecodeError on bytes that are not one JSON document, or that nest deeper
+// than maximumNesting. Time is linear in the size of the text, whatever its shape: a repeated key
+// keeps its first place and takes the last value.
 Json parse(const QByteArray& bytes);
 Json parse(std::string_view text);
 inline Json parse(const char* text) { return parse(std::string_view(text)); }
 
+// The members a reader looks at, for the reading of one document: called with the depth of the
+// container (1 for the document's own members) and a member's key, or null for an array element. What is
+// not kept is still checked as JSON but never built, so a reader that names what it reads pays for
+// nothing else, however many keys or values a sender piles up around it.
+using KeepMember = bool (*)(int depth, const std::string* key);
+Json parse(std::string_view text, KeepMember keep);
+Json parse(const QByteArray& bytes, KeepMember keep);
+inline Json parse(const char* text, KeepMember keep) { return parse(std::string_view(text), keep); }
+
 // Writing: compact, no sorting. Fails with JsonEncodeError when any number in the tree is not finite.
 std::string dump(const Json& value);
 QByteArray dumpBytes(const Json& value);
+
+// Adds `key` at the end of `object` in constant time; the caller knows the key is not there yet
+// (assigning through operator[] searches the whole object first).
+void appendNew(Json& object, std::string key, Json value);
 
 // A JSON number for a double; refuses infinity and not-a-number.
 Json number(double value);

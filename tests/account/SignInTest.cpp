@@ -84,6 +84,10 @@ TEST_F(SignIn, FailuresAndCancellationsLeaveAMessageAndNoSession)
         {"a token that is not ours", "state=STATE&code=c", {}, LoopbackAnswer::json(foreignToken),
          QStringLiteral("The Tovrick service sent a sign-in that isn't valid. Please try again.")},
         {"finish not JSON", "state=STATE&code=c", {}, LoopbackAnswer::raw("<html>", 200), unreadable},
+        // Once a stack overflow when the answer was copied.
+        {"finish nested 200,000 deep", "state=STATE&code=c", {},
+         LoopbackAnswer::raw("{\"token\":" + QByteArray(200'000, '[') + QByteArray(200'000, ']') + "}", 200),
+         unreadable},
     };
     for (const Case& c : cases) {
         browserAnswer = nullptr;

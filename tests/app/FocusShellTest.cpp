@@ -124,6 +124,11 @@ TEST_F(FocusShell, PhoneCommandsDriveTheEngineFromStartToShutdown)
     send("focusStart", QStringLiteral("bad"), "{not json");
     ASSERT_TRUE(replied(QStringLiteral("bad")));
     EXPECT_FALSE(app->focus().current().has_value());
+    // Nesting that deep once overflowed the stack when the arguments were copied.
+    const QByteArray deep = "{\"task\":" + QByteArray(100'000, '[') + QByteArray(100'000, ']') + "}";
+    send("focusStart", QStringLiteral("deep"), deep.constData());
+    ASSERT_TRUE(replied(QStringLiteral("deep")));
+    EXPECT_FALSE(app->focus().current().has_value());
     send("focusDeveloperMode", QStringLiteral("dm"), "[]");
 
     send("focusStart", QStringLiteral("c1"), R"({"task":"Write the report","minutes":25})");

@@ -48,6 +48,78 @@ TEST(Json, WriterRefusesNonFiniteNumbersAnywhereInTheTree)
     EXPECT_EQ(json::dump(doc), R"({"b":1,"a":2.5})"); // insertion order kept
 }
 
+TEST(Json, NestingHasOneLimitCountedOutsideTexts)
+{
+    const auto nested = [](int depth, const char* open, const char* close) {
+        QByteArray text;
+        for (int i = 0; i < depth; ++i)
+            text += open;
+        text += "1";
+        for (int i = 0; i < depth; ++i)
+            text += close;
+        return text;
+    };
+    struct Case {
+        const char* what;
+        QByteArray text;
+        bool accepted;
+    };
+    const int limit = json::maximumNesting;
+    const Case cases[] = {
+        {"arrays at the limit", nested(limit, "[", "]"), true},
+        {"objects at the limit", nested(limit, "{\"k\":", "}"), true},
+        {"one array past it", nested(limit + 1, "[", "]"), false},
+        {"mixed, one past it", "{\"a\":" + nested(limit, "[", "]") + "}", false},
+        {"100,000 deep", nested(100'000, "[", "]"), false},
+        {"brackets inside a text", "[\"" + QByteArray(100'000, '[') + "\"]", true},
+        {"unterminated and deep", QByteArray(100'000, '{'), false},
+    };
+    for (const Case& c : cases) {
+        if (!c.accepted) {
+            EXPECT_THROW(json::parse(c.text), JsonDecodeError) << c.what;
+            continue;
+        }
+        const Json document = json::parse(c.text);
+        const Json copy = document;
+        EXPECT_EQ(json::dumpBytes(copy), c.text) << c.what;
+    }
+}
+
+TEST(Json, ObjectsOfManyKeysReadInOrderWithTheLastOfARepeatedKey)
+{
+    EXPECT_EQ(json::dump(json::parse(R"({"b":1,"a":2,"b":3,"c":{"x":1,"x":[2]}})")),
+              R"({"b":3,"a":2,"c":{"x":[2]}})");
+    // 300,000 keys once took minutes: every key was looked for among all before it.
+    constexpr int keys = 300'000;
+    std::string text = "{";
+    for (int i = 0; i < keys; ++i)
+        text += (i ? ",\"" : "\"") + std::to_string(i) + "\":" + std::to_string(i);
+    text += "}";
+    const Json document = json::parse(text);
+    ASSERT_EQ(document.size(), std::size_t(keys));
+    EXPECT_EQ(document.begin().key(), "0");
+    EXPECT_EQ(json::requireInteger(document, std::to_string(keys - 1)), keys - 1);
+}
+
+bool onlyMemberA(int depth, const std::string* key)
+{
+    return depth == 1 && key && *key == "a";
+}
+
+TEST(Json, AReaderThatNamesItsMembersGetsOnlyThemButAllIsStillChecked)
+{
+    EXPECT_EQ(json::dump(json::parse(R"({"b":[1,{"a":2}],"a":{"a":1,"x":[2]},"c":"x","a":[3,4]})", onlyMemberA)),
+              R"({"a":[]})");
+    EXPECT_EQ(json::dump(json::parse("[1,[2],{\"a\":3}]", onlyMemberA)), "[]");
+    const QByteArray refused[] = {
+        R"({"b":[1,],"a":1})",
+        "{\"b\":\"\xff\",\"a\":1}",
+        "{\"b\":" + QByteArray(json::maximumNesting, '[') + QByteArray(json::maximumNesting, ']') + ",\"a\":1}",
+    };
+    for (const QByteArray& text : refused)
+        EXPECT_THROW(json::parse(text, onlyMemberA), JsonDecodeError) << text.left(40).constData();
+}
+
 TEST(ReferenceTime, CountsFrom2001)
 {
     const QDateTime start(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
@@ -168,6 +240,15 @@ TEST(ByteLines, CutsLinesArrivingInPiecesAndFlagsOverlongOnes)
     lines.append("123456789");
     EXPECT_FALSE(lines.next().has_value());
     EXPECT_TRUE(lines.overflowed());
+
+    // The room a long line took is given back once it is handed out.
+    ByteLines unlimited;
+    unlimited.append(QByteArray(4 * 1024 * 1024, 'x'));
+    EXPECT_FALSE(unlimited.next().has_value());
+    unlimited.append("\nnext");
+    EXPECT_EQ(unlimited.next()->size(), 4 * 1024 * 1024);
+    EXPECT_FALSE(unlimited.next().has_value());
+    EXPECT_LT(unlimited.held(), 1024 * 1024);
     EXPECT_EQ(firstIndexOfByte("abc", 'c', 3), -1);
     EXPECT_EQ(firstIndexOfByte("abcc", 'c', 3), 3);
 }
