@@ -153,13 +153,14 @@ Mood CursorEngine::mood() const
 ButlerPose CursorEngine::pose() const
 {
     ButlerPose pose;
-    // Quantised, so that a still scene gives an equal pose and is not drawn again.
-    const auto quantise = [](double value) { return std::round(value * 24.0) / 24.0; };
-    pose.gazeX = quantise(m_face.gazeX);
-    pose.gazeY = quantise(m_face.gazeY);
+    // Quantised to steps of about a third of a pixel for the eyes and one for the mouth, so that a
+    // still scene gives an equal pose and is not drawn again, and a moving one rarely.
+    const auto quantise = [](double value, double steps) { return std::round(value * steps) / steps; };
+    pose.gazeX = quantise(m_face.gazeX, 8);
+    pose.gazeY = quantise(m_face.gazeY, 8);
     pose.mood = m_face.mood;
-    pose.talk = quantise(m_face.talk);
-    pose.press = quantise(m_pressDepth);
+    pose.talk = quantise(m_face.talk, 6);
+    pose.press = quantise(m_pressDepth, 12);
     pose.asleep = !m_awake;
     const double phase = std::fmod(m_now, blinkEvery);
     pose.blink = m_awake && phase < blinkLength ? 1.0 : 0.0;

@@ -1,6 +1,7 @@
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 
 #include "Tovrick/CursorOverlay/CursorChoices.h"
+#include "Tovrick/screen/X11Display.h"
 #include "shared/util/Settings.h"
 
 #include <QCursor>
@@ -20,11 +21,39 @@ QPointF CursorOverlay::pointerPosition()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QPoint origin = screen ? screen->geometry().topLeft() : QPoint();
-    return QCursor::pos() - origin;
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return QCursor::pos() - origin;
+    // Asked on a connection of our own: a reply on Qt's would wake its event thread every frame.
+    static X11Display display;
+    const std::optional<QPoint> pixels = display.pointer();
+    if (!pixels)
+        return QCursor::pos() - origin;
+    const double ratio = screen ? screen->devicePixelRatio() : 1.0;
+    return QPointF(*pixels) / ratio - QPointF(origin);
 }
 
+namespace {
+
+// Asking the server where the pointer is costs a round trip, the largest part of an idle frame.
+// Once the pointer has rested for half a second it is asked every fourth frame only, until it moves.
+QPointF polledPointer()
+{
+    static QPointF last = CursorOverlay::pointerPosition();
+    static int stillFrames = 0;
+    static int skipped = 0;
+    if (stillFrames >= 30 && ++skipped < 4)
+        return last;
+    skipped = 0;
+    const QPointF now = CursorOverlay::pointerPosition();
+    stillFrames = now == last ? stillFrames + 1 : 0;
+    last = now;
+    return now;
+}
+
+} // namespace
+
 CursorOverlay::CursorOverlay(QObject* parent)
-    : CursorOverlay(CursorEngine::Environment { &CursorOverlay::mediaClock, &CursorOverlay::pointerPosition }, parent)
+    : CursorOverlay(CursorEngine::Environment { &CursorOverlay::mediaClock, &polledPointer }, parent)
 {
 }
 

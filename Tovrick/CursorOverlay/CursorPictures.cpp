@@ -10,6 +10,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 using namespace cursorChoices;
@@ -67,11 +68,39 @@ QPointF tipInBox(bool mirrorX, bool mirrorY)
 
 QImage character(const ButlerPose& pose, bool mirrorX, bool mirrorY, double ratio)
 {
-    QImage image = canvas(boxSize, ratio);
-    QPainter painter(&image);
     const double x = mirrorX ? 0 : boxSize.width() - figureSide;
     const double y = mirrorY ? 0 : boxSize.height() - figureSide;
-    ButlerArtwork::paint(painter, QRectF(x, y, figureSide, figureSide), pose, tipInBox(mirrorX, mirrorY));
+    const QRectF square(x, y, figureSide, figureSide);
+
+    // The body changes only with the press, sleep and the side it points to; the eyes and mouth
+    // change all the time. Bodies are kept, so a new look draws only a face.
+    struct Body {
+        double press;
+        bool asleep;
+        bool mirrorX;
+        bool mirrorY;
+        double ratio;
+        QImage image;
+    };
+    static std::vector<Body> bodies;
+    auto found = std::find_if(bodies.begin(), bodies.end(), [&](const Body& body) {
+        return body.press == pose.press && body.asleep == pose.asleep && body.mirrorX == mirrorX
+            && body.mirrorY == mirrorY && body.ratio == ratio;
+    });
+    if (found == bodies.end()) {
+        if (bodies.size() >= 64)
+            bodies.clear();
+        QImage body = canvas(boxSize, ratio);
+        QPainter painter(&body);
+        ButlerArtwork::paintBody(painter, square, pose, tipInBox(mirrorX, mirrorY));
+        painter.end();
+        bodies.push_back(Body { pose.press, pose.asleep, mirrorX, mirrorY, ratio, body });
+        found = bodies.end() - 1;
+    }
+
+    QImage image = found->image.copy();
+    QPainter painter(&image);
+    ButlerArtwork::paintFace(painter, square, pose);
     return image;
 }
 

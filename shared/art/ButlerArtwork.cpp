@@ -135,11 +135,9 @@ void paintEye(QPainter& painter, QPointF centre, const ButlerPose& pose)
 
     const double gx = std::clamp(pose.gazeX, -1.0, 1.0);
     const double gy = std::clamp(pose.gazeY, -1.0, 1.0);
-    const QPointF pupil = centre + QPointF(gx * 4.2, gy * 5.0 * open);
+    // The pupil's travel keeps it inside the white, so no clip is needed.
+    const QPointF pupil = centre + QPointF(gx * 3.6, gy * 4.6 * open);
     painter.save();
-    QPainterPath white;
-    white.addEllipse(centre, rx - 0.9, ry - 0.9);
-    painter.setClipPath(white);
     painter.setPen(Qt::NoPen);
     painter.setBrush(hex(Palette::ink));
     painter.drawEllipse(pupil, 6.2, 6.2 * std::max(open, 0.4));
@@ -211,16 +209,11 @@ void paintSnore(QPainter& painter)
 
 } // namespace
 
-namespace ButlerArtwork {
+namespace {
 
-void paint(QPainter& painter, const QRectF& square, const ButlerPose& pose, std::optional<QPointF> tailTip)
+// The transform shared by both layers: the square, the room for limbs and the press's squash.
+void placeFigure(QPainter& painter, const QRectF& square, const ButlerPose& pose)
 {
-    // The tail's point in the 100 x 100 box, before the box is scaled.
-    std::optional<QPointF> tail;
-    if (tailTip)
-        tail = QPointF((tailTip->x() - square.left()) * 100.0 / square.width(),
-                       (tailTip->y() - square.top()) * 100.0 / square.height());
-    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(square.topLeft());
     painter.scale(square.width() / 100.0, square.height() / 100.0);
@@ -229,14 +222,47 @@ void paint(QPainter& painter, const QRectF& square, const ButlerPose& pose, std:
         painter.translate(50, 52);
         painter.scale(0.9, 0.9);
         painter.translate(-50, -52);
-        paintLimbs(painter);
     }
+}
 
-    // The press squashes the figure onto its bottom edge.
+void squash(QPainter& painter, const ButlerPose& pose)
+{
     const double press = std::clamp(pose.press, 0.0, 1.0);
     painter.translate(50, 94);
     painter.scale(1.0 + 0.10 * press, 1.0 - 0.14 * press);
     painter.translate(-50, -94);
+}
+
+} // namespace
+
+namespace ButlerArtwork {
+
+void paint(QPainter& painter, const QRectF& square, const ButlerPose& pose, std::optional<QPointF> tailTip)
+{
+    paintBody(painter, square, pose, tailTip);
+    paintFace(painter, square, pose);
+}
+
+void paintBody(QPainter& painter, const QRectF& square, const ButlerPose& pose, std::optional<QPointF> tailTip)
+{
+    // The tail's point in the 100 x 100 box, before the box is scaled.
+    std::optional<QPointF> tail;
+    if (tailTip)
+        tail = QPointF((tailTip->x() - square.left()) * 100.0 / square.width(),
+                       (tailTip->y() - square.top()) * 100.0 / square.height());
+    painter.save();
+    placeFigure(painter, square, pose);
+    if (pose.limbs) {
+        if (tail)
+            tail = QPointF((tail->x() - 50) / 0.9 + 50, (tail->y() - 52) / 0.9 + 52);
+        paintLimbs(painter);
+    }
+    squash(painter, pose);
+    if (tail) {
+        // The squash must not move the tail's point.
+        const double press = std::clamp(pose.press, 0.0, 1.0);
+        tail = QPointF(50 + (tail->x() - 50) / (1.0 + 0.10 * press), 94 + (tail->y() - 94) / (1.0 - 0.14 * press));
+    }
 
     const QPen outline(hex(Palette::ink, 150), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     const QBrush body = bodyBrush(27, 94);
@@ -269,13 +295,20 @@ void paint(QPainter& painter, const QRectF& square, const ButlerPose& pose, std:
     painter.setBrush(hex(Palette::cheek, 130));
     painter.drawEllipse(QPointF(25, 70), 6, 3.4);
     painter.drawEllipse(QPointF(75, 70), 6, 3.4);
-
-    paintEye(painter, QPointF(38, 55), pose);
-    paintEye(painter, QPointF(62, 55), pose);
-    paintMouth(painter, pose);
     paintHat(painter);
     if (pose.asleep)
         paintSnore(painter);
+    painter.restore();
+}
+
+void paintFace(QPainter& painter, const QRectF& square, const ButlerPose& pose)
+{
+    painter.save();
+    placeFigure(painter, square, pose);
+    squash(painter, pose);
+    paintEye(painter, QPointF(38, 55), pose);
+    paintEye(painter, QPointF(62, 55), pose);
+    paintMouth(painter, pose);
     painter.restore();
 }
 

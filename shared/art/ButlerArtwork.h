@@ -32,4 +32,10 @@ namespace ButlerArtwork {
 void paint(QPainter& painter, const QRectF& square, const ButlerPose& pose,
            std::optional<QPointF> tailTip = std::nullopt);
 
+// The same in two layers, for a picture that keeps the first: everything but the eyes and the
+// mouth (which depends only on the press, the limbs, sleep and the tail), then the eyes and mouth.
+void paintBody(QPainter& painter, const QRectF& square, const ButlerPose& pose,
+               std::optional<QPointF> tailTip = std::nullopt);
+void paintFace(QPainter& painter, const QRectF& square, const ButlerPose& pose);
+
 } // namespace ButlerArtwork
