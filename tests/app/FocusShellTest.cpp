@@ -4,9 +4,11 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Tovrick/AppDelegate.h"
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusLinkProbe.h"
 #include "Tovrick/FocusPhoneCommands.h"
 #include "Tovrick/focus/FocusCompanion.h"
@@ -211,4 +213,23 @@ TEST_F(FocusShell, ProbeTimesOutWithoutAnApp)
     const QString lines = printed(out);
     std::fclose(out);
     EXPECT_TRUE(lines.contains(QStringLiteral("LIVE app integration: timed out in discover"))) << lines.toStdString();
+}
+
+TEST_F(FocusShell, APairedPhoneReceivesTheCharactersFaceAndItsSleep)
+{
+    auto phone = connectPhone();
+    const auto face = [&](std::optional<Mood> mood) {
+        return waitUntil([&] {
+            return std::any_of(phone->received.begin(), phone->received.end(), [&](const Packet& packet) {
+                return packet.face && (!mood || packet.face->mood == *mood);
+            });
+        });
+    };
+    EXPECT_TRUE(face(std::nullopt)) << "the running character reports its face";
+
+    app->overlay().view().engine().setAwake(false);
+    EXPECT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("sleep")).has_value(); }));
+    EXPECT_TRUE(face(Mood::sleepy));
+    app->overlay().view().engine().setAwake(true);
+    EXPECT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("wake")).has_value(); }));
 }

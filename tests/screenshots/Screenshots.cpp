@@ -1,6 +1,7 @@
 // Writes a PNG of each page and state the program draws, on the X display it runs on (a virtual one
 // under scripts/screenshots):
 //   tovrick-screenshots <folder> [name-filter]
+// TOVRICK_SCREENSHOT_SUFFIX, when set, is added to every file name.
 // Each page is a function below, listed in `pages`; add new ones there.
 #include <QDir>
 #include <QElapsedTimer>
@@ -104,7 +105,9 @@ struct Scene {
 
 bool save(const QImage& image, const QString& folder, const QString& name)
 {
-    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    // Runs beside a compositing manager name their pictures apart.
+    const QString suffix = qEnvironmentVariable("TOVRICK_SCREENSHOT_SUFFIX");
+    const QString path = QDir(folder).filePath(name + suffix + QStringLiteral(".png"));
     const bool ok = image.save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
