@@ -90,7 +90,9 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     if (!geometry)
         throw ScreenReaderError::noDisplay();
     const DisplayGeometry where = *geometry;
-    Captured captured = co_await QtConcurrent::run([where] {
+    // Lambdas and futures are named before they are awaited: g++ 12 frees temporaries inside a
+    // co_await expression twice in optimised builds.
+    const auto capture = [where] {
         Captured out;
         X11Display display;
         if (!display) {
@@ -105,7 +107,9 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
         }
         out.app = display.activeWindowApp();
         return out;
-    });
+    };
+    auto capturing = QtConcurrent::run(capture);
+    Captured captured = co_await capturing;
     if (captured.error)
         throw *captured.error;
     coverOwnWindows(captured.image, ownWindows()(), where.pixels().topLeft());
@@ -116,7 +120,7 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     auto jpeg = QtConcurrent::run([image] { return encodeJpeg(image); });
     // The capture is of the main display alone, so its top-left is the origin of the points.
     const QSizeF size = where.sizeInPoints();
-    Recognised recognised = co_await QtConcurrent::run([image, size] {
+    const auto recognise = [image, size] {
         Recognised out;
         try {
             out.lines = recognizeText(image, size);
@@ -124,7 +128,9 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
             out.error = error;
         }
         return out;
-    });
+    };
+    auto recognising = QtConcurrent::run(recognise);
+    Recognised recognised = co_await recognising;
 
     ScreenSnapshot snapshot;
     snapshot.jpeg = co_await jpeg;
