@@ -113,6 +113,10 @@ void CursorOverlay::step()
 {
     m_view->engine().step();
     m_view->update();
+    // Once a second: windows opened later are stacked above ours unless a window manager keeps
+    // ours above.
+    if (++m_frames % 60 == 0)
+        m_view->raiseWindows();
     if (onFace)
         onFace(m_view->engine().face());
 }

@@ -46,4 +46,5 @@ private:
 
     std::unique_ptr<CursorView> m_view;
     QTimer m_timer;
+    quint64 m_frames = 0;
 };

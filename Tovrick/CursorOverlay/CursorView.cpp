@@ -135,6 +135,13 @@ void CursorView::setHidden(bool hidden)
     m_rings.clear();
 }
 
+void CursorView::raiseWindows()
+{
+    for (OverlaySprite* window : { m_photo.get(), m_character.get(), m_label.get(), m_bubble.get() })
+        if (window && window->isVisible())
+            overlayShape::raise(*window);
+}
+
 std::vector<OverlaySprite*> CursorView::ringWindows() const
 {
     std::vector<OverlaySprite*> windows;

@@ -88,6 +88,8 @@ public:
 
     // Brings the windows up to date with the engine after its step: draws only what changed.
     void update();
+    // Puts the shown windows back on top (where no window manager keeps them above others).
+    void raiseWindows();
 
     // For tests and pictures.
     OverlaySprite* characterWindow() const { return m_character.get(); }

@@ -105,6 +105,14 @@ void markOverlay(QWindow& window)
     XFlush(display);
 }
 
+void raise(QWindow& window)
+{
+    if (Display* display = qtDisplay()) {
+        XRaiseWindow(display, xWindow(window));
+        XFlush(display);
+    }
+}
+
 QStringList netWmStates(const QWindow& window)
 {
     QStringList names;

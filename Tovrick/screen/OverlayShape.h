@@ -26,6 +26,9 @@ void apply(QWindow& window, const QRegion& shape);
 // the wheel reach the windows below. Does nothing off X11.
 void markOverlay(QWindow& window);
 
+// Puts the window on top of its siblings now. Does nothing off X11.
+void raise(QWindow& window);
+
 // The window's _NET_WM_STATE atoms by name, and whether its input shape is empty (for tests).
 QStringList netWmStates(const QWindow& window);
 bool inputShapeIsEmpty(const QWindow& window);

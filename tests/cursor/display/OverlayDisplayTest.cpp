@@ -130,6 +130,45 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     }
 }
 
+// Where `window` lies in the root's stacking order, bottom first.
+int stackingIndex(quint64 window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    int index = -1;
+    if (display && XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i)
+            if (children[i] == static_cast<Window>(window))
+                index = static_cast<int>(i);
+        XFree(children);
+    }
+    if (display)
+        XCloseDisplay(display);
+    return index;
+}
+
+TEST(OverlayOnDisplay, StaysAboveWindowsOpenedLater)
+{
+    double now = 1;
+    CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(300, 300); } });
+    overlay.step();
+    ASSERT_NE(overlay.view().characterWindow(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return overlay.view().characterWindow()->isExposed(); }));
+    Target later;
+    later.setGeometry(250, 250, 300, 300);
+    later.show();
+    ASSERT_TRUE(waitFor([&] { return later.isExposed(); }));
+    const quint64 character = overlay.view().characterWindow()->winId();
+    EXPECT_LT(stackingIndex(character), stackingIndex(later.winId())) << "no window manager here: the new one is on top";
+
+    for (int frame = 0; frame < 60; ++frame, now += 1.0 / 60)
+        overlay.step();
+    EXPECT_TRUE(waitFor([&] { return stackingIndex(character) > stackingIndex(later.winId()); }, 2000));
+}
+
 TEST(OverlayOnDisplay, WithoutACompositorTheShapeIsWhatIsDrawn)
 {
     ASSERT_FALSE(overlayShape::compositorRunning()) << "the test display has no compositing manager";
