@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QPointer>
 
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusPhoneCommands.h"
 #include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
@@ -39,6 +40,7 @@ AppDelegate::AppDelegate() : AppDelegate(FocusEnvironment::production(), 0) {}
 AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_phonePort(phonePort)
 {
     Settings::shared();
+    m_overlay = std::make_unique<CursorOverlay>();
     m_phone = std::make_unique<PhoneServer>();
     m_codex = std::make_unique<CodexController>();
     m_now = environment.now;
@@ -54,6 +56,18 @@ AppDelegate::~AppDelegate()
 void AppDelegate::launched()
 {
     QPointer<AppDelegate> self(this);
+    m_overlay->onFace = [self](const FaceState& face) {
+        if (self)
+            self->m_phone->sendFace(face);
+    };
+    m_overlay->onAwakeChange = [self](bool awake) {
+        Packet packet;
+        packet.command = awake ? QStringLiteral("wake") : QStringLiteral("sleep");
+        if (self)
+            self->m_phone->broadcast(packet);
+    };
+    m_overlay->start();
+
     m_focus->onChange = [self](const FocusSync& sync) {
         if (!self)
             return;
@@ -131,6 +145,7 @@ void AppDelegate::terminating()
     m_focus->stopObserving();
     m_focus->cancelWork();
     m_codex->terminate();
+    m_overlay->stop();
     m_phone->stop();
 }
 

@@ -13,6 +13,7 @@
 #include "Tovrick/screen/ScreenSnapshot.h"
 
 class CodexController;
+class CursorOverlay;
 class FocusCompanion;
 class SessionSignals;
 class RealtimeHost;
@@ -23,8 +24,8 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    // Creates the settings, the phone listener, the coding-agent bridge and the focus engine, in that
-    // order. Nothing runs until launched().
+    // Creates the settings, the character overlay, the phone listener, the coding-agent bridge and the
+    // focus engine, in that order. Nothing runs until launched().
     AppDelegate();
     // Tests hand in the focus engine's world and the phone listener's port.
     AppDelegate(FocusEnvironment environment, quint16 phonePort);
@@ -36,6 +37,7 @@ public:
     void terminating();
 
     PhoneServer& phoneServer() { return *m_phone; }
+    CursorOverlay& overlay() { return *m_overlay; }
     FocusCompanion& focus() { return *m_focus; }
     CodexController& codex() { return *m_codex; }
     // The assistant host, made on first use.
@@ -48,6 +50,7 @@ private:
 
     std::function<double()> m_now;
     quint16 m_phonePort = 0;
+    std::unique_ptr<CursorOverlay> m_overlay;
     std::unique_ptr<PhoneServer> m_phone;
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;

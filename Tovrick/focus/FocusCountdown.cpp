@@ -1,8 +1,8 @@
 #include "Tovrick/focus/FocusCountdown.h"
 
+#include "Tovrick/screen/OverlayShape.h"
 #include "shared/util/Log.h"
 
-#include <QBitmap>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -88,19 +88,14 @@ QRegion FocusCountdown::shapeFor(const QString& label, const QString& modeLabel,
         QPainter painter(&image);
         painter.setPen(Qt::white);
         const int flags = Qt::AlignRight | Qt::AlignVCenter;
-        // Drawing the texts shifted in every direction grows the shape by the edge on all sides.
-        for (int dx = -kEdgePixels; dx <= kEdgePixels; ++dx) {
-            for (int dy = -kEdgePixels; dy <= kEdgePixels; ++dy) {
-                painter.setFont(digitsFont);
-                painter.drawText(kDigitsRect.translated(dx, dy), flags, label);
-                if (!modeLabel.isEmpty()) {
-                    painter.setFont(modeFont);
-                    painter.drawText(kModeRect.translated(dx, dy), flags, modeLabel);
-                }
-            }
+        painter.setFont(digitsFont);
+        painter.drawText(kDigitsRect, flags, label);
+        if (!modeLabel.isEmpty()) {
+            painter.setFont(modeFont);
+            painter.drawText(kModeRect, flags, modeLabel);
         }
     }
-    return QRegion(QBitmap::fromImage(image.createAlphaMask()));
+    return overlayShape::fromAlpha(image, kEdgePixels);
 }
 
 bool FocusCountdown::isShown() const
@@ -129,7 +124,7 @@ void FocusCountdown::update(const std::optional<FocusSession>& session)
     if (!m_window)
         return;
     if (changed || !m_window->isVisible())
-        m_window->setMask(shapeFor(m_label, m_modeLabel, m_digitsFont, m_modeFont));
+        overlayShape::apply(*m_window, shapeFor(m_label, m_modeLabel, m_digitsFont, m_modeFont));
     if (!m_window->isVisible())
         m_window->show();
     m_window->raise();

@@ -257,6 +257,22 @@ std::optional<FrontmostApp> X11Display::activeWindowApp()
     return app;
 }
 
+std::optional<QPoint> X11Display::pointer()
+{
+    if (!m_display)
+        return std::nullopt;
+    Window root = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned int buttons = 0;
+    if (!XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &rootX, &rootY, &x, &y, &buttons))
+        return std::nullopt;
+    return QPoint(rootX, rootY);
+}
+
 std::optional<double> X11Display::idleSeconds()
 {
     if (!m_display)

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 
 #include <optional>
@@ -31,6 +32,9 @@ public:
 
     // The application of the window the window manager marks active (_NET_ACTIVE_WINDOW).
     std::optional<FrontmostApp> activeWindowApp();
+
+    // The pointer on the root window, in pixels; none when it is on another screen.
+    std::optional<QPoint> pointer();
 
     // Seconds since the last user input, from the screen-saver extension; none without it.
     std::optional<double> idleSeconds();

@@ -9,9 +9,11 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Tovrick/AppDelegate.h"
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusLinkProbe.h"
 #include "Tovrick/FocusPhoneCommands.h"
 #include "Tovrick/focus/FocusCompanion.h"
@@ -298,4 +300,23 @@ TEST(FocusProbe, DISABLED_ABrowserThatCannotStartIsTheOneClosingLine)
     std::fclose(out);
     ASSERT_EQ(lines.size(), 1) << lines.join(u'|').toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("LIVE app discovery: "))) << lines[0].toStdString();
+}
+
+TEST_F(FocusShell, APairedPhoneReceivesTheCharactersFaceAndItsSleep)
+{
+    auto phone = connectPhone();
+    const auto face = [&](std::optional<Mood> mood) {
+        return waitUntil([&] {
+            return std::any_of(phone->received.begin(), phone->received.end(), [&](const Packet& packet) {
+                return packet.face && (!mood || packet.face->mood == *mood);
+            });
+        });
+    };
+    EXPECT_TRUE(face(std::nullopt)) << "the running character reports its face";
+
+    app->overlay().view().engine().setAwake(false);
+    EXPECT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("sleep")).has_value(); }));
+    EXPECT_TRUE(face(Mood::sleepy));
+    app->overlay().view().engine().setAwake(true);
+    EXPECT_TRUE(waitUntil([&] { return find(*phone, QStringLiteral("wake")).has_value(); }));
 }

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRasterWindow>
+#include <QScreen>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/CursorOverlay/OverlaySprite.h"
+#include "Tovrick/screen/OverlayShape.h"
+#include "shared/art/BlobPortrait.h"
+#include "shared/art/Palette.h"
+
+namespace {
+
+template <typename Condition>
+bool waitFor(Condition condition, int milliseconds = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A plain window that counts the presses it receives.
+class Target : public QRasterWindow {
+public:
+    int presses = 0;
+    QPoint lastPress;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(), size()), QColor(240, 240, 240)); }
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        ++presses;
+        lastPress = event->position().toPoint();
+    }
+};
+
+void clickAt(QPoint global)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XTestFakeMotionEvent(display, -1, global.x(), global.y(), CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+// How many pixels of `image` are close to one of the body gradient's colours.
+int bodyPixels(const QImage& image)
+{
+    const QColor stops[] = { Color::tovrickHex(Palette::bodyTop), Color::tovrickHex(Palette::bodyUpper),
+                             Color::tovrickHex(Palette::bodyLower), Color::tovrickHex(Palette::bodyBottom) };
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            for (const QColor& stop : stops)
+                if (std::abs(pixel.red() - stop.red()) + std::abs(pixel.green() - stop.green())
+                        + std::abs(pixel.blue() - stop.blue()) < 40) {
+                    ++count;
+                    break;
+                }
+        }
+    return count;
+}
+
+TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    Target target;
+    target.setGeometry(200, 200, 500, 400);
+    target.show();
+    ASSERT_TRUE(waitFor([&] { return target.isExposed(); }));
+
+    double now = 5;
+    CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(1500, 900); } });
+    CursorView& view = overlay.view();
+    view.engine().setMode(CursorMode::pinned(QPointF(300, 300)));
+    overlay.step();
+    now += 2;
+    overlay.step();
+    ASSERT_EQ(view.engine().tip(), QPointF(300, 300));
+    OverlaySprite* character = view.characterWindow();
+    ASSERT_NE(character, nullptr);
+    ASSERT_TRUE(waitFor([&] { return character->isExposed(); }));
+
+    // The window carries the overlay states and takes no input.
+    const QStringList states = overlayShape::netWmStates(*character);
+    for (const char* state :
+         { "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER" })
+        EXPECT_TRUE(states.contains(QLatin1String(state))) << state << " in " << states.join(' ').toStdString();
+    EXPECT_TRUE(overlayShape::inputShapeIsEmpty(*character));
+    EXPECT_TRUE(character->flags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_LT(character->width(), 200) << "a small window around the figure, not a sheet";
+
+    // The figure covers the spot on screen, and a click there reaches the window below.
+    const QRectF box = view.characterBox();
+    const QPoint spot = (box.bottomRight() - QPointF(31, 25)).toPoint();
+    waitFor([] { return false; }, 300);
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0, spot.x() - 10, spot.y() - 10, 21, 21).toImage();
+    EXPECT_GT(bodyPixels(screen), 40) << "the character is drawn over the test window";
+    clickAt(spot);
+    ASSERT_TRUE(waitFor([&] { return target.presses > 0; })) << "the click did not reach the window below";
+    EXPECT_EQ(target.lastPress, spot - target.position());
+
+    // The bubble and the label are click-through overlays too.
+    view.setCaption(QStringLiteral("Right here"));
+    view.showLabel(QStringLiteral("Saved"), 5);
+    overlay.step();
+    for (OverlaySprite* window : { view.bubbleWindow(), view.labelWindow() }) {
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(overlayShape::inputShapeIsEmpty(*window)) << window->objectName().toStdString();
+        EXPECT_TRUE(overlayShape::netWmStates(*window).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+    }
+}
+
+// Where `window` lies in the root's stacking order, bottom first.
+int stackingIndex(quint64 window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    int index = -1;
+    if (display && XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i)
+            if (children[i] == static_cast<Window>(window))
+                index = static_cast<int>(i);
+        XFree(children);
+    }
+    if (display)
+        XCloseDisplay(display);
+    return index;
+}
+
+TEST(OverlayOnDisplay, StaysAboveWindowsOpenedLater)
+{
+    double now = 1;
+    CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(300, 300); } });
+    overlay.step();
+    ASSERT_NE(overlay.view().characterWindow(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return overlay.view().characterWindow()->isExposed(); }));
+    Target later;
+    later.setGeometry(250, 250, 300, 300);
+    later.show();
+    ASSERT_TRUE(waitFor([&] { return later.isExposed(); }));
+    const quint64 character = overlay.view().characterWindow()->winId();
+    EXPECT_LT(stackingIndex(character), stackingIndex(later.winId())) << "no window manager here: the new one is on top";
+
+    for (int frame = 0; frame < 60; ++frame, now += 1.0 / 60)
+        overlay.step();
+    EXPECT_TRUE(waitFor([&] { return stackingIndex(character) > stackingIndex(later.winId()); }, 2000));
+}
+
+TEST(OverlayOnDisplay, WithoutACompositorTheShapeIsWhatIsDrawn)
+{
+    ASSERT_FALSE(overlayShape::compositorRunning()) << "the test display has no compositing manager";
+    double now = 1;
+    CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(600, 500); } });
+    overlay.step();
+    OverlaySprite* character = overlay.view().characterWindow();
+    ASSERT_NE(character, nullptr);
+    const QRegion mask = character->mask();
+    EXPECT_FALSE(mask.isEmpty());
+    EXPECT_FALSE(mask.contains(QPoint(character->width() - 2, 2))) << "the empty corner is cut away";
+    EXPECT_TRUE(mask.contains(QPoint(character->width() - 31, character->height() - 25))) << "the body is kept";
+}
+
+TEST(BlobPortraitOnDisplay, DrawsTheCharacterAtAnySize)
+{
+    BlobPortrait::registerQmlType();
+    // The software scene graph: the display's GL driver keeps allocations past exit that the leak
+    // checker reports, and the portrait is painted by QPainter either way.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QQuickView view;
+    view.setColor(Qt::white);
+    view.setResizeMode(QQuickView::SizeRootObjectToView);
+    view.setGeometry(50, 50, 700, 320);
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("Portraits.qml"));
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(
+        import QtQuick
+        import Tovrick.Art 1.0
+        Item {
+            BlobPortrait { objectName: "small"; x: 10; y: 10; width: 36; height: 36 }
+            BlobPortrait { objectName: "smallLimbs"; x: 60; y: 10; width: 36; height: 36; showLimbs: true }
+            BlobPortrait { objectName: "large"; x: 110; y: 10; width: 280; height: 280 }
+            BlobPortrait { objectName: "largeLimbs"; x: 400; y: 10; width: 280; height: 280; showLimbs: true }
+        })");
+    file.close();
+    view.setSource(QUrl::fromLocalFile(page));
+    ASSERT_TRUE(view.errors().isEmpty()) << view.errors().value(0).toString().toStdString();
+    QQuickItem* root = view.rootObject();
+    ASSERT_NE(root, nullptr);
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return view.isExposed(); }));
+    waitFor([] { return false; }, 300);
+    const QImage picture = view.grabWindow();
+    ASSERT_FALSE(picture.isNull());
+
+    const auto squareOf = [&](const char* name) {
+        auto* item = root->findChild<QQuickItem*>(QLatin1String(name));
+        return item ? picture.copy(item->mapRectToScene(item->boundingRect()).toRect()) : QImage();
+    };
+    for (const char* name : { "small", "smallLimbs" })
+        EXPECT_GT(bodyPixels(squareOf(name)), 36 * 36 / 10) << name;
+    for (const char* name : { "large", "largeLimbs" })
+        EXPECT_GT(bodyPixels(squareOf(name)), 280 * 280 / 6) << name;
+    EXPECT_NE(squareOf("large"), squareOf("largeLimbs")) << "limbs change the picture";
+
+    auto* portrait = root->findChild<BlobPortrait*>(QStringLiteral("large"));
+    ASSERT_NE(portrait, nullptr);
+    EXPECT_FALSE(portrait->showLimbs());
+}
+
+} // namespace

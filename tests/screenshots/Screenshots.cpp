@@ -1,0 +1,290 @@
+// Writes a PNG of each page and state the program draws, on the X display it runs on (a virtual one
+// under scripts/screenshots):
+//   tovrick-screenshots <folder> [name-filter]
+// TOVRICK_SCREENSHOT_SUFFIX, when set, is added to every file name.
+// Each page is a function below, listed in `pages`; add new ones there.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/CursorOverlay/OverlaySprite.h"
+#include "shared/art/BlobPortrait.h"
+#include "shared/art/ButlerArtwork.h"
+
+namespace {
+
+void settle(int milliseconds = 250)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A desktop with an open document window, so that pictures show the overlay over something.
+class Desktop : public QRasterWindow {
+public:
+    static inline const QRect document { 160, 120, 900, 560 };
+    static inline const QRect button { 860, 600, 160, 44 };
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        QLinearGradient sky(0, 0, width(), height());
+        sky.setColorAt(0, QColor(0x2E, 0x3A, 0x59));
+        sky.setColorAt(1, QColor(0x6B, 0x7F, 0xA8));
+        painter.fillRect(QRect(QPoint(), size()), sky);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(250, 250, 248));
+        painter.drawRoundedRect(document, 10, 10);
+        painter.setBrush(QColor(232, 232, 236));
+        painter.drawRoundedRect(QRect(document.topLeft(), QSize(document.width(), 36)), 10, 10);
+        painter.setPen(QColor(40, 40, 48));
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(22);
+        painter.setFont(font);
+        painter.drawText(document.topLeft() + QPoint(40, 90), QStringLiteral("Quarterly report"));
+        font.setPixelSize(15);
+        painter.setFont(font);
+        const char* lines[] = { "Revenue grew in every region but one.", "Costs stayed flat against the plan.",
+                                "Next: finish the summary and send it to the team." };
+        int y = 140;
+        for (const char* line : lines) {
+            painter.drawText(document.left() + 40, document.top() + y, QString::fromLatin1(line));
+            y += 30;
+        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x2F, 0x6F, 0xEB));
+        painter.drawRoundedRect(button, 8, 8);
+        painter.setPen(Qt::white);
+        painter.drawText(button, Qt::AlignCenter, QStringLiteral("Send report"));
+    }
+};
+
+// One overlay on a hand-turned clock and a still pointer.
+struct Scene {
+    double now = 1000;
+    QPointF mouse { 640, 420 };
+    CursorOverlay overlay { CursorEngine::Environment { [this] { return now; }, [this] { return mouse; } } };
+
+    CursorView& view() { return overlay.view(); }
+    void run(double seconds)
+    {
+        for (double end = now + seconds; now < end; now += 1.0 / 60)
+            overlay.step();
+        overlay.step();
+    }
+    // The union of the overlay's visible windows, grown by `margin`.
+    QRect shown(int margin = 40)
+    {
+        QRect area;
+        std::vector<OverlaySprite*> windows = view().ringWindows();
+        for (OverlaySprite* window : { view().characterWindow(), view().bubbleWindow(), view().labelWindow(),
+                                       view().photoWindow() })
+            windows.push_back(window);
+        for (OverlaySprite* window : windows)
+            if (window && window->isVisible())
+                area = area.united(window->geometry());
+        return area.adjusted(-margin, -margin, margin, margin);
+    }
+};
+
+bool save(const QImage& image, const QString& folder, const QString& name)
+{
+    // Runs beside a compositing manager name their pictures apart.
+    const QString suffix = qEnvironmentVariable("TOVRICK_SCREENSHOT_SUFFIX");
+    const QString path = QDir(folder).filePath(name + suffix + QStringLiteral(".png"));
+    const bool ok = image.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+bool grab(Scene& scene, const QString& folder, const QString& name, QRect area = {})
+{
+    settle();
+    if (area.isNull())
+        area = scene.shown();
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+    return save(image, folder, name);
+}
+
+using Page = std::function<bool(const QString& folder)>;
+
+bool following(const QString& folder)
+{
+    Scene scene;
+    scene.run(1.5);
+    return grab(scene, folder, QStringLiteral("character-following"));
+}
+
+bool flyingAndPinned(const QString& folder)
+{
+    Scene scene;
+    scene.run(0.5);
+    const QPointF target = Desktop::button.center();
+    scene.view().engine().setMode(CursorMode::pinned(target));
+    scene.overlay.step();
+    const Flight flight = *scene.view().engine().flight();
+    scene.run(flight.duration * 0.5);
+    const QRect path = QRectF(flight.from, flight.to).normalized().toAlignedRect().adjusted(-60, -160, 140, 140);
+    bool ok = grab(scene, folder, QStringLiteral("character-flying"), path);
+    scene.view().engine().setGazeOverride(target);
+    scene.run(flight.duration);
+    ok = grab(scene, folder, QStringLiteral("character-pinned"), path) && ok;
+    return ok;
+}
+
+bool bubbles(const QString& folder)
+{
+    Scene scene;
+    scene.run(0.5);
+    scene.view().setCaption(QStringLiteral("That's the report. Shall I send it for you?"));
+    scene.run(0.2);
+    bool ok = grab(scene, folder, QStringLiteral("bubble-caption"));
+    scene.view().engine().setMode(CursorMode::pinned(Desktop::button.center()));
+    scene.view().setSpeechTarget(QRectF(Desktop::button));
+    scene.view().setCaption(QStringLiteral("Click \"Send report\" when you are ready."));
+    scene.run(1.5);
+    ok = grab(scene, folder, QStringLiteral("bubble-speech-target")) && ok;
+    return ok;
+}
+
+bool label(const QString& folder)
+{
+    Scene scene;
+    scene.run(0.5);
+    scene.view().showLabel(QStringLiteral("Focus: 24:58"), 5);
+    scene.run(0.1);
+    return grab(scene, folder, QStringLiteral("label"));
+}
+
+bool rings(const QString& folder)
+{
+    bool ok = true;
+    for (const bool right : { false, true }) {
+        Scene scene;
+        scene.run(0.5);
+        scene.view().ringBurst(scene.mouse, right);
+        scene.run(0.12);
+        ok = grab(scene, folder, right ? QStringLiteral("ring-burst-right") : QStringLiteral("ring-burst-left")) && ok;
+    }
+    return ok;
+}
+
+bool goalPhoto(const QString& folder)
+{
+    Scene scene;
+    scene.run(0.5);
+    scene.view().loadFallbackGoalImage();
+    scene.view().setCaption(QStringLiteral("Remember why you started."));
+    scene.run(0.5);
+    return grab(scene, folder, QStringLiteral("goal-photo"));
+}
+
+bool asleep(const QString& folder)
+{
+    Scene scene;
+    scene.run(0.5);
+    scene.view().engine().setAwake(false);
+    scene.run(0.1);
+    return grab(scene, folder, QStringLiteral("asleep"));
+}
+
+bool moods(const QString& folder)
+{
+    const Mood all[] = { Mood::listening, Mood::resting, Mood::thinking, Mood::talking,
+                         Mood::pointing, Mood::happy, Mood::sleepy };
+    QImage sheet(7 * 130, 150, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(QColor(0xF4, 0xF1, 0xFA));
+    QPainter painter(&sheet);
+    int column = 0;
+    for (const Mood mood : all) {
+        ButlerPose pose;
+        pose.mood = mood;
+        pose.talk = mood == Mood::talking ? 0.7 : 0;
+        pose.gazeX = mood == Mood::thinking ? 0.6 : 0;
+        pose.gazeY = mood == Mood::thinking ? -0.7 : 0;
+        ButlerArtwork::paint(painter, QRectF(column * 130 + 10, 5, 110, 110), pose);
+        painter.setPen(QColor(0x22, 0x1B, 0x35));
+        painter.drawText(QRect(column * 130, 120, 130, 24), Qt::AlignCenter, moodLabel(mood));
+        ++column;
+    }
+    painter.end();
+    return save(sheet, folder, QStringLiteral("moods"));
+}
+
+bool portraits(const QString& folder)
+{
+    BlobPortrait::registerQmlType();
+    QTemporaryDir temporary;
+    const QString page = temporary.filePath(QStringLiteral("Portraits.qml"));
+    QFile file(page);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(R"(
+        import QtQuick
+        import Tovrick.Art 1.0
+        Rectangle {
+            color: "#f4f1fa"
+            Row {
+                x: 20; y: 20; spacing: 24
+                BlobPortrait { width: 36; height: 36 }
+                BlobPortrait { width: 36; height: 36; showLimbs: true }
+                BlobPortrait { width: 280; height: 280 }
+                BlobPortrait { width: 280; height: 280; showLimbs: true }
+            }
+        })");
+    file.close();
+    QQuickView view;
+    view.setResizeMode(QQuickView::SizeRootObjectToView);
+    view.setGeometry(40, 40, 720, 320);
+    view.setSource(QUrl::fromLocalFile(page));
+    view.show();
+    settle(400);
+    return save(view.grabWindow(), folder, QStringLiteral("blob-portraits"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    const QStringList arguments = QGuiApplication::arguments();
+    if (arguments.size() < 2) {
+        std::fprintf(stderr, "usage: tovrick-screenshots <folder> [name-filter]\n");
+        return 2;
+    }
+    const QString folder = arguments[1];
+    const QString filter = arguments.value(2);
+    QDir().mkpath(folder);
+
+    Desktop desktop;
+    desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    desktop.show();
+    settle(300);
+
+    const std::pair<const char*, Page> pages[] = {
+        { "following", following }, { "flying", flyingAndPinned }, { "bubbles", bubbles },
+        { "label", label },         { "rings", rings },            { "goal", goalPhoto },
+        { "asleep", asleep },       { "moods", moods },            { "portraits", portraits },
+    };
+    bool ok = true;
+    for (const auto& [name, page] : pages)
+        if (filter.isEmpty() || QString::fromLatin1(name).contains(filter))
+            ok = page(folder) && ok;
+    return ok ? 0 : 1;
+}
