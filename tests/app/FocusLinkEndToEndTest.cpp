@@ -10,10 +10,7 @@
 // display, and its own command-line link checks playing the phone against it over service discovery.
 TEST(FocusLinkEndToEnd, LinkChecksPassAgainstTheRunningProgram)
 {
-    if (qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS_ERROR"))
-        FAIL() << qPrintable(qEnvironmentVariable("TOVRICK_TEST_NETNS_ERROR"));
-    if (!qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS") || !qEnvironmentVariableIsSet("DISPLAY"))
-        GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services";
+    REQUIRE_END_TO_END_SERVICES();
 
     ProgramFolders folders;
     ASSERT_NO_FATAL_FAILURE(folders.prepare());

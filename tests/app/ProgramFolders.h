@@ -12,6 +12,16 @@
 #include "shared/util/AppPaths.h"
 #include "support/LoopbackApi.h"
 
+// The end-to-end runs need the display and discovery namespace of scripts/with-test-services: a
+// namespace that could not be made fails the test, a plain run without the services skips it.
+#define REQUIRE_END_TO_END_SERVICES()                                                                  \
+    do {                                                                                               \
+        if (qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS_ERROR"))                                     \
+            FAIL() << qPrintable(qEnvironmentVariable("TOVRICK_TEST_NETNS_ERROR"));                    \
+        if (!qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS") || !qEnvironmentVariableIsSet("DISPLAY")) \
+            GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services"; \
+    } while (false)
+
 // What `tovrick` needs to run as a user runs it, in folders of its own: a home, XDG data and config
 // folders, a session for "user-1" in its file vault, the loopback product API and no session bus
 // (so the vault is that file, for the program and its checks alike).

@@ -33,10 +33,7 @@ bool processExists(pid_t pid)
 // the coding agent, instead of killing the program where it stands.
 TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
 {
-    if (qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS_ERROR"))
-        FAIL() << qPrintable(qEnvironmentVariable("TOVRICK_TEST_NETNS_ERROR"));
-    if (!qEnvironmentVariableIsSet("TOVRICK_TEST_NETNS") || !qEnvironmentVariableIsSet("DISPLAY"))
-        GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services";
+    REQUIRE_END_TO_END_SERVICES();
 
     ProgramFolders folders;
     ASSERT_NO_FATAL_FAILURE(folders.prepare());
