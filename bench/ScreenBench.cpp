@@ -264,7 +264,7 @@ void spinUntil(const std::function<bool()>& done)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!done() && timer.elapsed() < 5000)
+    while (!done() && timer.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 

@@ -11,6 +11,7 @@
 #include <QCoroFuture>
 #include <QImageWriter>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -41,13 +42,16 @@ QByteArray encodeJpeg(const QImage& image)
     return bytes;
 }
 
-// Each engine holds tens of megabytes: after a while without readings they are ended and the
-// allocator's free pages go back to the system, so the program returns to its idle size. Focus
-// checks come every 30 s and keep them.
+// A reading passes full-screen images through several threads, whose allocator arenas keep the
+// freed pages: they go back to the system once the reading is over, so repeated readings do not
+// pile up. Each engine holds tens of megabytes: after a while without readings the engines are
+// ended too, so the program returns to its idle size. Focus checks come every 30 s and keep them.
 constexpr auto kReleaseEnginesAfter = std::chrono::seconds(75);
 
-void releaseEnginesWhenIdle()
+void settleMemoryAfterReading()
 {
+    // Posted, so that it runs once the caller has taken the result and the frame is gone.
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { ::malloc_trim(0); });
     static QPointer<QTimer> timer;
     if (!timer) {
         timer = new QTimer(QCoreApplication::instance());
@@ -114,6 +118,7 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     if (!geometry)
         throw ScreenReaderError::noDisplay();
     const DisplayGeometry where = *geometry;
+    const auto settle = qScopeGuard(&settleMemoryAfterReading); // also when the reading fails
     // Every awaited job is a named local: g++ 12 frees temporaries inside a co_await expression
     // twice in optimised builds.
     auto capture = [where] {
@@ -157,7 +162,6 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
     };
     auto recognising = QtConcurrent::run(recognise);
     Recognised recognised = co_await recognising;
-    releaseEnginesWhenIdle();
 
     ScreenSnapshot snapshot;
     snapshot.jpeg = co_await jpeg;

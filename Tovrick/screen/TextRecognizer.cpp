@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QScopeGuard>
 #include <QThreadPool>
 
 #include <tesseract/baseapi.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <latch>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -181,13 +183,22 @@ struct TextRecognizer::Cache {
     std::unordered_map<size_t, QList<TextRecognizer::Line>> bands;
 };
 
+// Readings under way: the engines are only ended once none is, so an application that ends in the
+// middle of a reading does not pull its engines away from it.
+struct TextRecognizer::Readings {
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int active = 0;
+    bool closed = false;
+};
+
 TextRecognizer& TextRecognizer::shared()
 {
     static TextRecognizer recognizer;
     // The engines hand their dictionaries back to the engine library's own cache, which is a
     // static of its own: stop them while the program is still whole, when the application ends.
     static const bool stopsWithTheApplication = [] {
-        qAddPostRoutine([] { recognizer.m_pool.reset(); });
+        qAddPostRoutine([] { recognizer.shutDown(); });
         return true;
     }();
     Q_UNUSED(stopsWithTheApplication);
@@ -197,7 +208,8 @@ TextRecognizer& TextRecognizer::shared()
 TextRecognizer::TextRecognizer() : TextRecognizer(Options {}) {}
 
 TextRecognizer::TextRecognizer(Options options)
-    : m_pool(std::make_unique<Pool>()), m_cache(std::make_unique<Cache>()), m_options(options)
+    : m_pool(std::make_unique<Pool>()), m_cache(std::make_unique<Cache>()),
+      m_readings(std::make_unique<Readings>()), m_options(options)
 {
     if (m_options.engines <= 0)
         m_options.engines = std::clamp(QThread::idealThreadCount(), 1, 4);
@@ -206,6 +218,16 @@ TextRecognizer::TextRecognizer(Options options)
 }
 
 TextRecognizer::~TextRecognizer() = default;
+
+void TextRecognizer::shutDown()
+{
+    {
+        std::unique_lock lock(m_readings->mutex);
+        m_readings->closed = true;
+        m_readings->allDone.wait(lock, [this] { return m_readings->active == 0; });
+    }
+    m_pool.reset();
+}
 
 void TextRecognizer::releaseIdleEngines()
 {
@@ -365,10 +387,19 @@ QList<TextRecognizer::Region> TextRecognizer::findTextRegions(const QImage& gray
 
 QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
 {
-    if (!m_pool)
-        throw ScreenReaderError(ScreenReaderError::Kind::recognitionFailed);
     if (image.isNull())
         return {};
+    {
+        std::lock_guard lock(m_readings->mutex);
+        if (m_readings->closed || !m_pool)
+            throw ScreenReaderError(ScreenReaderError::Kind::recognitionFailed);
+        ++m_readings->active;
+    }
+    const auto finished = qScopeGuard([this] {
+        std::lock_guard lock(m_readings->mutex);
+        --m_readings->active;
+        m_readings->allDone.notify_all();
+    });
     const QImage gray = grayscale(image);
     const QList<Region> bands = splitIntoBands(gray, findTextRegions(gray));
     std::vector<size_t> keys(static_cast<size_t>(bands.size()));

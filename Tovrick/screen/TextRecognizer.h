@@ -56,7 +56,10 @@ public:
 private:
     struct Pool;
     struct Cache;
+    struct Readings;
+    void shutDown();
     std::unique_ptr<Pool> m_pool;
     std::unique_ptr<Cache> m_cache;
+    std::unique_ptr<Readings> m_readings;
     Options m_options;
 };

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRasterWindow>
 #include <QThread>
+#include <QtConcurrent>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -108,6 +109,32 @@ TEST(TextRecognition, ReadsAgainOnlyWhatChanged)
     TextRecognizer::shared().releaseIdleEngines();
     EXPECT_EQ(words(ScreenReader::recognizeText(screen(QStringLiteral("Lantern")), size)),
               (QStringList {QStringLiteral("Harbour"), QStringLiteral("Lantern")}));
+}
+
+// The application ending while a reading runs on its threads (a quit during a focus check) waits for
+// the reading instead of ending the engines under it.
+TEST(TextRecognitionDeathTest, AnApplicationEndingMidReadingWaitsForTheReading)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            QImage page(1400, 900, QImage::Format_RGB32);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            QFont font = painter.font();
+            font.setPixelSize(16);
+            painter.setFont(font);
+            for (int y = 30; y < 880; y += 24)
+                painter.drawText(20, y, QStringLiteral("The quarterly report lists every invoice and payment for review"));
+            painter.end();
+            auto read = [page] { return TextRecognizer::shared().recognize(page).size(); };
+            auto reading = QtConcurrent::run(read);
+            QThread::msleep(100);
+            // The end of the application (on main's stack, never unwound here) runs the shutdown routines.
+            QCoreApplication::instance()->~QCoreApplication();
+            std::exit(reading.isFinished() ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // What a window manager does for the focused window; 0 leaves no window active.
