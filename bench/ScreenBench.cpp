@@ -281,10 +281,11 @@ ScreenSnapshot takeSnapshot(ScreenReader& reader)
 }
 
 // One full snapshot (capture, recognition, controls, JPEG and the model's text) of a screen that
-// changed completely (`/cold`) or in one window (`/one_window`); CPU is the whole process's.
+// changed completely (`/cold`), in one window (`/one_window_changed`) or not at all (`/unchanged`);
+// CPU is the whole process's.
 void snapshotOnDisplay(benchmark::State& state)
 {
-    const bool cold = state.range(0) != 0;
+    const int change = static_cast<int>(state.range(0)); // 1 all, 0 one window, 2 nothing
     ShownDesktop window;
     window.setFlags(Qt::FramelessWindowHint);
     window.setGeometry(0, 0, 1920, 1080);
@@ -292,7 +293,7 @@ void snapshotOnDisplay(benchmark::State& state)
     spinUntil([&] { return window.isExposed(); });
     ScreenReader::setOwnWindows([] { return QList<QRect> {}; });
     ScreenReader reader;
-    const Desktop* shown[2] = {&desktop(), cold ? &shiftedDesktop() : &laterDesktop()};
+    const Desktop* shown[2] = {&desktop(), change == 1 ? &shiftedDesktop() : change == 0 ? &laterDesktop() : &desktop()};
     int next = 1;
     const auto show = [&](const Desktop* which) {
         window.image = &which->image;
@@ -363,6 +364,8 @@ int main(int argc, char** argv)
             ->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(6)->UseRealTime()->MeasureProcessCPUTime();
         benchmark::RegisterBenchmark("snapshot/one_window_changed", snapshotOnDisplay)
             ->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(6)->UseRealTime()->MeasureProcessCPUTime();
+        benchmark::RegisterBenchmark("snapshot/unchanged", snapshotOnDisplay)
+            ->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(6)->UseRealTime()->MeasureProcessCPUTime();
     }
     benchmark::RegisterBenchmark("memory/after_release", memoryAfterRelease)->Iterations(1);
     benchmark::RegisterBenchmark("tesseract_cli/1920x1080", commandLine)
