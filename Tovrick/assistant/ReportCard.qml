@@ -182,12 +182,33 @@ Item {
                 width: parent.width
                 spacing: 10
 
-                BusyIndicator {
+                // A quarter-open ring turning once a second.
+                Shape {
                     id: spinner
-                    width: 20
-                    height: 20
-                    running: parent.visible
+                    objectName: "reportSpinner"
+                    width: 18
+                    height: 18
                     anchors.verticalCenter: parent.verticalCenter
+                    ShapePath {
+                        strokeColor: Qt.rgba(root.berry.r, root.berry.g, root.berry.b, 0.25)
+                        strokeWidth: 2.5
+                        fillColor: "transparent"
+                        PathAngleArc { centerX: 9; centerY: 9; radiusX: 7.5; radiusY: 7.5; startAngle: 0; sweepAngle: 360 }
+                    }
+                    ShapePath {
+                        strokeColor: root.berry
+                        strokeWidth: 2.5
+                        fillColor: "transparent"
+                        capStyle: ShapePath.RoundCap
+                        PathAngleArc { centerX: 9; centerY: 9; radiusX: 7.5; radiusY: 7.5; startAngle: -90; sweepAngle: 100 }
+                    }
+                    RotationAnimator on rotation {
+                        running: spinner.visible
+                        from: 0
+                        to: 360
+                        duration: 1000
+                        loops: Animation.Infinite
+                    }
                 }
                 Text {
                     objectName: "reportLoadingText"
@@ -249,7 +270,10 @@ Item {
                 contentHeight: full.height
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
-                ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
+                // Shown for as long as there is more to read.
+                ScrollBar.vertical: ScrollBar {
+                    policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                }
 
                 Column {
                     id: full

@@ -279,10 +279,12 @@ TEST(ReportCard, TheDemonstrationWritesThreePicturesAndOneLine)
     api.answer(QStringLiteral("ai/responses"), LoopbackAnswer::raw("[]", 200, "application/json"));
     status.reset();
     testing::internal::CaptureStdout();
-    runTask(host.writeReportSnapshots(QStringLiteral("Q"), prefix));
+    const QString failedPrefix = dir.filePath(QStringLiteral("failed"));
+    runTask(host.writeReportSnapshots(QStringLiteral("Q"), failedPrefix));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "The research didn't come back: Invalid research response\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(host.reports().model().state(), QStringLiteral("error"));
+    EXPECT_EQ(QImage(failedPrefix + QStringLiteral("-preview.png")).size(), QSize(400, 140));
 }
 
 #include "ReportCardTest.moc"
