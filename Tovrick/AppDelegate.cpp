@@ -13,6 +13,7 @@
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
+#include "shared/util/AppPaths.h"
 #include "shared/util/Log.h"
 #include "shared/util/Settings.h"
 
@@ -132,6 +133,17 @@ void AppDelegate::launched()
                 logline::info(QStringLiteral("the coding agent could not be warmed up"));
             }
         }(m_codex.get());
+
+    // Research capture mode: pictures of the report card for one question, then the end of the run.
+    if (qEnvironmentVariableIsSet("FENNOW_DEMO_RESEARCH")) {
+        QString question = qEnvironmentVariable("FENNOW_DEMO_TEXT");
+        if (question.isEmpty())
+            question = QStringLiteral("What is the tallest mountain in Europe?");
+        QString prefix = qEnvironmentVariable("FENNOW_DEMO_OUT");
+        if (prefix.isEmpty())
+            prefix = AppPaths::temporary() + QStringLiteral("/tovrick-research");
+        host().writeReportSnapshots(question, prefix);
+    }
 }
 
 void AppDelegate::terminating()

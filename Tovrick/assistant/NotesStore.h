@@ -40,19 +40,3 @@ public:
     virtual QCoro::Task<std::vector<TranscriptSegment>> transcribeDiarized(QByteArray audio) = 0;
     virtual QCoro::Task<std::vector<TranscriptSegment>> transcribePlain(QByteArray audio) = 0;
 };
-
-// The notes under the documents folder, transcribed through the shared account.
-class DocumentNotesStore : public NotesStore {
-public:
-    // "Tovrick Notes" in the documents folder, then the hashed id of the signed-in user (or of
-    // "signed-out").
-    static QString notesRoot();
-
-    std::optional<QString> sessionFolder(const QString& id, const QDateTime& started) override;
-    std::optional<QString> saveSession(const Json& record) override;
-    QCoro::Task<std::vector<TranscriptSegment>> transcribeDiarized(QByteArray audio) override;
-    QCoro::Task<std::vector<TranscriptSegment>> transcribePlain(QByteArray audio) override;
-
-private:
-    static QCoro::Task<Json> transcribeChunk(QByteArray audio, bool diarize);
-};

@@ -1,11 +1,13 @@
 #include "Tovrick/assistant/RealtimeHost.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
@@ -118,9 +120,11 @@ RealtimeHost::RealtimeHost(CodexController& codex, Ports ports, QObject* parent)
     if (!m_ports.tools)
         m_ports.tools = std::make_shared<UnavailableTools>();
     if (!m_ports.notes)
-        m_ports.notes = std::make_shared<DocumentNotesStore>();
+        m_ports.notes = std::make_shared<MeetingNotes>();
     if (!m_ports.stopMotivation)
         m_ports.stopMotivation = [] { MotivationAudioStore::shared().stop(); };
+    if (!m_ports.terminate)
+        m_ports.terminate = [](int status) { QCoreApplication::exit(status); };
 }
 
 RealtimeHost::~RealtimeHost()
@@ -375,4 +379,52 @@ QCoro::Task<> RealtimeHost::runToolChain(std::shared_ptr<ToolChain> chain)
         call.reply(answer);
     }
     chain->running = false;
+}
+
+QCoro::Task<> RealtimeHost::writeReportSnapshots(QString question, QString prefix)
+{
+    const CancelToken never;
+    QPointer<RealtimeHost> self(this);
+    m_reports.showLoading(question);
+    auto loadingPause = cancellableSleep(std::chrono::milliseconds(400), never);
+    co_await std::move(loadingPause);
+    if (!self)
+        co_return;
+    m_reports.snapshotPNG(false, prefix + QStringLiteral("-loading.png"));
+
+    const std::optional<QString> noContext;
+    QString line;
+    try {
+        auto research = WebResearch::research(question, noContext);
+        const ResearchReport report = co_await std::move(research);
+        if (!self)
+            co_return;
+        m_reports.show(report);
+        QStringList addresses;
+        for (const ResearchReport::Source& source : report.sources)
+            addresses << source.url.toString(QUrl::FullyEncoded);
+        line = report.text() + QStringLiteral(" [") + addresses.join(QStringLiteral(", ")) + QLatin1Char(']');
+    } catch (...) {
+        const QString description = describeError(std::current_exception(), QStringLiteral("The research failed."));
+        if (!self)
+            co_return;
+        m_reports.showError(description);
+        line = description;
+    }
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+
+    auto previewPause = cancellableSleep(std::chrono::milliseconds(500), never);
+    co_await std::move(previewPause);
+    if (!self)
+        co_return;
+    m_reports.snapshotPNG(false, prefix + QStringLiteral("-preview.png"));
+    m_reports.snapshotPNG(true, prefix + QStringLiteral("-open.png"));
+    // Again once the card has finished opening.
+    auto openingPause = cancellableSleep(std::chrono::milliseconds(800), never);
+    co_await std::move(openingPause);
+    if (!self)
+        co_return;
+    m_reports.snapshotPNG(true, prefix + QStringLiteral("-open.png"));
+    m_ports.terminate(0);
 }

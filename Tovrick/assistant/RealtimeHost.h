@@ -11,7 +11,8 @@
 #include <memory>
 #include <optional>
 
-#include "Tovrick/assistant/NotesStore.h"
+#include "Tovrick/assistant/MeetingNotes.h"
+#include "Tovrick/assistant/ReportPanel.h"
 #include "Tovrick/assistant/ToolDispatcher.h"
 #include "shared/link/Packet.h"
 #include "shared/util/CancelToken.h"
@@ -54,6 +55,8 @@ public:
         // Stops a motivation clip that plays.
         std::function<void()> stopMotivation;
         double turnTimeoutSeconds = 65;
+        // Ends the process with a status once the report card's pictures are written.
+        std::function<void(int status)> terminate;
     };
 
     // What one model turn is told about: both read once per turn, so the instructions and the tool
@@ -96,6 +99,12 @@ public:
     QCoro::Task<> saveNotesChunk(QByteArray audio, QString session, std::int64_t index, double sessionStarted,
                                  std::optional<QString> callID, Reply reply);
 
+    // The research report card, one for the whole run; the tools drive it.
+    ReportPanel& reports() { return m_reports; }
+    // Pictures of the report card for one research run ("-loading", "-preview" and "-open" PNGs
+    // after `prefix`), one line with the report on standard output, then the end of the process.
+    QCoro::Task<> writeReportSnapshots(QString question, QString prefix);
+
     // The focus engine the focus tools use; the shell sets it.
     FocusCompanion* focus = nullptr;
     // Called after the awake state changed.
@@ -126,6 +135,7 @@ private:
     CodexController& m_codex;
     Ports m_ports;
     std::shared_ptr<ToolChain> m_toolChain;
+    ReportPanel m_reports;
     bool m_awake = false;
     bool m_speaking = false;
 };
