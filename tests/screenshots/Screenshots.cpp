@@ -298,7 +298,7 @@ bool onboarding(const QString& folder)
             model.go(-1);
             model.go(1);
         }
-        settle(page == 10 || page == 13 || page == 15 || page == 18 ? 2700 : 500);
+        settle(page == 10 || page == 13 || page == 15 || page == 18 ? 3500 : 500);
         ok = save(window->grabWindow(), folder, name) && ok;
     }
     return ok;

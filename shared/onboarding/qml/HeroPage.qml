@@ -35,6 +35,8 @@ Column {
                 anchors.right: parent.right
                 text: page.badge
                 font.pixelSize: 42
+                // Emoji in colour where the font is installed, not the text forms of the default font.
+                font.family: "Noto Color Emoji"
                 Accessible.ignored: true
             }
         }

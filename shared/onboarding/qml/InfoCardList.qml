@@ -23,9 +23,9 @@ Column {
             opacity: shown ? 1 : 0
             transform: Translate {
                 y: card.shown ? 0 : 14
-                Behavior on y { NumberAnimation { duration: 250; easing.type: Easing.OutQuad } }
+                Behavior on y { NumberAnimation { duration: onboarding.reduceMotion ? 0 : 250; easing.type: Easing.OutQuad } }
             }
-            Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.OutQuad } }
+            Behavior on opacity { NumberAnimation { duration: onboarding.reduceMotion ? 0 : 250; easing.type: Easing.OutQuad } }
 
             Text {
                 id: emoji
@@ -35,6 +35,8 @@ Column {
                 horizontalAlignment: Text.AlignHCenter
                 text: onboarding.emojiOf(modelData)
                 font.pixelSize: 28
+                // Emoji in colour where the font is installed, not the text forms of the default font.
+                font.family: "Noto Color Emoji"
             }
             Text {
                 id: line

@@ -45,6 +45,8 @@ PressButton {
                 horizontalAlignment: Text.AlignHCenter
                 text: row.emoji
                 font.pixelSize: 26
+                // Emoji in colour where the font is installed, not the text forms of the default font.
+                font.family: "Noto Color Emoji"
             }
             Text {
                 width: content.width - (content.showsEmoji ? 32 + 14 : 0) - 24 - 14

@@ -229,7 +229,7 @@ Loader {
                                     radius: 8
                                     color: "#4285FF"
                                     opacity: cell.blue ? 1 : 0
-                                    Behavior on opacity { NumberAnimation { duration: 420; easing.type: Easing.InOutQuad } }
+                                    Behavior on opacity { NumberAnimation { duration: onboarding.reduceMotion ? 0 : 420; easing.type: Easing.InOutQuad } }
                                 }
                                 SequentialAnimation {
                                     id: pop
