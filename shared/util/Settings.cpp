@@ -106,6 +106,22 @@ void Settings::setStringList(const QString& key, const QStringList& value)
     emit changed(key);
 }
 
+std::optional<QByteArray> Settings::bytesValue(const QString& key) const
+{
+    const QVariant value = m_store->value(key);
+    if (value.typeId() == QMetaType::QByteArray)
+        return value.toByteArray();
+    if (value.typeId() == QMetaType::QString)
+        return value.toString().toUtf8();
+    return std::nullopt;
+}
+
+void Settings::setBytes(const QString& key, const QByteArray& value)
+{
+    m_store->setValue(key, value);
+    emit changed(key);
+}
+
 bool Settings::contains(const QString& key) const
 {
     return m_store->contains(key);

@@ -27,6 +27,9 @@ public:
     // A list of texts; none when the stored value is not a list of texts.
     std::optional<QStringList> stringList(const QString& key) const;
     void setStringList(const QString& key, const QStringList& value);
+    // Raw bytes; none when the stored value is not bytes or text.
+    std::optional<QByteArray> bytesValue(const QString& key) const;
+    void setBytes(const QString& key, const QByteArray& value);
     bool contains(const QString& key) const;
     void remove(const QString& key);
     void sync();

@@ -22,6 +22,8 @@
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
 #include "shared/art/BlobPortrait.h"
 #include "shared/art/ButlerArtwork.h"
+#include "shared/onboarding/OnboardingView.h"
+#include "shared/util/Settings.h"
 
 namespace {
 
@@ -258,6 +260,50 @@ bool portraits(const QString& folder)
     return save(view.grabWindow(), folder, QStringLiteral("blob-portraits"));
 }
 
+// Every page of the first-run flow with its animations run out, answered the way a user would, in
+// a phone-sized window; the hold page also half held and just committed.
+bool onboarding(const QString& folder)
+{
+    QTemporaryDir temporary;
+    Settings::useFile(temporary.filePath(QStringLiteral("settings.ini")));
+    bool ok = true;
+    for (int page = 0; page < OnboardingModel::kTotal; ++page) {
+        Settings::shared().setNumber(OnboardingModel::kPageKey, page);
+        OnboardingView view(true);
+        QQuickView* window = view.window();
+        window->setPosition(40, 40);
+        window->show();
+        OnboardingModel& model = view.model();
+        if (const std::optional<QString> key = OnboardingModel::questionKeyOf(page)) {
+            const QStringList options = OnboardingModel::options(*key);
+            const bool multiple = page == 5 || page == 6;
+            model.selectOption(multiple, *key, false, OnboardingModel::labelOf(options.value(page == 8 ? 2 : 1)));
+            if (multiple)
+                model.selectOption(true, *key, false, OnboardingModel::labelOf(options.value(3)));
+        }
+        if (page == 3)
+            model.setProgress(0.3);
+        if (page == 12)
+            model.setHours(5);
+        const QString name = QStringLiteral("onboarding-%1").arg(page, 2, 10, QLatin1Char('0'));
+        if (page == OnboardingModel::kHoldPage) {
+            settle(400);
+            model.holdChanged();
+            settle(850);
+            ok = save(window->grabWindow(), folder, name + QStringLiteral("-holding")) && ok;
+            model.holdEnded();
+            model.commitNow();
+            settle(150);
+            ok = save(window->grabWindow(), folder, name + QStringLiteral("-committed")) && ok;
+            model.go(-1);
+            model.go(1);
+        }
+        settle(page == 10 || page == 13 || page == 15 || page == 18 ? 3500 : 500);
+        ok = save(window->grabWindow(), folder, name) && ok;
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -281,6 +327,7 @@ int main(int argc, char** argv)
         { "following", following }, { "flying", flyingAndPinned }, { "bubbles", bubbles },
         { "label", label },         { "rings", rings },            { "goal", goalPhoto },
         { "asleep", asleep },       { "moods", moods },            { "portraits", portraits },
+        { "onboarding", onboarding },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)
