@@ -114,9 +114,13 @@ Column {
                     onClicked: custom.expanded = !custom.expanded
                 }
             }
+            Item {
+                visible: custom.expanded
+                width: 1
+                height: 10
+            }
             Row {
                 visible: custom.expanded
-                topPadding: 10
                 spacing: 10
                 Text {
                     objectName: "macFocusMinutes"
