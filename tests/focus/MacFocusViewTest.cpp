@@ -374,3 +374,21 @@ TEST(MacFocusWindow, IdleRunningPausedAndBannerStatesShowTheirTexts)
     EXPECT_TRUE(shown(w.item("macFocusScreenAccess")));
     EXPECT_EQ(w.text("macFocusFeedbackText"), w.access.message());
 }
+
+TEST(MacFocusWindow, ShowingAgainRaisesTheSameWindowWhereItIs)
+{
+    ShownWindow w;
+    QQuickView* first = w.panel.window();
+    w.shownView().selectPage(static_cast<int>(FocusPage::history));
+    w.shownView().setTask(QStringLiteral("Half typed"));
+    first->hide();
+    first->setPosition(37, 41);
+    w.panel.show(*w.engine, [] {});
+    EXPECT_EQ(w.panel.window(), first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->position(), QPoint(37, 41));
+    EXPECT_EQ(w.shownView().page(), FocusPage::history);
+    EXPECT_EQ(w.shownView().task(), QStringLiteral("Half typed"));
+    EXPECT_TRUE(shown(w.item("macFocusPageHeader")));
+    EXPECT_EQ(w.text("macFocusPageHeader"), QStringLiteral("History"));
+}
