@@ -9,6 +9,7 @@
 #include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
+#include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/SessionSignals.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "shared/account/TovrickAccount.h"
@@ -47,6 +48,7 @@ AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_ph
     m_now = environment.now;
     m_session = environment.sessionSignals;
     m_focus = std::make_unique<FocusCompanion>(std::move(environment));
+    m_focusPanel = std::make_unique<MacFocusPanel>();
 }
 
 AppDelegate::~AppDelegate()
@@ -117,8 +119,10 @@ void AppDelegate::launched()
     if (!m_phone->start(m_phonePort))
         logline::warning(QStringLiteral("the phone listener did not start"));
     account.startAccountLoop();
-    if (!account.isSignedIn())
+    if (!account.isSignedIn()) {
         logline::info(QStringLiteral("nobody is signed in"));
+        showFocusWindow();
+    }
 
     m_codex->onEvent = [self](const CodexController::Event& event) {
         if (self && event.kind == CodexController::Event::Kind::finished)
@@ -144,6 +148,12 @@ void AppDelegate::launched()
             prefix = AppPaths::temporary() + QStringLiteral("/tovrick-research");
         host().writeReportSnapshots(question, prefix);
     }
+}
+
+void AppDelegate::showFocusWindow()
+{
+    // The add-this-computer window is not built yet: pairing from here only says so in the log.
+    m_focusPanel->show(*m_focus, [] { logline::info(QStringLiteral("pairing is not available yet")); });
 }
 
 void AppDelegate::terminating()

@@ -15,6 +15,7 @@
 class CodexController;
 class CursorOverlay;
 class FocusCompanion;
+class MacFocusPanel;
 class SessionSignals;
 class RealtimeHost;
 struct FocusEnvironment;
@@ -40,6 +41,9 @@ public:
     CursorOverlay& overlay() { return *m_overlay; }
     FocusCompanion& focus() { return *m_focus; }
     CodexController& codex() { return *m_codex; }
+    MacFocusPanel& focusPanel() { return *m_focusPanel; }
+    // Shows the focus and account window (made on first use).
+    void showFocusWindow();
     // The assistant host, made on first use.
     RealtimeHost& host();
 
@@ -54,6 +58,7 @@ private:
     std::unique_ptr<PhoneServer> m_phone;
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;
+    std::unique_ptr<MacFocusPanel> m_focusPanel;
     QPointer<SessionSignals> m_session;
     // Holds the coding agent: declared after it, so it goes first.
     std::unique_ptr<RealtimeHost> m_host;

@@ -19,6 +19,12 @@
 #include <memory>
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/focus/MacFocusPanel.h"
+#include "Tovrick/focus/MacFocusView.h"
+#include "Tovrick/screen/ScreenCaptureAccess.h"
+#include "focus/FocusFakes.h"
+#include "shared/account/DeviceVaults.h"
+#include "shared/account/TovrickAccount.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
 #include "shared/art/BlobPortrait.h"
 #include "shared/art/ButlerArtwork.h"
@@ -304,10 +310,138 @@ bool onboarding(const QString& folder)
     return ok;
 }
 
+// The focus and account window over a scripted engine, its own account and screen access whose
+// test capture works until told otherwise: fixed data, real views.
+struct FocusWindowScene {
+    FocusWorld world;
+    std::unique_ptr<FocusCompanion> engine = world.engine();
+    QTemporaryDir vaultFolder;
+    FileDeviceVault vault { vaultFolder.filePath(QStringLiteral("vault.json")) };
+    TovrickAccount account { vault };
+    ScreenCaptureAccess access;
+    bool captureWorks = true;
+    MacFocusPanel panel { &account, &access };
+
+    explicit FocusWindowScene(bool signedIn = true)
+    {
+        access.testCapture = [this]() -> QCoro::Task<void> {
+            if (!captureWorks)
+                throw std::runtime_error("the display refused the capture");
+            co_return;
+        };
+        if (signedIn) {
+            AccountSession session;
+            session.userId = QStringLiteral("user-1");
+            session.deviceId = QStringLiteral("device-1");
+            session.deviceToken = QStringLiteral("tvk_screenshots");
+            session.displayName = QStringLiteral("Robin");
+            session.expiresAt = 4102444800000.0;
+            session.authMethod = QStringLiteral("apple");
+            account.adoptSession(session);
+        }
+        panel.show(*engine, [] {});
+    }
+    MacFocusView& view() { return *panel.view(); }
+    // Runs an awaiting action of the view to its end.
+    void await(QCoro::Task<> task)
+    {
+        bool done = false;
+        auto waiter = [](QCoro::Task<> inner, bool* finished) -> QCoro::Task<> {
+            co_await std::move(inner);
+            *finished = true;
+        };
+        auto running = waiter(std::move(task), &done);
+        QElapsedTimer timer;
+        timer.start();
+        while (!done && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    void startSession(const QString& task, int minutes)
+    {
+        view().setTask(task);
+        view().setMinutes(minutes);
+        await(view().start());
+        view().setMessage({});
+    }
+    bool shoot(const QString& folder, const QString& name)
+    {
+        settle(300);
+        return save(panel.window()->grabWindow(), folder, name);
+    }
+};
+
+QQuickItem* findItem(QQuickItem* item, const QString& name)
+{
+    if (!item || item->objectName() == name)
+        return item;
+    for (QQuickItem* child : item->childItems())
+        if (QQuickItem* found = findItem(child, name))
+            return found;
+    return nullptr;
+}
+
+bool focusWindowStart(const QString& folder)
+{
+    bool ok = true;
+    {
+        FocusWindowScene scene(false);
+        ok = scene.shoot(folder, QStringLiteral("focus-window-signed-out")) && ok;
+    }
+    FocusWindowScene scene;
+    ok = scene.shoot(folder, QStringLiteral("focus-window-idle")) && ok;
+    scene.view().setTask(QStringLiteral("Finish the quarterly report summary and send it to the team"));
+    scene.view().setMinutes(45);
+    if (QQuickItem* custom = findItem(scene.panel.window()->rootObject(), QStringLiteral("macFocusCustom")))
+        custom->setProperty("expanded", true);
+    ok = scene.shoot(folder, QStringLiteral("focus-window-custom-duration")) && ok;
+    scene.captureWorks = false;
+    scene.await(scene.view().start());
+    ok = scene.shoot(folder, QStringLiteral("focus-window-banner")) && ok;
+    return ok;
+}
+
+bool focusWindowLive(const QString& folder)
+{
+    bool ok = true;
+    {
+        FocusWindowScene scene;
+        scene.startSession(QStringLiteral("Finish the quarterly report"), 25);
+        scene.world.run(*scene.engine, 7 * 60 + 14);
+        ok = scene.shoot(folder, QStringLiteral("focus-window-running")) && ok;
+        scene.view().pauseOrResume();
+        ok = scene.shoot(folder, QStringLiteral("focus-window-paused")) && ok;
+    }
+    FocusWindowScene scene;
+    scene.engine->setDeveloperMode(true);
+    scene.startSession(QStringLiteral("Try the developer clock"), 15);
+    scene.world.run(*scene.engine, 40);
+    scene.captureWorks = false;
+    scene.await(scene.view().recheckAccess());
+    ok = scene.shoot(folder, QStringLiteral("focus-window-developer-no-access")) && ok;
+    return ok;
+}
+
+bool focusWindowPages(const QString& folder)
+{
+    bool ok = true;
+    FocusWindowScene scene;
+    for (const FocusPage page : { FocusPage::history, FocusPage::vision, FocusPage::sounds, FocusPage::account }) {
+        scene.view().selectPage(static_cast<int>(page));
+        ok = scene.shoot(folder, QStringLiteral("focus-window-page-") + focusPage::title(page).toLower().replace(u' ', u'-'))
+            && ok;
+    }
+    scene.view().setConfirmDelete(true);
+    ok = scene.shoot(folder, QStringLiteral("focus-window-delete-confirmation")) && ok;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // As the program draws its windows.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
     const QStringList arguments = QGuiApplication::arguments();
     if (arguments.size() < 2) {
@@ -328,6 +462,8 @@ int main(int argc, char** argv)
         { "label", label },         { "rings", rings },            { "goal", goalPhoto },
         { "asleep", asleep },       { "moods", moods },            { "portraits", portraits },
         { "onboarding", onboarding },
+        { "focus-window-start", focusWindowStart }, { "focus-window-live", focusWindowLive },
+        { "focus-window-pages", focusWindowPages },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)

@@ -1,0 +1,74 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// Asks before the account and its devices are deleted; dismissing it clears the request.
+Rectangle {
+    id: dimmer
+    objectName: "macFocusDeleteConfirmation"
+    color: Qt.rgba(0, 0, 0, 0.55)
+
+    MouseArea {
+        anchors.fill: parent
+        onClicked: focusView.confirmDelete = false
+    }
+    Rectangle {
+        width: Math.min(parent.width - 80, 420)
+        height: column.implicitHeight + 40
+        anchors.centerIn: parent
+        radius: 14
+        color: FocusColor.card
+        border.color: FocusColor.divider
+        MouseArea { anchors.fill: parent }
+        Column {
+            id: column
+            x: 20
+            y: 20
+            width: parent.width - 40
+            spacing: 12
+            Text {
+                width: parent.width
+                text: "Delete your Tovrick account and unlink all its devices?"
+                wrapMode: Text.Wrap
+                font.pixelSize: 15
+                font.bold: true
+                color: FocusColor.text
+                horizontalAlignment: Text.AlignHCenter
+            }
+            Text {
+                width: parent.width
+                text: "This permanently deletes your account and its personal sound recordings on this Mac. You can sign out instead to keep them."
+                wrapMode: Text.Wrap
+                font.pixelSize: 12
+                color: FocusColor.secondaryText
+                horizontalAlignment: Text.AlignHCenter
+            }
+            Basic.Button {
+                id: deleteButton
+                objectName: "macFocusDeleteAccount"
+                width: parent.width
+                text: "Delete account"
+                Accessible.name: text
+                padding: 10
+                contentItem: Text {
+                    text: deleteButton.text
+                    color: "white"
+                    font.pixelSize: 13
+                    font.weight: Font.DemiBold
+                    horizontalAlignment: Text.AlignHCenter
+                }
+                background: Rectangle { radius: 10; color: Qt.rgba(0.9, 0.26, 0.23, deleteButton.down ? 0.75 : 1) }
+                onClicked: {
+                    focusView.confirmDelete = false
+                    focusView.deleteAccount()
+                }
+            }
+            FocusActionStyle {
+                width: parent.width
+                secondary: true
+                text: "Cancel"
+                onClicked: focusView.confirmDelete = false
+            }
+        }
+    }
+}

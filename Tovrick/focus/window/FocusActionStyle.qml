@@ -1,0 +1,51 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// An action button: accent-filled when primary, card-filled with a hairline border when secondary.
+Basic.Button {
+    id: control
+    property bool secondary: false
+    property string iconName: ""
+    property bool fillsWidth: false
+
+    font.pixelSize: 13
+    font.weight: Font.DemiBold
+    leftPadding: 16
+    rightPadding: 16
+    topPadding: 12
+    bottomPadding: 12
+    opacity: !enabled ? 0.45 : (down ? 0.75 : 1.0)
+    Accessible.name: text
+
+    contentItem: Item {
+        implicitWidth: row.implicitWidth
+        implicitHeight: Math.max(row.implicitHeight, control.fillsWidth ? 24 : 0)
+        Row {
+            id: row
+            anchors.centerIn: parent
+            spacing: 6
+            FocusIcon {
+                visible: control.iconName !== ""
+                name: control.iconName
+                width: 13
+                height: 13
+                anchors.verticalCenter: parent.verticalCenter
+                color: label.color
+            }
+            Text {
+                id: label
+                text: control.text
+                font: control.font
+                color: control.secondary ? FocusColor.text : "white"
+                anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+    }
+    background: Rectangle {
+        radius: 12
+        color: control.secondary ? FocusColor.card : FocusColor.accent
+        border.width: 1
+        border.color: control.secondary ? FocusColor.divider : "transparent"
+    }
+}

@@ -1,0 +1,98 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// The focus and account window: signed in, the chosen page above the tab bar; signed out, only the
+// sign-in page. State and rules are in `focusView`.
+Rectangle {
+    id: root
+    objectName: "macFocusView"
+    color: FocusColor.background
+    implicitWidth: 640
+    implicitHeight: 800
+
+    // Sign-in page (signed out).
+    Item {
+        objectName: "macFocusSignIn"
+        visible: !focusView.signedIn
+        anchors.fill: parent
+        FocusLogo {
+            width: 160
+            height: 160
+            anchors.centerIn: parent
+        }
+    }
+
+    Item {
+        id: signedInContent
+        visible: focusView.signedIn
+        anchors.fill: parent
+
+        Item {
+            id: pageArea
+            objectName: "macFocusPageArea"
+            anchors { top: parent.top; left: parent.left; right: parent.right; bottom: tabBar.top }
+            clip: true
+
+            Item {
+                visible: focusView.page === 0
+                anchors.fill: parent
+                FocusPageView {
+                    objectName: "macFocusPage"
+                    x: 20
+                    y: 16
+                    width: parent.width - 40
+                    logoLength: focusView.headerLengthFor(pageArea.height, focusView.hasActiveSession)
+                }
+            }
+
+            Basic.ScrollView {
+                visible: focusView.page !== 0
+                anchors.fill: parent
+                contentWidth: availableWidth
+                PlainPage {
+                    x: 20
+                    y: 20
+                    width: pageArea.width - 40
+                    title: focusView.pageTitle
+                }
+            }
+        }
+
+        Rectangle {
+            id: tabBar
+            objectName: "macFocusTabBar"
+            anchors { left: parent.left; right: parent.right; bottom: parent.bottom }
+            height: tabs.implicitHeight + 20
+            color: FocusColor.tabBar
+            Rectangle {
+                width: parent.width
+                height: 1
+                color: FocusColor.divider
+            }
+            Row {
+                id: tabs
+                x: 10
+                y: 10
+                width: parent.width - 20
+                spacing: 8
+                Repeater {
+                    model: focusView.pages
+                    FocusTabStyle {
+                        objectName: modelData.identifier
+                        width: (tabs.width - 4 * tabs.spacing) / 5
+                        text: modelData.title
+                        iconName: modelData.icon
+                        selected: focusView.page === index
+                        onClicked: focusView.selectPage(index)
+                    }
+                }
+            }
+        }
+    }
+
+    DeleteConfirmation {
+        visible: focusView.confirmDelete
+        anchors.fill: parent
+    }
+}
