@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "Tovrick/assistant/HostPointing.h"
 #include "Tovrick/assistant/NotesStore.h"
 #include "Tovrick/assistant/ToolDispatcher.h"
 #include "shared/link/Packet.h"
@@ -51,6 +52,8 @@ public:
     struct Ports {
         std::shared_ptr<ToolDispatcher> tools;
         std::shared_ptr<NotesStore> notes;
+        // The on-screen character's captions, pointing and nudges; none leaves only the hooks below.
+        std::shared_ptr<HostPointing> pointing;
         // Stops a motivation clip that plays.
         std::function<void()> stopMotivation;
         double turnTimeoutSeconds = 65;
@@ -87,7 +90,14 @@ public:
     void setAwake(bool awake);
     bool awake() const { return m_awake; }
     // A live caption arrived and its speech has not been reported over.
-    bool speaking() const { return m_speaking; }
+    bool speaking() const { return m_ports.pointing ? m_ports.pointing->speaking() : m_speaking; }
+    // A focus nudge: the sentence in the bubble, pointing at the target, the plan's extras.
+    void say(const QString& text, const std::optional<Target>& target, const MotivationNudgePlan& plan);
+    // The final text of what the phone (or the coding agent's news) says, for its reading time.
+    void showCaption(const QString& text);
+    // The user's stop.
+    void stop();
+    HostPointing* pointing() const { return m_ports.pointing.get(); }
     CodexController& codex() { return m_codex; }
 
     // One model turn: posts the phone's input with fresh instructions and tools, and relays the answer.
