@@ -193,6 +193,10 @@ QCoro::Task<> AppDelegate::relayCodexNote(QString note, QString line)
     } catch (const std::exception&) {
         news.reset(); // the job's own line stands in
     }
-    if (self)
-        self->m_phone->broadcast(commandPacket(QStringLiteral("codexChirp"), news.value_or(line)));
+    if (!self)
+        co_return;
+    const QString said = news.value_or(line);
+    self->m_phone->broadcast(commandPacket(QStringLiteral("codexChirp"), said));
+    // The character says it too.
+    self->host().showCaption(said);
 }

@@ -2,12 +2,18 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QRasterWindow>
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
+#include "Tovrick/assistant/HostTools.h"
 #include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "assistant/AssistantFakes.h"
 #include "assistant/PointingFakes.h"
+#include "support/LoopbackApi.h"
 
 namespace {
 
@@ -23,6 +29,21 @@ bool waitFor(Condition condition, int milliseconds = 8000)
     }
     return true;
 }
+
+// A plain window with one big word on it.
+class Page : public QRasterWindow {
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(QRect(QPoint(), size()), Qt::white);
+        QFont font = painter.font();
+        font.setPixelSize(44);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(QPoint(), size()), Qt::AlignCenter, QStringLiteral("Marmalade"));
+    }
+};
 
 } // namespace
 
@@ -64,4 +85,61 @@ TEST(NudgeOnDisplay, ANudgeWithATargetFliesTheCharacterToItAndShowsTheSentence)
     ASSERT_TRUE(waitFor([&] { return !view.bubbleShown(); }, 9000));
     EXPECT_EQ(view.caption(), std::nullopt);
     overlay.stop();
+}
+
+TEST(NudgeOnDisplay, ThePhonesLookAndPointCallsSendTheCharacterToTheWordOnScreen)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    LoopbackApi api;
+    signInForTests(api);
+    // The test's own page is what the model must see, so none of this process's windows is covered.
+    ScreenReader::setOwnWindows([] { return QList<QRect>(); });
+    Page page;
+    page.setGeometry(900, 250, 500, 160);
+    page.show();
+    ASSERT_TRUE(waitFor([&] { return page.isExposed(); }));
+    waitFor([] { return false; }, 300);
+
+    CursorOverlay overlay;
+    overlay.start();
+    CodexController codex;
+    auto pointing = std::make_shared<HostPointing>(overlay.view(), HostPointing::Ports {});
+    RealtimeHost::Ports ports;
+    ports.pointing = pointing;
+    ports.tools = std::make_shared<HostTools>(pointing, codex, HostTools::Ports {});
+    RealtimeHost host(codex, std::move(ports));
+    ReplySink sink;
+
+    Packet look = request("tool", QStringLiteral("{}"), QStringLiteral("look"));
+    look.tool = QStringLiteral("look_at_screen");
+    host.handlePhoneRequest(look, sink.reply());
+    ASSERT_TRUE(waitFor([&] { return sink.packets.size() == 1; }, 30000));
+    ASSERT_TRUE(sink.packets[0].text);
+    EXPECT_TRUE(sink.packets[0].text->contains(QStringLiteral("Marmalade"))) << sink.packets[0].text->toStdString();
+    EXPECT_TRUE(sink.packets[0].image && !sink.packets[0].image->isEmpty());
+    ASSERT_TRUE(pointing->snapshot());
+    std::optional<Target> word;
+    for (const TextLine& line : pointing->snapshot()->lines)
+        for (const Target& each : line.words)
+            if (each.text == QLatin1String("Marmalade"))
+                word = each;
+    ASSERT_TRUE(word);
+    EXPECT_TRUE(QRectF(page.geometry()).adjusted(-4, -4, 4, 4).contains(word->rect)) << "the word is read where it is drawn";
+
+    Packet point = request("tool", QStringLiteral(R"({"target_id":"%1"})").arg(word->id.toLower()), QStringLiteral("point"));
+    point.tool = QStringLiteral("point_at");
+    host.handlePhoneRequest(point, sink.reply());
+    ASSERT_TRUE(waitFor([&] { return sink.packets.size() == 2; }));
+    EXPECT_EQ(sink.packets[1].text, QStringLiteral("Pointing at \"Marmalade\"."));
+    EXPECT_EQ(sink.packets[1].callID, QStringLiteral("point"));
+
+    const QPointF spot = HostPointing::pointBelow(word->rect);
+    ASSERT_TRUE(waitFor([&] { return overlay.view().engine().tip() == spot; }));
+    OverlaySprite* character = overlay.view().characterWindow();
+    ASSERT_NE(character, nullptr);
+    ASSERT_TRUE(waitFor([&] { return character->isExposed(); }));
+    EXPECT_TRUE(character->geometry().adjusted(-2, -2, 2, 2).contains(spot.toPoint()));
+    EXPECT_EQ(overlay.view().speechTarget(), word->rect);
+    overlay.stop();
+    ScreenReader::setOwnWindows(nullptr);
 }
