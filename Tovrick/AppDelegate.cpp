@@ -6,12 +6,12 @@
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusPhoneCommands.h"
+#include "Tovrick/assistant/HostTools.h"
 #include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/SessionSignals.h"
-#include "Tovrick/motivation/MotivationAudioStore.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
 #include "shared/util/AppPaths.h"
@@ -182,27 +182,29 @@ void AppDelegate::handleRequest(const Packet& request, const PhoneServer::Reply&
 
 RealtimeHost& AppDelegate::host()
 {
-    if (!m_host)
-        m_host = std::make_unique<RealtimeHost>(*m_codex);
+    if (m_host)
+        return *m_host;
+    QPointer<FocusCompanion> focus(m_focus.get());
+    HostPointing::Ports pointingPorts;
+    pointingPorts.focusSession = [focus] { return focus ? focus->current() : std::optional<FocusSession>(); };
+    auto pointing = std::make_shared<HostPointing>(m_overlay->view(), std::move(pointingPorts));
+    HostTools::Ports toolPorts;
+    toolPorts.focus = [focus] { return focus.data(); };
+    toolPorts.research = [this](QString question, std::optional<QString> context) {
+        return host().research(std::move(question), std::move(context));
+    };
+    RealtimeHost::Ports ports;
+    ports.pointing = pointing;
+    ports.tools = std::make_shared<HostTools>(pointing, *m_codex, std::move(toolPorts));
+    m_host = std::make_unique<RealtimeHost>(*m_codex, std::move(ports));
     return *m_host;
 }
 
 void AppDelegate::deliverNudge(const QString& message, const std::optional<Target>& target)
 {
     const MotivationNudgePlan plan(&MotivationNudgePlan::fairCoin);
-    logline::info(QStringLiteral("nudge: %1%2").arg(message, target ? QStringLiteral(" (at %1)").arg(target->id) : QString()));
+    host().say(message, target, plan);
     m_phone->broadcast(commandPacket(QStringLiteral("focusChirp"), message));
-
-    if (!plan.playsAudio || !m_focus->current())
-        return;
-    // A clip only while that same session still runs and its latest check is not on task.
-    const FocusSession& session = *m_focus->current();
-    const bool onTask = !session.checks.empty() && session.checks.back().activity == FocusActivity::onTask;
-    if (session.status == FocusSession::Status::running && !onTask) {
-        MotivationAudioStore& clips = MotivationAudioStore::shared();
-        clips.refresh();
-        clips.nudge();
-    }
 }
 
 QCoro::Task<> AppDelegate::relayCodexNote(QString note, QString line)
@@ -216,6 +218,10 @@ QCoro::Task<> AppDelegate::relayCodexNote(QString note, QString line)
     } catch (const std::exception&) {
         news.reset(); // the job's own line stands in
     }
-    if (self)
-        self->m_phone->broadcast(commandPacket(QStringLiteral("codexChirp"), news.value_or(line)));
+    if (!self)
+        co_return;
+    const QString said = news.value_or(line);
+    self->m_phone->broadcast(commandPacket(QStringLiteral("codexChirp"), said));
+    // The character says it too.
+    self->host().showCaption(said);
 }

@@ -156,10 +156,9 @@ void RealtimeHost::handlePhoneRequest(const Packet& packet, const Reply& reply)
         setAwake(false);
     else if (command == QLatin1String("caption"))
         caption(packet);
-    else if (command == QLatin1String("captionDone")) {
-        if (character.finalCaption)
-            character.finalCaption(packet.text.value_or(QString()));
-    } else if (command == QLatin1String("tool"))
+    else if (command == QLatin1String("captionDone"))
+        showCaption(packet.text.value_or(QString()));
+    else if (command == QLatin1String("tool"))
         queueTool(packet, reply);
 }
 
@@ -324,6 +323,8 @@ void RealtimeHost::caption(const Packet& packet)
     const QString trimmed = text::trimmedWhitespaceAndNewlines(packet.text.value_or(QString()));
     if (!trimmed.isEmpty())
         m_speaking = true;
+    if (m_ports.pointing)
+        m_ports.pointing->liveCaption(trimmed);
     if (character.liveCaption)
         character.liveCaption(trimmed);
 }
@@ -335,10 +336,32 @@ void RealtimeHost::setAwake(bool awake)
         m_toolChain->token.cancel();
         m_toolChain.reset();
     }
+    if (m_ports.pointing)
+        m_ports.pointing->setAwake(awake);
     if (character.awakeChanged)
         character.awakeChanged(awake);
     if (onChange)
         onChange();
+}
+
+void RealtimeHost::showCaption(const QString& text)
+{
+    if (m_ports.pointing)
+        m_ports.pointing->showCaption(text);
+    if (character.finalCaption)
+        character.finalCaption(text);
+}
+
+void RealtimeHost::say(const QString& text, const std::optional<Target>& target, const MotivationNudgePlan& plan)
+{
+    if (m_ports.pointing)
+        m_ports.pointing->say(text, target, plan);
+}
+
+void RealtimeHost::stop()
+{
+    if (m_ports.pointing)
+        m_ports.pointing->stop();
 }
 
 void RealtimeHost::queueTool(const Packet& packet, const Reply& reply)

@@ -11,7 +11,9 @@
 #include <memory>
 #include <optional>
 
+#include "Tovrick/assistant/HostPointing.h"
 #include "Tovrick/assistant/MeetingNotes.h"
+#include "Tovrick/assistant/NotesStore.h"
 #include "Tovrick/assistant/ReportPanel.h"
 #include "Tovrick/assistant/ToolDispatcher.h"
 #include "shared/link/Packet.h"
@@ -52,6 +54,8 @@ public:
     struct Ports {
         std::shared_ptr<ToolDispatcher> tools;
         std::shared_ptr<NotesStore> notes;
+        // The on-screen character's captions, pointing and nudges; none leaves only the hooks below.
+        std::shared_ptr<HostPointing> pointing;
         // Stops a motivation clip that plays.
         std::function<void()> stopMotivation;
         double turnTimeoutSeconds = 65;
@@ -90,7 +94,14 @@ public:
     void setAwake(bool awake);
     bool awake() const { return m_awake; }
     // A live caption arrived and its speech has not been reported over.
-    bool speaking() const { return m_speaking; }
+    bool speaking() const { return m_ports.pointing ? m_ports.pointing->speaking() : m_speaking; }
+    // A focus nudge: the sentence in the bubble, pointing at the target, the plan's extras.
+    void say(const QString& text, const std::optional<Target>& target, const MotivationNudgePlan& plan);
+    // The final text of what the phone (or the coding agent's news) says, for its reading time.
+    void showCaption(const QString& text);
+    // The user's stop.
+    void stop();
+    HostPointing* pointing() const { return m_ports.pointing.get(); }
     CodexController& codex() { return m_codex; }
 
     // One model turn: posts the phone's input with fresh instructions and tools, and relays the answer.
@@ -104,6 +115,9 @@ public:
     // Pictures of the report card for one research run ("-loading", "-preview" and "-open" PNGs
     // after `prefix`), one line with the report on standard output, then the end of the process.
     QCoro::Task<> writeReportSnapshots(QString question, QString prefix);
+    // The "web_research" tool's run: the card loads, then shows the report or the failure; the
+    // answer is the model's sentence for either ending.
+    QCoro::Task<QString> research(QString question, std::optional<QString> screenContext);
 
     // The focus engine the focus tools use; the shell sets it.
     FocusCompanion* focus = nullptr;

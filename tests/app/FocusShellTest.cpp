@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ProgramFolders.h"
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusLinkProbe.h"
@@ -32,7 +33,7 @@ class FocusShell : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DeviceVault::replaceShared(std::make_unique<MemoryDeviceVault>());
+        useOneMemoryVault();
         FocusEnvironment environment = world.environment();
         // Real time, sped up, so the probe's one-second rhythm meets checks due every 30 s.
         environment.now = [this] { return 1000 + speed * static_cast<double>(started.elapsed()) / 1000.0; };
@@ -44,7 +45,7 @@ protected:
     void TearDown() override
     {
         app.reset();
-        DeviceVault::replaceShared(nullptr);
+        TovrickAccount::shared().clearSession();
     }
 
     // A phone of our own: connects with the pairing key and collects what the app sends.

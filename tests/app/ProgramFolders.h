@@ -22,6 +22,17 @@
             GTEST_SKIP() << "needs the display and discovery namespace of scripts/with-test-services"; \
     } while (false)
 
+// One memory vault for every test of the process: the shared account keeps the vault it was made
+// with, so a vault replaced per test would leave it pointing at a freed one.
+inline void useOneMemoryVault()
+{
+    static const bool replaced = [] {
+        DeviceVault::replaceShared(std::make_unique<MemoryDeviceVault>());
+        return true;
+    }();
+    (void)replaced;
+}
+
 // What `tovrick` needs to run as a user runs it, in folders of its own: a home, XDG data and config
 // folders, a session for "user-1" in its file vault, the loopback product API and no session bus
 // (so the vault is that file, for the program and its checks alike).

@@ -135,7 +135,7 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     }
     ASSERT_TRUE(running()) << state->current->detail.toStdString() << "\n" << log.toStdString();
     const double ranFor = state->current->elapsed;
-    ASSERT_GE(ranFor, 2);
+    ASSERT_GE(ranFor, 1); // a save at the start alone would hold 0
 
     ASSERT_EQ(::kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
     ASSERT_TRUE(waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));

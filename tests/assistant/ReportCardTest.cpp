@@ -288,3 +288,33 @@ TEST(ReportCard, TheDemonstrationWritesThreePicturesAndOneLine)
 }
 
 #include "ReportCardTest.moc"
+
+// The "web_research" tool's run: the card shows the report and the model is told to sum it up, or
+// the card shows the failure and the model is told to say so.
+TEST(ReportCard, AResearchRunShowsItsEndingAndAnswersTheModel)
+{
+    LoopbackApi api;
+    signInForTests(api);
+    QFile answer(QStringLiteral(TOVRICK_ASSISTANT_DATA "/research-answer.json"));
+    ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+    api.answerOnce(QStringLiteral("ai/responses"), LoopbackAnswer::raw(answer.readAll(), 200, "application/json"));
+    CodexController codex;
+    RealtimeHost::Ports ports;
+    ports.stopMotivation = [] {};
+    RealtimeHost host(codex, std::move(ports));
+    host.reports().usableArea = [] { return std::optional<QRect>(QRect(0, 0, 1280, 1000)); };
+
+    const QString found = runTask(host.research(QStringLiteral("What is Bonjour?"), std::nullopt));
+    EXPECT_TRUE(found.startsWith(QStringLiteral("The full report is now in a card on the user's screen. Reply with "
+                                                "ONE short line: the key takeaway in your own words. Don't repeat "
+                                                "the report.\n---REPORT---\nBonjour\n\n")))
+        << found.toStdString();
+    EXPECT_EQ(host.reports().model().state(), QStringLiteral("collapsed"));
+
+    api.answerOnce(QStringLiteral("ai/responses"), LoopbackAnswer::error(QStringLiteral("rate_limited"), 429));
+    const QString failed = runTask(host.research(QStringLiteral("Q"), std::nullopt));
+    EXPECT_TRUE(failed.startsWith(QStringLiteral("Research failed: "))) << failed.toStdString();
+    EXPECT_TRUE(failed.endsWith(QStringLiteral(". Tell the user in a few words."))) << failed.toStdString();
+    EXPECT_EQ(host.reports().model().state(), QStringLiteral("error"));
+    host.reports().close();
+}
