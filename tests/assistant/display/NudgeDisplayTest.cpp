@@ -15,20 +15,9 @@
 #include "assistant/PointingFakes.h"
 #include "support/LoopbackApi.h"
 
-namespace {
+#include "support/RunTask.h"
 
-template <typename Condition>
-bool waitFor(Condition condition, int milliseconds = 8000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+namespace {
 
 // A plain window with one big word on it.
 class Page : public QRasterWindow {
@@ -64,25 +53,25 @@ TEST(NudgeOnDisplay, ANudgeWithATargetFliesTheCharacterToItAndShowsTheSentence)
     host.say(sentence, Target {QStringLiteral("L4"), QStringLiteral("Quarterly report"), line}, plan(false, false));
 
     const QPointF spot(820, 533);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return view.engine().tip() == spot && (!view.engine().flight() || view.engine().flight()->to == spot);
     })) << "the character is at " << view.engine().tip().x() << "," << view.engine().tip().y();
     OverlaySprite* character = view.characterWindow();
     ASSERT_NE(character, nullptr);
-    ASSERT_TRUE(waitFor([&] { return character->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return character->isExposed(); }));
     const QRect drawn = character->geometry();
     EXPECT_TRUE(drawn.adjusted(-2, -2, 2, 2).contains(spot.toPoint()))
         << "the character's window " << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x" << drawn.height();
 
     EXPECT_EQ(view.caption(), sentence);
     EXPECT_EQ(view.speechTarget(), line);
-    ASSERT_TRUE(waitFor([&] { return view.bubbleShown() && view.bubbleWindow() && view.bubbleWindow()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return view.bubbleShown() && view.bubbleWindow() && view.bubbleWindow()->isExposed(); }));
     const QRect bubble = view.bubbleWindow()->geometry();
     EXPECT_TRUE(bubble.top() >= line.bottom() || bubble.bottom() <= line.top())
         << "the bubble sits by the line, not over it: " << bubble.y() << "+" << bubble.height();
 
     // The sentence's reading time ends: the bubble goes, the character heads home 5 s later.
-    ASSERT_TRUE(waitFor([&] { return !view.bubbleShown(); }, 9000));
+    ASSERT_TRUE(waitUntil([&] { return !view.bubbleShown(); }, std::chrono::milliseconds(9000)));
     EXPECT_EQ(view.caption(), std::nullopt);
     overlay.stop();
 }
@@ -97,8 +86,8 @@ TEST(NudgeOnDisplay, ThePhonesLookAndPointCallsSendTheCharacterToTheWordOnScreen
     Page page;
     page.setGeometry(900, 250, 500, 160);
     page.show();
-    ASSERT_TRUE(waitFor([&] { return page.isExposed(); }));
-    waitFor([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return page.isExposed(); }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
 
     CursorOverlay overlay;
     overlay.start();
@@ -113,7 +102,7 @@ TEST(NudgeOnDisplay, ThePhonesLookAndPointCallsSendTheCharacterToTheWordOnScreen
     Packet look = request("tool", QStringLiteral("{}"), QStringLiteral("look"));
     look.tool = QStringLiteral("look_at_screen");
     host.handlePhoneRequest(look, sink.reply());
-    ASSERT_TRUE(waitFor([&] { return sink.packets.size() == 1; }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return sink.packets.size() == 1; }, std::chrono::milliseconds(30000)));
     ASSERT_TRUE(sink.packets[0].text);
     EXPECT_TRUE(sink.packets[0].text->contains(QStringLiteral("Marmalade"))) << sink.packets[0].text->toStdString();
     EXPECT_TRUE(sink.packets[0].image && !sink.packets[0].image->isEmpty());
@@ -129,15 +118,15 @@ TEST(NudgeOnDisplay, ThePhonesLookAndPointCallsSendTheCharacterToTheWordOnScreen
     Packet point = request("tool", QStringLiteral(R"({"target_id":"%1"})").arg(word->id.toLower()), QStringLiteral("point"));
     point.tool = QStringLiteral("point_at");
     host.handlePhoneRequest(point, sink.reply());
-    ASSERT_TRUE(waitFor([&] { return sink.packets.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return sink.packets.size() == 2; }));
     EXPECT_EQ(sink.packets[1].text, QStringLiteral("Pointing at \"Marmalade\"."));
     EXPECT_EQ(sink.packets[1].callID, QStringLiteral("point"));
 
     const QPointF spot = HostPointing::pointBelow(word->rect);
-    ASSERT_TRUE(waitFor([&] { return overlay.view().engine().tip() == spot; }));
+    ASSERT_TRUE(waitUntil([&] { return overlay.view().engine().tip() == spot; }));
     OverlaySprite* character = overlay.view().characterWindow();
     ASSERT_NE(character, nullptr);
-    ASSERT_TRUE(waitFor([&] { return character->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return character->isExposed(); }));
     EXPECT_TRUE(character->geometry().adjusted(-2, -2, 2, 2).contains(spot.toPoint()));
     EXPECT_EQ(overlay.view().speechTarget(), word->rect);
     overlay.stop();

@@ -20,20 +20,9 @@
 #include "shared/art/BlobPortrait.h"
 #include "shared/art/Palette.h"
 
-namespace {
+#include "support/RunTask.h"
 
-template <typename Condition>
-bool waitFor(Condition condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+namespace {
 
 // A plain window that counts the presses it receives.
 class Target : public QRasterWindow {
@@ -86,7 +75,7 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     Target target;
     target.setGeometry(200, 200, 500, 400);
     target.show();
-    ASSERT_TRUE(waitFor([&] { return target.isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return target.isExposed(); }));
 
     double now = 5;
     CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(1500, 900); } });
@@ -98,7 +87,7 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     ASSERT_EQ(view.engine().tip(), QPointF(300, 300));
     OverlaySprite* character = view.characterWindow();
     ASSERT_NE(character, nullptr);
-    ASSERT_TRUE(waitFor([&] { return character->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return character->isExposed(); }));
 
     // The window carries the overlay states and takes no input.
     const QStringList states = overlayShape::netWmStates(*character);
@@ -112,11 +101,11 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     // The figure covers the spot on screen, and a click there reaches the window below.
     const QRectF box = view.characterBox();
     const QPoint spot = (box.bottomRight() - QPointF(31, 25)).toPoint();
-    waitFor([] { return false; }, 300);
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
     const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0, spot.x() - 10, spot.y() - 10, 21, 21).toImage();
     EXPECT_GT(bodyPixels(screen), 40) << "the character is drawn over the test window";
     clickAt(spot);
-    ASSERT_TRUE(waitFor([&] { return target.presses > 0; })) << "the click did not reach the window below";
+    ASSERT_TRUE(waitUntil([&] { return target.presses > 0; })) << "the click did not reach the window below";
     EXPECT_EQ(target.lastPress, spot - target.position());
 
     // The bubble and the label are click-through overlays too.
@@ -156,17 +145,17 @@ TEST(OverlayOnDisplay, StaysAboveWindowsOpenedLater)
     CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(300, 300); } });
     overlay.step();
     ASSERT_NE(overlay.view().characterWindow(), nullptr);
-    ASSERT_TRUE(waitFor([&] { return overlay.view().characterWindow()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return overlay.view().characterWindow()->isExposed(); }));
     Target later;
     later.setGeometry(250, 250, 300, 300);
     later.show();
-    ASSERT_TRUE(waitFor([&] { return later.isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return later.isExposed(); }));
     const quint64 character = overlay.view().characterWindow()->winId();
     EXPECT_LT(stackingIndex(character), stackingIndex(later.winId())) << "no window manager here: the new one is on top";
 
     for (int frame = 0; frame < 60; ++frame, now += 1.0 / 60)
         overlay.step();
-    EXPECT_TRUE(waitFor([&] { return stackingIndex(character) > stackingIndex(later.winId()); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return stackingIndex(character) > stackingIndex(later.winId()); }, std::chrono::milliseconds(2000)));
 }
 
 TEST(OverlayOnDisplay, WithoutACompositorTheShapeIsWhatIsDrawn)
@@ -212,8 +201,8 @@ TEST(BlobPortraitOnDisplay, DrawsTheCharacterAtAnySize)
     QQuickItem* root = view.rootObject();
     ASSERT_NE(root, nullptr);
     view.show();
-    ASSERT_TRUE(waitFor([&] { return view.isExposed(); }));
-    waitFor([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return view.isExposed(); }));
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
     const QImage picture = view.grabWindow();
     ASSERT_FALSE(picture.isNull());
 
