@@ -12,23 +12,11 @@
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
-#include "focus/FocusFakes.h"
+#include "focus/FocusWindowWorld.h"
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
 
 namespace {
-
-AccountSession sessionFor(const QString& userId)
-{
-    AccountSession session;
-    session.userId = userId;
-    session.deviceId = QStringLiteral("device-1");
-    session.deviceToken = QStringLiteral("tvk_token");
-    session.displayName = QStringLiteral("Robin");
-    session.expiresAt = 4102444800000.0; // 2100
-    session.authMethod = QStringLiteral("apple");
-    return session;
-}
 
 FocusSession sessionWith(double duration, double elapsed)
 {
@@ -37,30 +25,10 @@ FocusSession sessionWith(double duration, double elapsed)
     return session;
 }
 
-// The window's collaborators: the engine over a scripted world, an account of its own, and screen
-// access whose test capture works until told otherwise.
-struct WindowWorld {
-    FocusWorld world;
-    std::unique_ptr<FocusCompanion> engine = world.engine();
-    QTemporaryDir vaultFolder;
-    FileDeviceVault vault { vaultFolder.filePath(QStringLiteral("vault.json")) };
-    TovrickAccount account { vault };
-    ScreenCaptureAccess access;
-    bool captureWorks = true;
-    std::function<void()> duringCapture;
+struct WindowWorld : FocusWindowWorld {
     MacFocusView view { *engine, account, access };
 
-    WindowWorld()
-    {
-        access.testCapture = [this]() -> QCoro::Task<void> {
-            if (duringCapture)
-                duringCapture();
-            if (!captureWorks)
-                throw std::runtime_error("no display");
-            co_return;
-        };
-        account.adoptSession(sessionFor(QStringLiteral("user-1")));
-    }
+    WindowWorld() { account.adoptSession(focusWindowSession(QStringLiteral("user-1"))); }
 };
 
 } // namespace
@@ -158,7 +126,7 @@ TEST(MacFocusView, ANewUserBringsBackTheFocusPage)
     w.view.selectPage(static_cast<int>(FocusPage::account));
     w.view.setMessage(QStringLiteral("Signed in."));
 
-    w.account.adoptSession(sessionFor(QStringLiteral("user-1"))); // a refresh of the same user
+    w.account.adoptSession(focusWindowSession(QStringLiteral("user-1"))); // a refresh of the same user
     EXPECT_EQ(w.view.page(), FocusPage::account);
     EXPECT_EQ(reloads, 0);
 
@@ -169,7 +137,7 @@ TEST(MacFocusView, ANewUserBringsBackTheFocusPage)
     EXPECT_FALSE(w.view.signedIn());
 
     w.view.selectPage(static_cast<int>(FocusPage::history));
-    w.account.adoptSession(sessionFor(QStringLiteral("user-2")));
+    w.account.adoptSession(focusWindowSession(QStringLiteral("user-2")));
     EXPECT_EQ(w.view.page(), FocusPage::focus);
     EXPECT_EQ(reloads, 2);
 }
@@ -184,7 +152,7 @@ TEST(MacFocusView, StartNeedsATaskAnAccountAndNoCheckRunning)
     EXPECT_TRUE(w.view.canStart());
     w.account.clearSession();
     EXPECT_FALSE(w.view.canStart());
-    w.account.adoptSession(sessionFor(QStringLiteral("user-1")));
+    w.account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
 
     bool couldStartWhileChecking = true;
     QString labelWhileChecking;

@@ -22,7 +22,7 @@
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
-#include "focus/FocusFakes.h"
+#include "focus/FocusWindowWorld.h"
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
@@ -312,33 +312,13 @@ bool onboarding(const QString& folder)
 
 // The focus and account window over a scripted engine, its own account and screen access whose
 // test capture works until told otherwise: fixed data, real views.
-struct FocusWindowScene {
-    FocusWorld world;
-    std::unique_ptr<FocusCompanion> engine = world.engine();
-    QTemporaryDir vaultFolder;
-    FileDeviceVault vault { vaultFolder.filePath(QStringLiteral("vault.json")) };
-    TovrickAccount account { vault };
-    ScreenCaptureAccess access;
-    bool captureWorks = true;
+struct FocusWindowScene : FocusWindowWorld {
     MacFocusPanel panel { &account, &access };
 
     explicit FocusWindowScene(bool signedIn = true)
     {
-        access.testCapture = [this]() -> QCoro::Task<void> {
-            if (!captureWorks)
-                throw std::runtime_error("the display refused the capture");
-            co_return;
-        };
-        if (signedIn) {
-            AccountSession session;
-            session.userId = QStringLiteral("user-1");
-            session.deviceId = QStringLiteral("device-1");
-            session.deviceToken = QStringLiteral("tvk_screenshots");
-            session.displayName = QStringLiteral("Robin");
-            session.expiresAt = 4102444800000.0;
-            session.authMethod = QStringLiteral("apple");
-            account.adoptSession(session);
-        }
+        if (signedIn)
+            account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
         panel.show(*engine, [] {});
     }
     MacFocusView& view() { return *panel.view(); }
