@@ -5,6 +5,8 @@
 #include "Tovrick/screen/X11Display.h"
 
 #include <QCoroFuture>
+#include <QCoroSignal>
+#include <QFutureWatcher>
 #include <QElapsedTimer>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -123,20 +125,27 @@ QString nameOf(AtspiAccessible* node)
     return out;
 }
 
+// How a walk ended: the application was not on the bus (or there is no bus), every showing node
+// was visited, the visitor stopped it, or a node, depth or time limit cut it short.
+enum class Walked { noApp, whole, stopped, limited };
+
 // Visits the showing nodes of the application with process id `pid`, depth first in tree order,
 // until `visit` returns false or a limit is reached.
-void walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, AtspiStateSet*)>& visit)
+Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, AtspiStateSet*)>& visit)
 {
     if (pid <= 0 || !ready())
-        return;
+        return Walked::noApp;
     QElapsedTimer clock;
     clock.start();
     int nodes = 0;
     bool stop = false;
+    bool limited = false;
+    bool found = false;
 
     std::function<void(AtspiAccessible*, int)> descend = [&](AtspiAccessible* node, int depth) {
         if (stop || depth > kMaxDepth || ++nodes > kMaxNodes || clock.elapsed() > kWalkBudgetMs) {
             stop = true;
+            limited = true;
             return;
         }
         AtspiStateSet* states = atspi_accessible_get_state_set(node);
@@ -168,7 +177,7 @@ void walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, Atsp
 
     Ref desktop(atspi_get_desktop(0));
     if (!desktop.object)
-        return;
+        return Walked::noApp;
     // The registry's list of applications changes as programs come and go.
     atspi_accessible_clear_cache(desktop.object);
     GError* error = nullptr;
@@ -181,9 +190,16 @@ void walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, Atsp
             continue;
         const guint appPid = atspi_accessible_get_process_id(app.object, &error);
         g_clear_error(&error);
-        if (static_cast<qint64>(appPid) == pid)
+        if (static_cast<qint64>(appPid) == pid) {
+            found = true;
             descend(app.object, 0);
+        }
     }
+    if (!found)
+        return Walked::noApp;
+    if (limited)
+        return Walked::limited;
+    return stop ? Walked::stopped : Walked::whole;
 }
 
 } // namespace
@@ -219,17 +235,19 @@ QList<ControlsReader::Control> ControlsReader::read(qint64 pid, const DisplayGeo
 ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry)
 {
     FocusedField field;
-    walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+    const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
         if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED))
             return true;
         field.frame = extentsOf(node, geometry);
         field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
         return false;
     });
+    // Only a walk that found the focused element or saw every node knows what would take the text.
+    field.checked = walked == Walked::stopped || walked == Walked::whole;
     return field;
 }
 
-QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure()
+QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds timeout)
 {
     const auto geometry = DisplayGeometry::mainDisplay();
     if (!geometry)
@@ -240,6 +258,13 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure()
     const qint64 pid = app->pid;
     const DisplayGeometry where = *geometry;
     auto read = [pid, where] { return focusedField(pid, where); };
-    auto reading = QtConcurrent::run(pool(), read);
-    co_return co_await reading;
+    // The walk may wait behind a screen reading's on the one accessibility thread, or on a hung
+    // application: past the time-out the answer is "could not check" and the walk ends on its own.
+    auto watcher = std::make_shared<QFutureWatcher<FocusedField>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<FocusedField>::finished, timeout);
+    watcher->setFuture(QtConcurrent::run(pool(), read));
+    co_await std::move(finished);
+    if (!watcher->isFinished())
+        co_return FocusedField {};
+    co_return watcher->result();
 }

@@ -5,6 +5,7 @@
 #include <QRectF>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 struct Target;
@@ -28,11 +29,14 @@ public:
         friend bool operator==(const Control&, const Control&) = default;
     };
 
-    // The focused element of the frontmost application: its frame when known, and whether it takes
-    // secret text (a password field).
+    // The focused element of the frontmost application: its frame when known, whether it takes
+    // secret text (a password field), and whether that could be told at all. Not `checked`: no
+    // bus, no frontmost application, an application that is not on the bus, no answer in time, or a
+    // walk cut short by its limits; `secure` is then false but means nothing.
     struct FocusedField {
         std::optional<QRectF> frame;
         bool secure = false;
+        bool checked = false;
     };
 
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
@@ -46,7 +50,7 @@ public:
 
     // The frontmost application's focused field; no display, no frontmost application, no bus or
     // no focused element give no frame and false. Main thread; the walk runs on `pool()`.
-    static QCoro::Task<FocusedField> focusedFieldIsSecure();
+    static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds timeout = std::chrono::seconds(1));
 
     static constexpr int kMaxControls = 200;
 };

@@ -42,10 +42,14 @@ public:
     // Whether shared-memory capture was used by the last `capture` (for the benchmark and tests).
     bool lastCaptureUsedSharedMemory() const { return m_usedShm; }
 
+    // The raw connection, for requests this class does not wrap; errors on it are still recorded.
+    _XDisplay* handle() const { return m_display; }
+    // Waits for the server and says whether a request since the last call failed.
+    bool takeError();
+
 private:
     QImage captureShared(QRect area);
     QImage capturePlain(QRect area);
-    bool takeError();
 
     _XDisplay* m_display = nullptr;
     bool m_usedShm = false;

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// One key combination as the model writes it: "+"-separated modifier words or glyphs and one key
+// ("cmd+shift+t", "⌘⇧T", "control + option + delete"). Parsed once, so the safety check and the key
+// press see the same keys however they were spelled.
+struct KeyCombination {
+    // The modifiers as written, aliases folded ("command", "⌘" → cmd; "alt", "⌥" → option; …).
+    enum Word : unsigned { cmd = 1, ctrl = 2, option = 4, shift = 8, super = 16 };
+    // The modifier keys held on this desktop: cmd and ctrl both hold Control.
+    enum Held : unsigned { heldShift = 1, heldControl = 2, heldAlt = 4, heldSuper = 8 };
+
+    unsigned words = 0;
+    // X keysym of the key; letters in lower case.
+    unsigned long keysym = 0;
+    // Modifier glyphs, then the key's glyph or its upper-cased name.
+    QString label;
+
+    unsigned held() const;
+    // Logs out, locks, force-quits, kills the display server or switches terminals, with or without
+    // further modifiers.
+    bool forbidden() const;
+
+    // None when a part is neither a modifier nor a key this knows, when two keys are given or when
+    // no key is; `unknown` then gets the offending text (the whole text when no key was given).
+    static std::optional<KeyCombination> parse(const QString& text, QString* unknown = nullptr);
+    // The keysym that types one Unicode code point (Return for a line feed, Tab for a tab).
+    static unsigned long keysymForCharacter(char32_t character);
+};

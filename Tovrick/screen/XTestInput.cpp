@@ -1,0 +1,228 @@
+#include "Tovrick/screen/XTestInput.h"
+
+#include "Tovrick/screen/KeyCombination.h"
+
+#include <QGuiApplication>
+#include <QStyleHints>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr qint64 kGeometryKeepMs = 2000;
+
+} // namespace
+
+XTestInput::XTestInput(GeometryProvider geometry) : m_geometry(std::move(geometry))
+{
+    if (!m_geometry)
+        m_geometry = &DisplayGeometry::mainDisplay;
+    if (Display* display = m_x.handle()) {
+        int event = 0;
+        int error = 0;
+        int major = 0;
+        int minor = 0;
+        m_xtest = XTestQueryExtension(display, &event, &error, &major, &minor);
+        loadMapping();
+    }
+    m_restore.setSingleShot(true);
+    connect(&m_restore, &QTimer::timeout, this, &XTestInput::restoreSpareKeys);
+}
+
+XTestInput::~XTestInput()
+{
+    restoreSpareKeys();
+}
+
+bool XTestInput::available()
+{
+    return m_xtest;
+}
+
+std::optional<DisplayGeometry> XTestInput::geometry()
+{
+    if (!m_cachedGeometry || !m_geometryAge.isValid() || m_geometryAge.elapsed() > kGeometryKeepMs) {
+        m_cachedGeometry = m_geometry();
+        m_geometryAge.start();
+    }
+    return m_cachedGeometry;
+}
+
+QPoint XTestInput::toPixels(QPointF point)
+{
+    const std::optional<DisplayGeometry> where = geometry();
+    return (where ? where->toPixels(point) : point).toPoint();
+}
+
+std::optional<QPointF> XTestInput::pointer()
+{
+    const std::optional<QPoint> pixel = m_x.pointer();
+    const std::optional<DisplayGeometry> where = geometry();
+    if (!pixel || !where)
+        return std::nullopt;
+    return where->toPoints(QPointF(*pixel));
+}
+
+void XTestInput::warp(QPointF point)
+{
+    Display* display = m_x.handle();
+    if (!display)
+        return;
+    const QPoint pixel = toPixels(point);
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, pixel.x(), pixel.y());
+    XFlush(display);
+}
+
+void XTestInput::move(QPointF point)
+{
+    Display* display = m_x.handle();
+    if (!display || !m_xtest)
+        return;
+    const QPoint pixel = toPixels(point);
+    XTestFakeMotionEvent(display, -1, pixel.x(), pixel.y(), CurrentTime);
+    XFlush(display);
+}
+
+void XTestInput::button(Button button, bool down)
+{
+    Display* display = m_x.handle();
+    if (!display || !m_xtest)
+        return;
+    XTestFakeButtonEvent(display, static_cast<unsigned>(button), down ? True : False, CurrentTime);
+    XFlush(display);
+}
+
+void XTestInput::wheel(int dx, int dy)
+{
+    Display* display = m_x.handle();
+    if (!display || !m_xtest)
+        return;
+    // Buttons 4 and 5 scroll up and down, 6 and 7 left and right.
+    const auto clicks = [&](unsigned which, int count) {
+        for (int i = 0; i < count; ++i) {
+            XTestFakeButtonEvent(display, which, True, CurrentTime);
+            XTestFakeButtonEvent(display, which, False, CurrentTime);
+        }
+    };
+    clicks(dy < 0 ? 4 : 5, std::abs(dy));
+    clicks(dx < 0 ? 6 : 7, std::abs(dx));
+    XFlush(display);
+}
+
+void XTestInput::loadMapping()
+{
+    Display* display = m_x.handle();
+    XDisplayKeycodes(display, &m_minKeycode, &m_maxKeycode);
+    const int count = m_maxKeycode - m_minKeycode + 1;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(m_minKeycode), count, &m_symsPerKeycode);
+    m_mapping.clear();
+    m_spares.clear();
+    if (!syms)
+        return;
+    m_mapping.assign(syms, syms + static_cast<size_t>(count) * static_cast<size_t>(m_symsPerKeycode));
+    XFree(syms);
+    // Keys that carry nothing, highest first (the low ones are the ones keyboards have).
+    for (int code = m_maxKeycode; code >= m_minKeycode; --code) {
+        const auto first = m_mapping.begin() + static_cast<long>(code - m_minKeycode) * m_symsPerKeycode;
+        if (std::all_of(first, first + m_symsPerKeycode, [](unsigned long sym) { return sym == NoSymbol; }))
+            m_spares.push_back(static_cast<unsigned>(code));
+    }
+}
+
+std::optional<XTestInput::Place> XTestInput::place(unsigned long keysym) const
+{
+    if (m_symsPerKeycode <= 0)
+        return std::nullopt;
+    // The first group only: its first level unshifted, its second with Shift.
+    for (int code = m_minKeycode; code <= m_maxKeycode; ++code) {
+        const size_t at = static_cast<size_t>(code - m_minKeycode) * static_cast<size_t>(m_symsPerKeycode);
+        if (m_mapping[at] == keysym)
+            return Place {static_cast<unsigned>(code), false};
+        if (m_symsPerKeycode > 1 && m_mapping[at + 1] == keysym)
+            return Place {static_cast<unsigned>(code), true};
+    }
+    return std::nullopt;
+}
+
+std::optional<XTestInput::Place> XTestInput::bindSpare(unsigned long keysym)
+{
+    Display* display = m_x.handle();
+    if (m_spares.empty())
+        return std::nullopt;
+    const unsigned code = m_spares[m_nextSpare++ % m_spares.size()];
+    std::vector<KeySym> syms(static_cast<size_t>(m_symsPerKeycode), keysym);
+    XChangeKeyboardMapping(display, static_cast<int>(code), m_symsPerKeycode, syms.data(), 1);
+    if (m_x.takeError())
+        return std::nullopt;
+    std::copy(syms.begin(), syms.end(),
+              m_mapping.begin() + static_cast<long>(code - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
+    if (std::find(m_bound.begin(), m_bound.end(), code) == m_bound.end())
+        m_bound.push_back(code);
+    return Place {code, false};
+}
+
+void XTestInput::restoreSpareKeys()
+{
+    Display* display = m_x.handle();
+    if (!display || m_bound.empty())
+        return;
+    std::vector<KeySym> none(static_cast<size_t>(m_symsPerKeycode), NoSymbol);
+    for (unsigned code : m_bound) {
+        XChangeKeyboardMapping(display, static_cast<int>(code), m_symsPerKeycode, none.data(), 1);
+        std::copy(none.begin(), none.end(),
+                  m_mapping.begin() + static_cast<long>(code - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
+    }
+    m_bound.clear();
+    m_x.takeError();
+}
+
+bool XTestInput::key(unsigned long keysym, unsigned held)
+{
+    Display* display = m_x.handle();
+    if (!display || !m_xtest || keysym == 0)
+        return false;
+    std::optional<Place> where = place(keysym);
+    if (!where)
+        where = bindSpare(keysym);
+    if (!where)
+        return false;
+    if (where->shifted)
+        held |= KeyCombination::heldShift;
+
+    std::vector<unsigned> modifiers;
+    const auto addModifier = [&](unsigned bit, unsigned long left, unsigned long right) {
+        if (!(held & bit))
+            return;
+        if (const std::optional<Place> found = place(left))
+            modifiers.push_back(found->keycode);
+        else if (const std::optional<Place> other = place(right))
+            modifiers.push_back(other->keycode);
+    };
+    addModifier(KeyCombination::heldControl, XK_Control_L, XK_Control_R);
+    addModifier(KeyCombination::heldAlt, XK_Alt_L, XK_Alt_R);
+    addModifier(KeyCombination::heldShift, XK_Shift_L, XK_Shift_R);
+    addModifier(KeyCombination::heldSuper, XK_Super_L, XK_Super_R);
+
+    for (unsigned code : modifiers)
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, where->keycode, True, CurrentTime);
+    XTestFakeKeyEvent(display, where->keycode, False, CurrentTime);
+    for (auto code = modifiers.rbegin(); code != modifiers.rend(); ++code)
+        XTestFakeKeyEvent(display, *code, False, CurrentTime);
+    XFlush(display);
+    if (!m_bound.empty())
+        m_restore.start(kSpareKeyHoldMs);
+    return true;
+}
+
+int XTestInput::doubleClickMilliseconds()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    return 400;
+}
