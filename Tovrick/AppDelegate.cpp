@@ -6,6 +6,7 @@
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusPhoneCommands.h"
+#include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
 #include "Tovrick/assistant/RealtimeHost.h"
 #include "Tovrick/codex/CodexController.h"
@@ -192,6 +193,10 @@ RealtimeHost& AppDelegate::host()
     toolPorts.focus = [focus] { return focus.data(); };
     toolPorts.research = [this](QString question, std::optional<QString> context) {
         return host().research(std::move(question), std::move(context));
+    };
+    auto actions = std::make_shared<ComputerActions>(pointing, ComputerActions::Ports {});
+    toolPorts.computerControl = [actions](QString name, Json arguments, CancelToken cancel) {
+        return actions->handle(std::move(name), std::move(arguments), std::move(cancel));
     };
     RealtimeHost::Ports ports;
     ports.pointing = pointing;

@@ -77,6 +77,12 @@ HostPointing::HostPointing(CursorView& view, Ports ports, QObject* parent)
             const QScreen* screen = QGuiApplication::primaryScreen();
             return screen ? std::optional<QSizeF>(screen->geometry().size()) : std::nullopt;
         };
+    if (!m_ports.sleep)
+        m_ports.sleep = [](double seconds, CancelToken token) -> QCoro::Task<> {
+            const auto wait = std::chrono::milliseconds(static_cast<long long>(std::ceil(std::max(seconds, 0.0) * 1000.0)));
+            auto waiting = cancellableSleep(wait, token);
+            co_await std::move(waiting);
+        };
     m_timer.setInterval(1000 / 30);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &HostPointing::tick);
@@ -320,17 +326,46 @@ QCoro::Task<> HostPointing::flyTo(QPointF point, CancelToken token)
 {
     QPointer<HostPointing> self(this);
     m_view.engine().setMode(CursorMode::pinned(point));
-    auto settle = cancellableSleep(std::chrono::milliseconds(40), token);
+    auto settle = m_ports.sleep(0.04, token);
     co_await std::move(settle);
     if (!self)
         co_return;
     const std::optional<Flight>& flight = m_view.engine().flight();
     const double left = flight ? flight->start + flight->duration - now() : 0;
     if (left > 0) {
-        const auto wait = std::chrono::milliseconds(static_cast<long long>(std::ceil((left + 0.05) * 1000.0)));
-        auto landing = cancellableSleep(wait, token);
+        auto landing = m_ports.sleep(left + 0.05, token);
         co_await std::move(landing);
     }
+}
+
+QCoro::Task<> HostPointing::sleep(double seconds, CancelToken token)
+{
+    auto waiting = m_ports.sleep(seconds, token);
+    co_await std::move(waiting);
+}
+
+void HostPointing::beginAction()
+{
+    m_queue.clear();
+    m_holdUntil = 0;
+    m_homeRequested = false;
+    m_view.engine().setGazeOverride(std::nullopt);
+    m_view.setSpeechTarget(std::nullopt);
+}
+
+void HostPointing::endAction()
+{
+    m_holdUntil = now() + 1.5;
+    if (!m_speaking)
+        m_quietSince = now();
+    startPointTimer();
+}
+
+void HostPointing::dock()
+{
+    const CursorMode::Kind kind = m_view.engine().mode().kind;
+    if (kind == CursorMode::Kind::docked || kind == CursorMode::Kind::following)
+        m_view.engine().setMode(CursorMode::docked());
 }
 
 std::pair<QString, QString> HostPointing::screenContext(ScreenSnapshot reading, const std::optional<QString>& sentence)

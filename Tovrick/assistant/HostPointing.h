@@ -59,6 +59,8 @@ public:
         std::function<bool()> computerControl;
         // The primary screen's size; none without a screen.
         std::function<std::optional<QSizeF>()> primaryScreen;
+        // Waits `seconds` (less when the token is cancelled) while the character's frame step runs.
+        std::function<QCoro::Task<>(double seconds, CancelToken token)> sleep;
     };
 
     static constexpr double kHoldSeconds = 1.0 + 2.2;
@@ -102,6 +104,14 @@ public:
     void goHome();
     // The clip of a nudge, when that same session still runs off task.
     void motivationFollowUp(std::optional<QUuid> session, CancelToken token);
+
+    // Around every computer-control action: the opening step drops pending pointing and detaches
+    // the bubble; the closing step holds the character where it acted before it goes home.
+    void beginAction();
+    void endAction();
+    // A character at home stays docked while an action works without flying.
+    void dock();
+    QCoro::Task<> sleep(double seconds, CancelToken token = {});
 
     QPointF gridToScreen(double x, double y) const;
     QSizeF screenSize() const;

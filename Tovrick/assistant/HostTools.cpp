@@ -175,6 +175,13 @@ QCoro::Task<ToolResult> HostTools::lookAtScreen(std::optional<QString> sentence)
 {
     std::shared_ptr<SnapshotSource> screen = m_ports.screen;
     std::shared_ptr<HostPointing> pointing = m_pointing;
+    auto looking = lookAtScreen(std::move(screen), std::move(pointing), std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> HostTools::lookAtScreen(std::shared_ptr<SnapshotSource> screen,
+                                                std::shared_ptr<HostPointing> pointing, std::optional<QString> sentence)
+{
     std::optional<ScreenSnapshot> reading;
     std::exception_ptr failure;
     try {

@@ -51,6 +51,8 @@ public:
     QCoro::Task<ToolResult> handleToolCall(QString name, QString arguments, CancelToken cancel) override;
     // Reads the screen and describes it; `sentence` goes first after an action.
     QCoro::Task<ToolResult> lookAtScreen(std::optional<QString> sentence);
+    static QCoro::Task<ToolResult> lookAtScreen(std::shared_ptr<SnapshotSource> screen,
+                                                std::shared_ptr<HostPointing> pointing, std::optional<QString> sentence);
 
 private:
     QString pointAt(const Json& arguments);

@@ -71,6 +71,10 @@ struct PointingWorld {
         ports.accessibilityTrusted = [this] { return trusted; };
         ports.computerControl = [this] { return computerControl; };
         ports.primaryScreen = [this] { return screen; };
+        ports.sleep = [this](double seconds, CancelToken) {
+            pass(seconds);
+            return finished();
+        };
         pointing = std::make_shared<HostPointing>(view, std::move(ports));
         view.reminderImage = [] {
             QImage image(8, 8, QImage::Format_RGB32);
@@ -79,6 +83,16 @@ struct PointingWorld {
         };
     }
     CursorEngine& engine() { return view.engine(); }
+    // Time passing while the character's frame step runs at 60 Hz.
+    void pass(double seconds)
+    {
+        const double until = time.now + seconds;
+        while (time.now + 1e-9 < until) {
+            time.advance(std::min(1.0 / 60.0, until - time.now));
+            engine().step();
+        }
+    }
+    static QCoro::Task<> finished() { co_return; }
     bool atHome() { return engine().mode() == engine().homeMode(); }
 };
 

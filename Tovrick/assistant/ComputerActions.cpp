@@ -1,0 +1,354 @@
+#include "Tovrick/assistant/ComputerActions.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Tovrick/CursorOverlay/CursorView.h"
+#include "Tovrick/assistant/HostPointing.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/KeyCombination.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "shared/util/Log.h"
+#include "shared/util/Settings.h"
+#include "shared/util/Text.h"
+
+namespace {
+
+bool flag(const Json& arguments, const char* key)
+{
+    const auto found = arguments.find(key);
+    return found != arguments.end() && found->is_boolean() && found->get<bool>();
+}
+
+QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+ToolResult sentenceOnly(const QString& text)
+{
+    return ToolResult {text, std::nullopt};
+}
+
+const QString kThatSpot = QStringLiteral("that spot");
+
+} // namespace
+
+ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports)
+    : m_pointing(std::move(pointing)), m_ports(std::move(ports))
+{
+    if (!m_ports.screen)
+        m_ports.screen = std::make_shared<ScreenReader>();
+    if (!m_ports.control)
+        m_ports.control = &ComputerControl::shared();
+    if (!m_ports.enabled)
+        m_ports.enabled = [] { return Settings::shared().computerControl(); };
+    if (!m_ports.focusedField)
+        m_ports.focusedField = [] { return ControlsReader::focusedFieldIsSecure(); };
+}
+
+QString ComputerActions::couldNotCheckField()
+{
+    return QStringLiteral("I can't tell whether the focused field is a password field, so I won't type into it. "
+                          "Ask the user to type it themselves.");
+}
+
+std::optional<QString> ComputerActions::guard()
+{
+    if (!m_ports.enabled())
+        return QStringLiteral("The user has turned off computer control in the menu bar. You can still look and point.");
+    if (m_pointing->now() < m_pointing->stoppedUntil())
+        return QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
+    if (m_ports.control->trusted())
+        return std::nullopt;
+    static bool told = false;
+    if (!told) {
+        told = true;
+        logline::warning(QStringLiteral("Computer control needs the XTest extension and a running accessibility "
+                                        "bus (at-spi-bus-launcher); one of them is missing."));
+    }
+    return ComputerControl::ControlError::notTrusted().description();
+}
+
+QCoro::Task<ToolResult> ComputerActions::handle(QString name, Json arguments, CancelToken cancel)
+{
+    // A refusal leaves the pointing as it was: nothing has been done.
+    if (std::optional<QString> refusal = guard())
+        co_return sentenceOnly(*refusal);
+    auto acting = perform(std::move(name), std::move(arguments), cancel);
+    co_return co_await std::move(acting);
+}
+
+QCoro::Task<ToolResult> ComputerActions::perform(QString name, Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    pointing->beginAction();
+    std::optional<QCoro::Task<ToolResult>> action;
+    if (name == QLatin1String("click"))
+        action.emplace(click(std::move(arguments), cancel));
+    else if (name == QLatin1String("type_text"))
+        action.emplace(typeText(std::move(arguments), cancel));
+    else if (name == QLatin1String("press_keys"))
+        action.emplace(pressKeys(std::move(arguments), cancel));
+    else if (name == QLatin1String("scroll"))
+        action.emplace(scroll(std::move(arguments), cancel));
+    else if (name == QLatin1String("drag"))
+        action.emplace(drag(std::move(arguments), cancel));
+    else if (name == QLatin1String("open_app"))
+        action.emplace(openApp(std::move(arguments), cancel));
+    else if (name == QLatin1String("open_url"))
+        action.emplace(openUrl(std::move(arguments), cancel));
+    ToolResult result;
+    if (action)
+        result = co_await std::move(*action);
+    else
+        result = sentenceOnly(QStringLiteral("Unknown action ") + name + QLatin1Char('.'));
+    pointing->endAction();
+    co_return result;
+}
+
+std::optional<ComputerActions::Point> ComputerActions::resolve(const Json& arguments, const char* id, const char* x,
+                                                               const char* y) const
+{
+    const QString written = toolargs::text(arguments, id).value_or(QString());
+    if (!written.isEmpty() && m_pointing->snapshot())
+        if (const std::optional<Target> target = m_pointing->snapshot()->target(written))
+            return Point {target->rect.center(), target->text};
+    const std::optional<double> gridX = toolargs::number(arguments, x);
+    const std::optional<double> gridY = toolargs::number(arguments, y);
+    if (gridX && gridY)
+        return Point {m_pointing->gridToScreen(*gridX, *gridY), kThatSpot};
+    return std::nullopt;
+}
+
+QCoro::Task<ToolResult> ComputerActions::look(QString sentence)
+{
+    std::shared_ptr<SnapshotSource> screen = m_ports.screen;
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    std::optional<QString> said = std::move(sentence);
+    auto looking = HostTools::lookAtScreen(std::move(screen), std::move(pointing), std::move(said));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::click(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const std::optional<Point> point = resolve(arguments, "target_id", "x", "y");
+    if (!point)
+        co_return sentenceOnly(QStringLiteral("Tell me what to click: a target id from look_at_screen, or x and y."));
+    const bool right = flag(arguments, "right");
+    const int count = flag(arguments, "double") ? 2 : 1;
+
+    const QPointF userPointer = control->input().pointer().value_or(QPointF());
+    auto flying = pointing->flyTo(point->at, cancel);
+    co_await std::move(flying);
+    pointing->view().ringBurst(point->at, right);
+    auto before = pointing->sleep(0.09, cancel);
+    co_await std::move(before);
+    auto clicking = control->click(point->at, right, count);
+    co_await std::move(clicking);
+    auto after = pointing->sleep(0.06, cancel);
+    co_await std::move(after);
+    control->input().warp(userPointer);
+    auto linger = pointing->sleep(0.38, cancel);
+    co_await std::move(linger);
+
+    const QString verb = right ? QStringLiteral("Right-clicked")
+                               : (count == 2 ? QStringLiteral("Double-clicked") : QStringLiteral("Clicked"));
+    const QString object = point->label == kThatSpot ? QStringLiteral("there") : quoted(point->label);
+    QString sentence = verb + QLatin1Char(' ') + object + QLatin1Char('.');
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::scroll(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const QString direction = toolargs::text(arguments, "direction").value_or(QStringLiteral("down")).toLower();
+    int distance = 360;
+    if (const std::optional<double> amount = toolargs::number(arguments, "amount"))
+        distance = static_cast<int>(120.0 * std::clamp(*amount, 1.0, 10.0));
+    QPointF at;
+    if (const std::optional<Point> point = resolve(arguments, "target_id", "x", "y")) {
+        at = point->at;
+    } else {
+        const QSizeF size = pointing->screenSize();
+        at = QPointF(size.width() / 2, size.height() / 2);
+    }
+    const HostPointing::Scroll offsets = HostPointing::scrollDirection(direction, distance);
+
+    const QPointF userPointer = control->input().pointer().value_or(QPointF());
+    auto flying = pointing->flyTo(at, cancel);
+    co_await std::move(flying);
+    pointing->view().showLabel(offsets.glyph, 1.4);
+    auto scrolling = control->scroll(at, offsets.dx, offsets.dy);
+    co_await std::move(scrolling);
+    control->input().warp(userPointer);
+    auto linger = pointing->sleep(0.28, cancel);
+    co_await std::move(linger);
+
+    QString sentence = QStringLiteral("Scrolled ") + direction + QLatin1Char('.');
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const std::optional<Point> from = resolve(arguments, "from_id", "from_x", "from_y");
+    const std::optional<Point> to = resolve(arguments, "to_id", "to_x", "to_y");
+    if (!from || !to)
+        co_return sentenceOnly(QStringLiteral("Tell me where to drag from and to (ids or x and y)."));
+    SyntheticInput& input = control->input();
+    CursorEngine& engine = pointing->view().engine();
+
+    const QPointF userPointer = input.pointer().value_or(QPointF());
+    auto flying = pointing->flyTo(from->at, cancel);
+    co_await std::move(flying);
+    engine.press();
+    input.move(from->at);
+    input.button(SyntheticInput::Button::left, true);
+    auto grip = pointing->sleep(0.12, cancel);
+    co_await std::move(grip);
+
+    engine.setDragging(true);
+    engine.setMode(CursorMode::pinned(to->at));
+    auto launch = pointing->sleep(0.04, cancel);
+    co_await std::move(launch);
+    // The item follows the character's curved flight, a step a frame; a flight that somehow never
+    // ends still lets go after a while.
+    const double giveUp = pointing->now() + 10.0;
+    while (engine.flight() && engine.flight()->start + engine.flight()->duration > pointing->now()
+           && pointing->now() < giveUp) {
+        input.move(engine.tip());
+        auto frame = pointing->sleep(0.016, cancel);
+        co_await std::move(frame);
+    }
+    input.move(to->at);
+    auto settle = pointing->sleep(0.08, cancel);
+    co_await std::move(settle);
+    input.button(SyntheticInput::Button::left, false);
+    engine.setDragging(false);
+    auto release = pointing->sleep(0.06, cancel);
+    co_await std::move(release);
+    input.warp(userPointer);
+    auto linger = pointing->sleep(0.28, cancel);
+    co_await std::move(linger);
+
+    QString sentence = QStringLiteral("Dragged it.");
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const QString text = toolargs::text(arguments, "text").value_or(QString());
+    if (text.isEmpty())
+        co_return sentenceOnly(QStringLiteral("Nothing to type."));
+    auto checking = m_ports.focusedField();
+    const ControlsReader::FocusedField field = co_await std::move(checking);
+    if (!field.checked)
+        co_return sentenceOnly(couldNotCheckField());
+    if (field.secure)
+        co_return sentenceOnly(QStringLiteral("That's a password field. Ask the user to type it themselves."));
+
+    const QSizeF size = pointing->screenSize();
+    const bool flies = field.frame && field.frame->intersects(QRectF(QPointF(0, 0), size))
+        && field.frame->height() < 0.6 * size.height();
+    if (flies) {
+        const QRectF& frame = *field.frame;
+        const QPointF below(frame.left() + std::min(0.2 * frame.width(), 28.0), frame.bottom() + 2);
+        auto flying = pointing->flyTo(below, cancel);
+        co_await std::move(flying);
+    } else {
+        pointing->dock();
+    }
+    QPointer<CursorView> view(&pointing->view());
+    std::function<void(const QString&)> pop = [view](const QString& character) {
+        if (view)
+            view->showLabel(character, 0.5);
+    };
+    auto typing = control->typeText(text, std::move(pop));
+    co_await std::move(typing);
+
+    if (!flag(arguments, "press_return"))
+        co_return sentenceOnly(QStringLiteral("Typed it."));
+    auto pause = pointing->sleep(0.12, cancel);
+    co_await std::move(pause);
+    try {
+        control->pressKeys(QStringLiteral("return"));
+    } catch (const ComputerControl::ControlError&) {
+    }
+    pointing->view().showLabel(QStringLiteral("↩"), 1.4);
+    auto linger = pointing->sleep(0.55, cancel);
+    co_await std::move(linger);
+    QString sentence = QStringLiteral("Typed it and pressed Return.");
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const QString keys = text::trimmedSpacesAndTabs(toolargs::text(arguments, "keys").value_or(QString()));
+    // The same reading of the keys as the press itself, so no other spelling or order slips by.
+    const std::optional<KeyCombination> combination = KeyCombination::parse(keys);
+    if (combination && combination->forbidden())
+        co_return sentenceOnly(
+            QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it."));
+    pointing->dock();
+    QString label;
+    try {
+        label = control->pressKeys(keys);
+    } catch (const ComputerControl::ControlError& error) {
+        co_return sentenceOnly(error.description());
+    }
+    pointing->view().showLabel(label, 1.4);
+    auto linger = pointing->sleep(0.38, cancel);
+    co_await std::move(linger);
+    QString sentence = QStringLiteral("Pressed ") + keys + QLatin1Char('.');
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::openApp(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const QString name = text::trimmedSpacesAndTabs(toolargs::text(arguments, "name").value_or(QString()));
+    if (name.isEmpty())
+        co_return sentenceOnly(QStringLiteral("Which app?"));
+    pointing->dock();
+    pointing->view().showLabel(QStringLiteral("Opening ") + name, 1.4);
+    auto opening = control->openApp(name);
+    QString sentence = co_await std::move(opening);
+    auto linger = pointing->sleep(0.9, cancel);
+    co_await std::move(linger);
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}
+
+QCoro::Task<ToolResult> ComputerActions::openUrl(Json arguments, CancelToken cancel)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    ComputerControl* control = m_ports.control;
+    const QString url = text::trimmedSpacesAndTabs(toolargs::text(arguments, "url").value_or(QString()));
+    pointing->dock();
+    QString sentence = control->openURL(url);
+    const QString opened = QStringLiteral("Opened ");
+    const QString label = sentence.startsWith(opened) ? sentence.mid(opened.size()).chopped(1) : QStringLiteral("Hmm");
+    pointing->view().showLabel(label, 1.4);
+    auto linger = pointing->sleep(1.1, cancel);
+    co_await std::move(linger);
+    auto looking = look(std::move(sentence));
+    co_return co_await std::move(looking);
+}

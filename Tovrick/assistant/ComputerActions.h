@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QPointF>
+#include <QString>
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Tovrick/assistant/ToolDispatcher.h"
+#include "Tovrick/screen/ControlsReader.h"
+#include "shared/util/CancelToken.h"
+#include "shared/util/Json.h"
+
+class ComputerControl;
+class HostPointing;
+class SnapshotSource;
+
+// The seven computer-control tools: the guard in front of them, and the click, scroll, drag,
+// typing, key, app and web-address actions, each with the character showing what it does and a
+// fresh look at the screen after it. Main thread.
+class ComputerActions {
+public:
+    struct Ports {
+        std::shared_ptr<SnapshotSource> screen;
+        // The shared one when empty.
+        ComputerControl* control = nullptr;
+        // The "computerControl" setting.
+        std::function<bool()> enabled;
+        std::function<QCoro::Task<ControlsReader::FocusedField>()> focusedField;
+    };
+
+    ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
+
+    // The guard, then the action; the tool's whole result.
+    QCoro::Task<ToolResult> handle(QString name, Json arguments, CancelToken cancel);
+    // None when acting is allowed, else the refusal sentence.
+    std::optional<QString> guard();
+    // One action by name, between the opening and the closing step.
+    QCoro::Task<ToolResult> perform(QString name, Json arguments, CancelToken cancel);
+
+    static QString couldNotCheckField();
+
+private:
+    struct Point {
+        QPointF at;
+        QString label;
+    };
+    std::optional<Point> resolve(const Json& arguments, const char* id, const char* x, const char* y) const;
+    QCoro::Task<ToolResult> look(QString sentence);
+
+    QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> drag(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> typeText(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> pressKeys(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> openApp(Json arguments, CancelToken cancel);
+    QCoro::Task<ToolResult> openUrl(Json arguments, CancelToken cancel);
+
+    std::shared_ptr<HostPointing> m_pointing;
+    Ports m_ports;
+};

@@ -1,0 +1,398 @@
+#include <gtest/gtest.h>
+
+#include <QSet>
+
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/KeyCombination.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "assistant/PointingFakes.h"
+#include "shared/util/Text.h"
+#include "support/RunTask.h"
+
+#include <X11/Xlib.h>
+
+namespace {
+
+// Input that only writes down what it was asked to post, and when.
+struct RecordingInput : SyntheticInput {
+    std::function<double()> clock;
+    std::function<QPointF()> character;
+    QStringList events;
+    std::vector<double> times;
+    // Where the character's tip was at each event.
+    std::vector<QPointF> tips;
+    QPointF at {1500, 900};
+    bool xtest = true;
+
+    void note(const QString& event)
+    {
+        events << event;
+        times.push_back(clock());
+        tips.push_back(character());
+    }
+    static QString point(QPointF p) { return QStringLiteral("%1,%2").arg(qRound(p.x())).arg(qRound(p.y())); }
+
+    bool available() override { return xtest; }
+    std::optional<QPointF> pointer() override { return at; }
+    void warp(QPointF p) override
+    {
+        at = p;
+        note(QStringLiteral("warp ") + point(p));
+    }
+    void move(QPointF p) override
+    {
+        at = p;
+        note(QStringLiteral("move ") + point(p));
+    }
+    void button(Button b, bool down) override
+    {
+        note(QStringLiteral("%1 %2").arg(b == Button::right ? QStringLiteral("right") : QStringLiteral("left"),
+                                          down ? QStringLiteral("down") : QStringLiteral("up")));
+    }
+    void wheel(int dx, int dy) override { note(QStringLiteral("wheel %1 %2").arg(dx).arg(dy)); }
+    bool key(unsigned long keysym, unsigned held) override
+    {
+        const char* name = XKeysymToString(keysym);
+        QString event = QStringLiteral("key ") + QString::fromLatin1(name ? name : "?");
+        if (held)
+            event += QStringLiteral(" held %1").arg(held);
+        note(event);
+        return true;
+    }
+    int doubleClickMilliseconds() override { return 400; }
+};
+
+struct FakeScreen : SnapshotSource {
+    int reads = 0;
+    QCoro::Task<ScreenSnapshot> snapshot() override
+    {
+        ++reads;
+        ScreenSnapshot reading;
+        reading.size = QSizeF(1000, 800);
+        reading.jpeg = QByteArray("after");
+        reading.lines = {TextLine {Target {QStringLiteral("L1"), QStringLiteral("Save draft"), QRectF(100, 100, 200, 40)}, {}},
+                         TextLine {Target {QStringLiteral("L2"), QStringLiteral("Inbox"), QRectF(600, 500, 100, 20)}, {}}};
+        co_return reading;
+    }
+};
+
+const QString kNowMarker = QStringLiteral("\nHere's the screen now (ids have changed):\n");
+
+class ComputerActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        actions.reset();
+        control.reset();
+        w = std::make_unique<PointingWorld>();
+        input = std::make_shared<RecordingInput>();
+        screen = std::make_shared<FakeScreen>();
+        enabled = true;
+        bus = true;
+        field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true};
+        opened.clear();
+        input->clock = [this] { return world().time.now; };
+        input->character = [this] { return world().engine().tip(); };
+        ComputerControl::Ports controlPorts;
+        controlPorts.input = input;
+        controlPorts.sleep = [this](std::chrono::milliseconds duration) {
+            world().pass(duration.count() / 1000.0);
+            return PointingWorld::finished();
+        };
+        controlPorts.accessibilityBus = [this] { return bus; };
+        controlPorts.openApp = [](QString name) -> QCoro::Task<QString> {
+            co_return QStringLiteral("Switched to ") + name + QLatin1Char('.');
+        };
+        controlPorts.openUrl = [this](const QUrl& url) {
+            opened << url.toString();
+            return true;
+        };
+        control = std::make_unique<ComputerControl>(std::move(controlPorts));
+        ComputerActions::Ports ports;
+        ports.screen = screen;
+        ports.control = control.get();
+        ports.enabled = [this] { return enabled; };
+        ports.focusedField = [this]() -> QCoro::Task<ControlsReader::FocusedField> { co_return field; };
+        actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
+        // The last reading the model saw.
+        world().pointing->screenContext(runTask(screen->snapshot()), std::nullopt);
+        screen->reads = 0;
+    }
+
+    ToolResult call(const char* name, const char* arguments = "{}")
+    {
+        return runTask(actions->handle(QString::fromLatin1(name), toolargs::parse(QString::fromUtf8(arguments)), {}));
+    }
+
+    PointingWorld& world() { return *w; }
+
+    std::unique_ptr<PointingWorld> w;
+    std::shared_ptr<RecordingInput> input;
+    std::shared_ptr<FakeScreen> screen;
+    std::unique_ptr<ComputerControl> control;
+    std::unique_ptr<ComputerActions> actions;
+    bool enabled = true;
+    bool bus = true;
+    ControlsReader::FocusedField field;
+    QStringList opened;
+};
+
+TEST_F(ComputerActionsTest, TheGuardDecidesInItsOrderAndARefusalLeavesThePointingAlone)
+{
+    const QString off = QStringLiteral("The user has turned off computer control in the menu bar. You can still look and point.");
+    const QString stopped = QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
+    const QString untrusted = ComputerControl::ControlError::notTrusted().description();
+    const struct {
+        bool enabled;
+        bool stop;
+        bool xtest;
+        bool bus;
+        QString expected;
+    } cases[] = {
+        {false, true, false, false, off},  {true, true, false, false, stopped},
+        {true, false, false, true, untrusted}, {true, false, true, false, untrusted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected.toStdString());
+        SetUp();
+        enabled = c.enabled;
+        input->xtest = c.xtest;
+        bus = c.bus;
+        if (c.stop)
+            world().pointing->stop();
+        world().pointing->pointAt(HostPointing::Spot {QPointF(50, 50), QRectF(40, 40, 20, 20)});
+        world().pointing->pointAt(HostPointing::Spot {QPointF(80, 80), QRectF(70, 70, 20, 20)});
+        const double hold = world().pointing->holdUntil();
+        const ToolResult result = call("click", R"({"x": 500, "y": 500})");
+        EXPECT_EQ(result.text, c.expected);
+        EXPECT_FALSE(result.image);
+        EXPECT_TRUE(input->events.isEmpty());
+        EXPECT_EQ(world().pointing->queue().size(), 1u);
+        EXPECT_EQ(world().pointing->holdUntil(), hold);
+        EXPECT_EQ(screen->reads, 0);
+    }
+}
+
+TEST_F(ComputerActionsTest, TheStopBlocksForSixSecondsThenActionsRunAgain)
+{
+    world().pointing->stop();
+    world().time.advance(5.9);
+    EXPECT_EQ(call("press_keys", R"({"keys": "tab"})").text,
+              QStringLiteral("The user pressed stop. Don't do anything else until they ask again."));
+    world().time.advance(0.2);
+    EXPECT_TRUE(call("press_keys", R"({"keys": "tab"})").text.startsWith(QStringLiteral("Pressed tab.") + kNowMarker));
+}
+
+TEST_F(ComputerActionsTest, AClickFliesThereClicksAndPutsThePointerBack)
+{
+    const struct {
+        const char* arguments;
+        QPointF at;
+        QStringList buttons;
+        QString sentence;
+    } cases[] = {
+        {R"({"target_id": " l1 "})", QPointF(200, 120), {"left down", "left up"}, "Clicked \"Save draft\"."},
+        {R"({"target_id": "L9", "x": 500, "y": 250})", QPointF(500, 200), {"left down", "left up"}, "Clicked there."},
+        {R"({"x": "500", "y": 250, "double": true})", QPointF(500, 200),
+         {"left down", "left up", "left down", "left up"}, "Double-clicked there."},
+        {R"({"x": 500, "y": 250, "right": true, "double": true})", QPointF(500, 200),
+         {"right down", "right up", "right down", "right up"}, "Right-clicked there."},
+        {R"({"x": -5, "y": 2000, "double": "yes"})", QPointF(0, 800), {"left down", "left up"}, "Clicked there."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        SetUp();
+        const ToolResult result = call("click", c.arguments);
+        EXPECT_TRUE(result.text.startsWith(c.sentence + kNowMarker)) << result.text.toStdString();
+        EXPECT_EQ(result.image, QStringLiteral("YWZ0ZXI="));
+        const QStringList expected = QStringList {QStringLiteral("move ") + RecordingInput::point(c.at)} + c.buttons
+            + QStringList {QStringLiteral("warp 1500,900")};
+        EXPECT_EQ(input->events, expected);
+        // The character had landed on the spot before anything was pressed.
+        EXPECT_EQ(input->tips.front(), c.at);
+        EXPECT_EQ(input->at, QPointF(1500, 900));
+        EXPECT_EQ(screen->reads, 1);
+        // The closing step: the character lingers where it acted.
+        EXPECT_NEAR(world().pointing->holdUntil(), world().time.now + 1.5, 1e-9);
+        EXPECT_TRUE(world().pointing->timerRunning());
+    }
+    SetUp();
+    EXPECT_EQ(call("click", R"({"target_id": "L9"})").text,
+              QStringLiteral("Tell me what to click: a target id from look_at_screen, or x and y."));
+    EXPECT_TRUE(input->events.isEmpty());
+}
+
+TEST_F(ComputerActionsTest, ScrollAmountsBecomeWheelClicksAndTheWordGivenIsRepeated)
+{
+    const struct {
+        const char* arguments;
+        const char* wheel;
+        const char* sentence;
+        QPointF at;
+    } cases[] = {
+        {R"({"amount": 0.5})", "wheel 0 1", "Scrolled down.", QPointF(500, 400)},
+        {R"({"amount": 3, "direction": "UP"})", "wheel 0 -3", "Scrolled up.", QPointF(500, 400)},
+        {R"({"amount": 25, "direction": "left", "target_id": "L2"})", "wheel -10 0", "Scrolled left.", QPointF(650, 510)},
+        {R"({"direction": "sideways", "x": 100, "y": 100})", "wheel 0 3", "Scrolled sideways.", QPointF(100, 80)},
+        {R"({"direction": "right", "amount": "2"})", "wheel 2 0", "Scrolled right.", QPointF(500, 400)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        SetUp();
+        const ToolResult result = call("scroll", c.arguments);
+        EXPECT_TRUE(result.text.startsWith(QString::fromUtf8(c.sentence) + kNowMarker)) << result.text.toStdString();
+        EXPECT_EQ(input->events, (QStringList {QStringLiteral("move ") + RecordingInput::point(c.at),
+                                               QString::fromLatin1(c.wheel), QStringLiteral("warp 1500,900")}));
+    }
+}
+
+TEST_F(ComputerActionsTest, ADragCarriesTheItemAlongTheFlightAndLetsGoAtTheEnd)
+{
+    EXPECT_EQ(call("drag", R"({"from_id": "L1", "to_x": 500})").text,
+              QStringLiteral("Tell me where to drag from and to (ids or x and y)."));
+    EXPECT_TRUE(input->events.isEmpty());
+
+    const ToolResult result = call("drag", R"({"from_id": "L1", "to_x": 800, "to_y": 750})");
+    EXPECT_TRUE(result.text.startsWith(QStringLiteral("Dragged it.") + kNowMarker));
+    const QStringList& events = input->events;
+    ASSERT_GE(events.size(), 8);
+    EXPECT_EQ(events.mid(0, 2), (QStringList {QStringLiteral("move 200,120"), QStringLiteral("left down")}));
+    EXPECT_EQ(events.mid(events.size() - 3),
+              (QStringList {QStringLiteral("move 800,600"), QStringLiteral("left up"), QStringLiteral("warp 1500,900")}));
+    // In between: the character's tip, frame by frame, a curve rather than a jump.
+    const QStringList between = events.mid(2, events.size() - 5);
+    EXPECT_GE(between.size(), 5);
+    EXPECT_EQ(between.filter(QStringLiteral("move ")).size(), between.size());
+    EXPECT_EQ(QSet<QString>(between.begin(), between.end()).size(), between.size());
+    EXPECT_FALSE(world().engine().dragging());
+}
+
+TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)
+{
+    EXPECT_EQ(call("type_text", R"({"text": ""})").text, QStringLiteral("Nothing to type."));
+    field.secure = true;
+    EXPECT_EQ(call("type_text", R"({"text": "  "})").text,
+              QStringLiteral("That's a password field. Ask the user to type it themselves."));
+    field = ControlsReader::FocusedField {};
+    EXPECT_EQ(call("type_text", R"({"text": "hunter2"})").text, ComputerActions::couldNotCheckField());
+    EXPECT_TRUE(input->events.isEmpty());
+    EXPECT_EQ(world().engine().mode(), world().engine().homeMode());
+
+    field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true};
+    const ToolResult typed = call("type_text", R"({"text": "Hé!", "press_return": "true"})");
+    EXPECT_EQ(typed.text, QStringLiteral("Typed it."));
+    EXPECT_FALSE(typed.image);
+    EXPECT_EQ(input->events, (QStringList {QStringLiteral("key H"), QStringLiteral("key eacute"), QStringLiteral("key exclam")}));
+    EXPECT_NEAR(input->times[1] - input->times[0], 0.022, 1e-6);
+    EXPECT_EQ(world().engine().mode(), CursorMode::pinned(QPointF(328, 232)));
+    EXPECT_EQ(screen->reads, 0);
+
+    SetUp();
+    const ToolResult entered = call("type_text", R"({"text": "ok", "press_return": true})");
+    EXPECT_TRUE(entered.text.startsWith(QStringLiteral("Typed it and pressed Return.") + kNowMarker));
+    EXPECT_EQ(input->events.back(), QStringLiteral("key Return"));
+
+    // A field as tall as a document, or one off the screen: typed from where the character is.
+    for (const QRectF frame : {QRectF(0, 0, 1000, 700), QRectF(3000, 100, 200, 30)}) {
+        SetUp();
+        field = ControlsReader::FocusedField {frame, false, true};
+        call("type_text", R"({"text": "x"})");
+        EXPECT_EQ(world().engine().mode(), CursorMode::docked());
+    }
+
+    SetUp();
+    call("type_text", (R"({"text": ")" + std::string(161, 'a') + R"("})").c_str());
+    ASSERT_EQ(input->times.size(), 161u);
+    EXPECT_NEAR(input->times[1] - input->times[0], 0.012, 1e-6);
+}
+
+TEST_F(ComputerActionsTest, NoSpellingOrOrderOfAForbiddenCombinationIsPressed)
+{
+    const char* forbidden[] = {
+        "cmd+shift+q",   "Shift+Cmd+Q",      "⌘⇧Q",          "command + shift + q", "cmd+alt+shift+q",
+        "control+cmd+q", "cmd+ctrl+q",       "⌃⌘q",          "cmd+option+escape",   "option+cmd+esc",
+        "ctrl+alt+delete",  "ctrl+alt+del", "ctrl+alt+backspace",  "cmd+option+forwarddelete",
+        "super+l",       "win+shift+l",      "ctrl+alt+l",   "ctrl+alt+f1",         "control+option+F12",
+        "sysrq",         "alt+sysrq",        "alt+print",
+    };
+    const QString refusal = QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it.");
+    for (const char* keys : forbidden) {
+        SCOPED_TRACE(keys);
+        const QString json = QStringLiteral(R"({"keys": "%1"})").arg(QString::fromUtf8(keys));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("press_keys"), toolargs::parse(json), {}));
+        EXPECT_EQ(result.text, refusal);
+        EXPECT_TRUE(input->events.isEmpty());
+    }
+}
+
+TEST_F(ComputerActionsTest, KeysArePressedWithTheirModifiersAndLabelled)
+{
+    const struct {
+        const char* keys;
+        const char* event;
+        const char* label;
+    } cases[] = {
+        {"cmd+c", "key c held 2", "⌘C"},
+        {"  ctrl + shift + T ", "key t held 3", "⌃⇧T"},
+        {"cmd+q", "key q held 2", "⌘Q"},
+        {"option+left", "key Left held 4", "⌥←"},
+        {"F5", "key F5", "F5"},
+        {"super+e", "key e held 8", "❖E"},
+        {"cmd++", "key plus held 2", "⌘+"},
+        {"return", "key Return", "↩"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        SetUp();
+        const QString json = QStringLiteral(R"({"keys": "%1"})").arg(QString::fromUtf8(c.keys));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("press_keys"), toolargs::parse(json), {}));
+        EXPECT_TRUE(result.text.startsWith(QStringLiteral("Pressed ") + text::trimmedSpacesAndTabs(QString::fromUtf8(c.keys))
+                                           + QLatin1Char('.') + kNowMarker));
+        EXPECT_EQ(input->events, QStringList {QString::fromLatin1(c.event)});
+        const std::optional<KeyCombination> parsed = KeyCombination::parse(QString::fromUtf8(c.keys));
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->label, QString::fromUtf8(c.label));
+    }
+    for (const char* unknown : {"cmd+banana", "", "cmd+shift", "a+b"}) {
+        SCOPED_TRACE(unknown);
+        SetUp();
+        const QString json = QStringLiteral(R"({"keys": "%1"})").arg(QString::fromUtf8(unknown));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("press_keys"), toolargs::parse(json), {}));
+        EXPECT_TRUE(result.text.startsWith(QStringLiteral("I don't know the key \""))) << result.text.toStdString();
+        EXPECT_FALSE(result.image);
+        EXPECT_TRUE(input->events.isEmpty());
+    }
+    SetUp();
+    EXPECT_EQ(call("press_keys", R"({"keys": "cmd+banana"})").text, QStringLiteral("I don't know the key \"banana\"."));
+}
+
+TEST_F(ComputerActionsTest, AppsAndAddressesAreOpenedAndTheScreenLookedAt)
+{
+    EXPECT_EQ(call("open_app", R"({"name": "  \t"})").text, QStringLiteral("Which app?"));
+    EXPECT_TRUE(call("open_app", R"({"name": " Files "})").text.startsWith(QStringLiteral("Switched to Files.") + kNowMarker));
+
+    const struct {
+        const char* url;
+        const char* sentence;
+        const char* opened;
+    } cases[] = {
+        {" example.com/path?q=1 ", "Opened example.com.", "https://example.com/path?q=1"},
+        {"http://Docs.Example.org", "Opened docs.example.org.", "http://docs.example.org"},
+        {"ftp://example.com", "That doesn't look like a web address.", nullptr},
+        {"https://", "That doesn't look like a web address.", nullptr},
+        {"", "That doesn't look like a web address.", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        opened.clear();
+        const QString json = QStringLiteral(R"({"url": "%1"})").arg(QString::fromUtf8(c.url));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("open_url"), toolargs::parse(json), {}));
+        EXPECT_TRUE(result.text.startsWith(QString::fromUtf8(c.sentence) + kNowMarker)) << result.text.toStdString();
+        EXPECT_EQ(opened, c.opened ? QStringList {QString::fromUtf8(c.opened)} : QStringList {});
+    }
+    EXPECT_EQ(call("wave").text, QStringLiteral("Unknown action wave."));
+}
+
+} // namespace
