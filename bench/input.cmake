@@ -1,0 +1,5 @@
+if(TARGET screen_input_window)
+  tovrick_bench(bench_input ${CMAKE_CURRENT_SOURCE_DIR}/InputBench.cpp DEPS tovrick_screen Qt6::Gui)
+  add_dependencies(bench_input screen_input_window)
+  target_compile_definitions(bench_input PRIVATE INPUT_TEST_WINDOW="$<TARGET_FILE:screen_input_window>")
+endif()
