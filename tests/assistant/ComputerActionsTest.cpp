@@ -303,7 +303,8 @@ TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)
     }
 
     SetUp();
-    call("type_text", (R"({"text": ")" + std::string(161, 'a') + R"("})").c_str());
+    const QString longText = QStringLiteral(R"({"text": "%1"})").arg(QString(161, QLatin1Char('a')));
+    runTask(actions->handle(QStringLiteral("type_text"), toolargs::parse(longText), {}));
     ASSERT_EQ(input->times.size(), 161u);
     EXPECT_NEAR(input->times[1] - input->times[0], 0.012, 1e-6);
 }
