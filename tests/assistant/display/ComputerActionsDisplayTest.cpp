@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "Tovrick/screen/XTestInput.h"
+#include "assistant/PointingFakes.h"
+#include "support/RunTask.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace {
+
+// A reading of the whole display, so grid points are root pixels over 1000 (1920 x 1080).
+struct WholeScreen : SnapshotSource {
+    QCoro::Task<ScreenSnapshot> snapshot() override
+    {
+        ScreenSnapshot reading;
+        reading.size = QSizeF(1920, 1080);
+        reading.jpeg = QByteArray("jpeg");
+        co_return reading;
+    }
+};
+
+// The window manager's part: the window is active and has the keyboard; 0 undoes it.
+void activate(quint64 id)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    const Window window = static_cast<Window>(id);
+    if (id) {
+        XChangeProperty(display, DefaultRootWindow(display), active, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&window), 1);
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    } else {
+        XDeleteProperty(display, DefaultRootWindow(display), active);
+        XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+// The assistant's tools on the run's display, with the reporting window of the screen tests.
+class ComputerActionsOnDisplay : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        window.setProcessEnvironment(env);
+        window.start(QStringLiteral(INPUT_TEST_WINDOW), {});
+        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(15)));
+        for (const QString& line : std::as_const(seen)) {
+            const QStringList parts = line.split(QLatin1Char(' '));
+            if (parts[0] == QLatin1String("WINDOW"))
+                id = parts.value(1).toULongLong();
+            if (parts[0] == QLatin1String("CONTROL") && parts[1] == QLatin1String("pad"))
+                pad = QRectF(parts[2].toDouble(), parts[3].toDouble(), parts[4].toDouble(), parts[5].toDouble());
+        }
+        activate(id);
+        ComputerActions::Ports ports;
+        ports.screen = std::make_shared<WholeScreen>();
+        ports.control = &control;
+        ports.enabled = [] { return true; };
+        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+    }
+    void TearDown() override
+    {
+        activate(0);
+        window.kill();
+        window.waitForFinished(3000);
+    }
+
+    // Reads the window's lines until `line` comes.
+    bool until(const QString& line, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        bool found = false;
+        waitUntil(
+            [&] {
+                while (!found && window.canReadLine()) {
+                    seen << QString::fromUtf8(window.readLine()).trimmed();
+                    found = seen.back() == line;
+                }
+                return found;
+            },
+            timeout);
+        return found;
+    }
+    void focus(const char* field)
+    {
+        window.write(QByteArray("FOCUS ") + field + '\n');
+        ASSERT_TRUE(until(QStringLiteral("DONE")));
+    }
+    ToolResult call(const char* name, const QString& arguments)
+    {
+        return runTask(actions->handle(QString::fromLatin1(name), toolargs::parse(arguments), {}), std::chrono::seconds(30));
+    }
+
+    QProcess window;
+    QStringList seen;
+    quint64 id = 0;
+    QRectF pad;
+    PointingWorld world;
+    ComputerControl control;
+    std::unique_ptr<ComputerActions> actions;
+};
+
+TEST_F(ComputerActionsOnDisplay, APasswordFieldRefusesTypingAndAPlainOneGetsTheTextAndReturn)
+{
+    focus("password");
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "hunter2"})")).text,
+              QStringLiteral("That's a password field. Ask the user to type it themselves."));
+
+    focus("text");
+    const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "Olé", "press_return": true})"));
+    EXPECT_TRUE(typed.text.startsWith(QStringLiteral("Typed it and pressed Return.\n"))) << typed.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("TEXT Olé")));
+    EXPECT_TRUE(until(QStringLiteral("RETURN")));
+
+    // Nothing answers for the focused field without an active window: no typing blind.
+    activate(0);
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "x"})")).text, ComputerActions::couldNotCheckField());
+}
+
+TEST_F(ComputerActionsOnDisplay, AClickReachesTheWindowAndThePointerGoesBack)
+{
+    control.input().warp(QPointF(1700, 1000));
+    const QPointF middle = pad.center();
+    const QString arguments = QStringLiteral(R"({"x": %1, "y": %2, "right": true})")
+                                  .arg(middle.x() * 1000.0 / 1920.0, 0, 'f', 4)
+                                  .arg(middle.y() * 1000.0 / 1080.0, 0, 'f', 4);
+    const ToolResult result = call("click", arguments);
+    EXPECT_TRUE(result.text.startsWith(QStringLiteral("Right-clicked there.\n"))) << result.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("PRESS right %1 %2").arg(qRound(middle.x())).arg(qRound(middle.y()))));
+    EXPECT_EQ(control.input().pointer(), QPointF(1700, 1000));
+}
+
+} // namespace
