@@ -83,7 +83,8 @@ int main(int argc, char** argv)
     const CommandLine line = CommandLine::parse(rawArguments);
     switch (line.action) {
     case CommandLine::Action::help:
-        std::fputs(CommandLine::helpText(QFileInfo(rawArguments.value(0)).fileName()).toLocal8Bit().constData(), stdout);
+        std::fputs(CommandLine::helpText(QFileInfo(rawArguments.value(0)).fileName()).toLocal8Bit().constData(),
+                   stdout);
         return 0;
     case CommandLine::Action::version:
         std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);

@@ -74,7 +74,8 @@ TEST(AppLook, TheFetchedFontsGiveTheFamiliesTheWindowsAskFor)
     const QStringList families = appFonts::registerFolder(fetched);
     // The fetched Fredoka files name their family "Fredoka Light" at every weight.
     for (const char* family : {"Fredoka Light", "IBM Plex Sans", "IBM Plex Mono"}) {
-        EXPECT_TRUE(families.contains(QString::fromLatin1(family))) << family << " in " << families.join(", ").toStdString();
+        EXPECT_TRUE(families.contains(QString::fromLatin1(family)))
+            << family << " in " << families.join(", ").toStdString();
         EXPECT_TRUE(QFontDatabase::families().contains(QString::fromLatin1(family))) << family;
     }
     EXPECT_TRUE(QFontDatabase::styles(QStringLiteral("Fredoka Light")).contains(QStringLiteral("Bold")))

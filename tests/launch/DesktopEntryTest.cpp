@@ -39,7 +39,8 @@ TEST(DesktopEntry, TheApplicationListAndTheLinkHandlerStartTheBuiltProgram)
     ASSERT_TRUE(install.waitForFinished(60000));
     ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
 
-    const QString quoted = QStringLiteral("Exec=\"") + root.path() + QStringLiteral("/my \\\"builds\\\" \\$HOME/tovrick\"");
+    const QString quoted
+        = QStringLiteral("Exec=\"") + root.path() + QStringLiteral("/my \\\"builds\\\" \\$HOME/tovrick\"");
     const struct {
         const char* entry;
         QString exec;

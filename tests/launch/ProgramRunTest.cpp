@@ -85,7 +85,8 @@ TEST(ProgramRun, TheCommandLineAnswersWithoutStartingTheProgram)
         {{QStringLiteral("--pair"), QStringLiteral("notes.txt")}, &noDisplay, 2, "", "unexpected argument notes.txt"},
         {{QStringLiteral("-platform")}, &noDisplay, 2, "", "-platform needs a value"},
         {{}, &wayland, 1, "", "Tovrick needs an X11 session (or Xwayland): DISPLAY is not set."},
-        {{QStringLiteral("--pair")}, &goneDisplay, 1, "", "Tovrick needs an X11 session (or Xwayland): the display :4711"},
+        {{QStringLiteral("--pair")}, &goneDisplay, 1, "",
+         "Tovrick needs an X11 session (or Xwayland): the display :4711"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());

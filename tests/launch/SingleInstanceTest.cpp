@@ -115,7 +115,8 @@ TEST(SingleInstance, ARunThatCrashedLeavesNothingInTheWay)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TOVRICK_INSTANCE_CHILD_FOLDER"), folder.path());
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=SingleInstanceChild.HoldsTheClaim")});
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=SingleInstanceChild.HoldsTheClaim")});
     QByteArray printed;
     ASSERT_TRUE(waitUntil([&] { return (printed += child.readAllStandardOutput()).contains("claimed"); }, 30s));
     SingleInstance later(folder.path());
