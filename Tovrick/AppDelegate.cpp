@@ -13,6 +13,8 @@
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/SessionSignals.h"
+#include "Tovrick/shell/DemoModes.h"
+#include "Tovrick/shell/StatusFile.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
 #include "shared/util/AppPaths.h"
@@ -139,15 +141,16 @@ void AppDelegate::launched()
             }
         }(m_codex.get());
 
-    // Research capture mode: pictures of the report card for one question, then the end of the run.
-    if (qEnvironmentVariableIsSet("FENNOW_DEMO_RESEARCH")) {
-        QString question = qEnvironmentVariable("FENNOW_DEMO_TEXT");
-        if (question.isEmpty())
-            question = QStringLiteral("What is the tallest mountain in Europe?");
-        QString prefix = qEnvironmentVariable("FENNOW_DEMO_OUT");
-        if (prefix.isEmpty())
-            prefix = AppPaths::temporary() + QStringLiteral("/tovrick-research");
-        host().writeReportSnapshots(question, prefix);
+    // The demonstration and capture modes, and the permission status file (not while capturing).
+    DemoModes::Ports demoPorts;
+    demoPorts.character = [this]() -> CursorView& { return m_overlay->view(); };
+    demoPorts.host = [this]() -> RealtimeHost& { return host(); };
+    demoPorts.exit = [](int status) { QCoreApplication::exit(status); };
+    m_demos = std::make_unique<DemoModes>(std::move(demoPorts));
+    m_demos->start();
+    if (DemoModes::writesStatusFile()) {
+        m_statusFile = std::make_unique<StatusFile>();
+        m_statusFile->start();
     }
 }
 
@@ -155,6 +158,11 @@ void AppDelegate::showFocusWindow()
 {
     // The add-this-computer window is not built yet: pairing from here only says so in the log.
     m_focusPanel->show(*m_focus, [] { logline::info(QStringLiteral("pairing is not available yet")); });
+}
+
+void AppDelegate::showPairingPanel()
+{
+    // Empty until the add-this-computer window lands.
 }
 
 void AppDelegate::terminating()

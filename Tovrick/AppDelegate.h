@@ -14,10 +14,12 @@
 
 class CodexController;
 class CursorOverlay;
+class DemoModes;
 class FocusCompanion;
 class MacFocusPanel;
 class SessionSignals;
 class RealtimeHost;
+class StatusFile;
 struct FocusEnvironment;
 
 // Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
@@ -44,6 +46,8 @@ public:
     MacFocusPanel& focusPanel() { return *m_focusPanel; }
     // Shows the focus and account window (made on first use).
     void showFocusWindow();
+    // Shows the add-this-computer window.
+    void showPairingPanel();
     // The assistant host, made on first use.
     RealtimeHost& host();
 
@@ -62,5 +66,8 @@ private:
     QPointer<SessionSignals> m_session;
     // Holds the coding agent: declared after it, so it goes first.
     std::unique_ptr<RealtimeHost> m_host;
+    // The demonstration modes and the permission status file.
+    std::unique_ptr<DemoModes> m_demos;
+    std::unique_ptr<StatusFile> m_statusFile;
     bool m_terminated = false;
 };

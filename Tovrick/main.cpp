@@ -1,3 +1,4 @@
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -8,9 +9,15 @@
 
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/FocusLinkProbe.h"
+#include "Tovrick/shell/AppFonts.h"
+#include "Tovrick/shell/AppIcon.h"
+#include "Tovrick/shell/CommandLine.h"
+#include "Tovrick/shell/DemoModes.h"
 #include "Tovrick/shell/QuitSignals.h"
-#include "shared/account/SignInCallbackRelay.h"
+#include "Tovrick/shell/SingleInstance.h"
+#include "Tovrick/shell/X11Session.h"
 #include "shared/account/TovrickAccount.h"
+#include "shared/account/TovrickConfiguration.h"
 #include "shared/util/Log.h"
 #include "shared/util/ThreadLimit.h"
 
@@ -33,19 +40,77 @@ int runCheck(const QStringList& arguments)
     return status;
 }
 
+// What a later start asked for, as the arguments it hands to the running one.
+QStringList handedArguments(const CommandLine& line)
+{
+    QStringList arguments;
+    if (line.pair)
+        arguments << QStringLiteral("--pair");
+    if (!line.link.isEmpty())
+        arguments << QString::fromUtf8(line.link.toEncoded());
+    return arguments;
+}
+
+// Acts on the arguments of this start or of a later one. A later start that asks for nothing in
+// particular (the application list, say) brings the focus window up.
+void openArguments(AppDelegate& delegate, const CommandLine& line, bool laterStart)
+{
+    if (!line.link.isEmpty())
+        TovrickAccount::shared().handleCallbackURL(line.link);
+    if (line.pair)
+        QTimer::singleShot(600, &delegate, [&delegate] { delegate.showPairingPanel(); });
+    if (laterStart) {
+        if (!line.link.isEmpty())
+            logline::info(QStringLiteral("a later start handed over a sign-in link"));
+        if (line.pair)
+            logline::info(QStringLiteral("a later start asked for the pairing window"));
+        if (line.link.isEmpty() && !line.pair) {
+            logline::info(QStringLiteral("a later start asked for the focus window"));
+            delegate.showFocusWindow();
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     limitOpenMpThreads(argv);
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    // Read before anything opens a display, so these work anywhere.
+    const CommandLine line = CommandLine::parse(rawArguments);
+    switch (line.action) {
+    case CommandLine::Action::help:
+        std::fputs(CommandLine::helpText(QFileInfo(rawArguments.value(0)).fileName()).toLocal8Bit().constData(),
+                   stdout);
+        return 0;
+    case CommandLine::Action::version:
+        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::refuse:
+        std::fprintf(stderr, "%s\n", line.problem.toLocal8Bit().constData());
+        return 2;
+    case CommandLine::Action::run:
+        break;
+    }
+    X11Session session;
+    if (const auto problem = session.problem(rawArguments)) {
+        std::fprintf(stderr, "%s\n", problem->toLocal8Bit().constData());
+        return 1;
+    }
+
     // The program's windows are small panels over the desktop: the software scene graph draws them
     // for a fraction of the memory a GL context per window takes (about 100 MB with Mesa's
     // software GL). QT_QUICK_BACKEND still chooses when set.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
+    session.release();
     QGuiApplication::setApplicationName(QStringLiteral("Tovrick"));
     QGuiApplication::setOrganizationName(QStringLiteral("Tovrick"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tovrick"));
     const QStringList arguments = QGuiApplication::arguments();
 
     // The link checks come first, then the judge checks.
@@ -58,21 +123,45 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    if (!line.check.isEmpty()) {
+        std::fprintf(stdout, "%s: this check is not available in this build\n", qPrintable(line.check));
+        return 1;
+    }
 
-    // The browser starts a second copy with the sign-in answer: the running one finishes the sign-in.
-    const QUrl callback = SignInCallbackRelay::callbackArgument(arguments);
-    if (!callback.isEmpty() && SignInCallbackRelay::handOver(callback))
-        return 0;
-    SignInCallbackRelay signInRelay;
-    signInRelay.listen([](const QUrl& url) { TovrickAccount::shared().handleCallbackURL(url); });
+    // One companion per user session: a later start hands over what it was asked and ends. A demo or
+    // capture run stands apart from it.
+    AppDelegate* running = nullptr;
+    SingleInstance instance;
+    if (!DemoModes::requested()) {
+        const bool claimed = instance.claim([&running](const QStringList& handed) {
+            if (running)
+                openArguments(*running, CommandLine::parse(QStringList {QStringLiteral("tovrick")} + handed), true);
+        });
+        if (!claimed) {
+            if (instance.handOver(handedArguments(line)))
+                return 0;
+            std::fprintf(stderr, "tovrick: another Tovrick is running in this session but did not answer\n");
+            return 1;
+        }
+    }
+    if (!TovrickConfiguration::apiBaseURL())
+        logline::warning(QStringLiteral("no address for the product's API: set TOVRICK_API_URL to its https address "
+                                        "(TOVRICK_API_URL=https://api.example.com/ tovrick)"));
+
+    const QStringList fonts = appFonts::registerFolder();
+    if (!fonts.isEmpty())
+        logline::info(QStringLiteral("fonts registered: %1").arg(fonts.join(QStringLiteral(", "))));
+    QGuiApplication::setWindowIcon(appIcon::icon());
 
     AppDelegate delegate;
+    running = &delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::terminating);
     // Being told to end (logout, shutdown, kill, Ctrl+C) is a Quit like any other.
     const QuitSignals quitSignals([](const QString&) { QCoreApplication::quit(); });
     delegate.launched();
-    if (!callback.isEmpty())
-        TovrickAccount::shared().handleCallbackURL(callback);
+    openArguments(delegate, line, false);
     logline::info(QStringLiteral("started"));
-    return QGuiApplication::exec();
+    const int status = QGuiApplication::exec();
+    running = nullptr;
+    return status;
 }

@@ -52,8 +52,10 @@ QString firstInstalled(const QStringList& wanted, QFontDatabase::SystemFont fall
 const CardFonts& cardFonts()
 {
     static const CardFonts fonts {
-        firstInstalled({QStringLiteral("Fredoka"), QStringLiteral("Fredoka One"), QStringLiteral("Nunito"),
-                        QStringLiteral("Quicksand"), QStringLiteral("URW Gothic"), QStringLiteral("DejaVu Sans")},
+        // The fetched copy's files call their family "Fredoka Light", whatever their weight.
+        firstInstalled({QStringLiteral("Fredoka"), QStringLiteral("Fredoka Light"), QStringLiteral("Fredoka One"),
+                        QStringLiteral("Nunito"), QStringLiteral("Quicksand"), QStringLiteral("URW Gothic"),
+                        QStringLiteral("DejaVu Sans")},
                        QFontDatabase::GeneralFont),
         firstInstalled({QStringLiteral("IBM Plex Sans"), QStringLiteral("Noto Sans"), QStringLiteral("Nimbus Sans"),
                         QStringLiteral("DejaVu Sans")},

@@ -68,7 +68,7 @@ public:
     void startAccountLoop();
     void stopAccountLoop();
 
-    // Delivers a "tovrick:" sign-in callback (from the browser, through SignInCallbackRelay).
+    // Delivers a "tovrick:" sign-in callback (the browser's answer, handed over by a later start).
     // Returns true when it belongs to the web sign-in in progress, which then finishes.
     bool handleCallbackURL(const QUrl& url);
 

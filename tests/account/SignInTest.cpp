@@ -1,10 +1,6 @@
 #include "AccountFixture.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QUrlQuery>
-
-#include "shared/account/SignInCallbackRelay.h"
 
 namespace {
 
@@ -145,51 +141,3 @@ TEST_F(SignIn, SubscribersHearEachSessionBeforeThePropertyHoldsIt)
     EXPECT_EQ(goneCalls, 1) << "a subscriber whose context is gone is not called";
 }
 
-// Run by the test below as a second process: hands a callback URL to the first one and exits.
-TEST(SignInRelayChild, HandsOverTheCallback)
-{
-    const QString url = qEnvironmentVariable("TOVRICK_RELAY_CHILD_URL");
-    if (url.isEmpty())
-        GTEST_SKIP() << "only run as the second process of SignIn.TheCallbackComesFromASecondProcess";
-    const QUrl callback = SignInCallbackRelay::callbackArgument({QStringLiteral("tovrick"), url});
-    ASSERT_FALSE(callback.isEmpty());
-    EXPECT_TRUE(SignInCallbackRelay::handOver(callback, qEnvironmentVariable("TOVRICK_RELAY_CHILD_SOCKET")));
-}
-
-TEST_F(SignIn, TheCallbackComesFromASecondProcess)
-{
-    QTemporaryDir folder;
-    const QString socketPath = folder.filePath(QStringLiteral("signin.socket"));
-    EXPECT_FALSE(SignInCallbackRelay::handOver(QUrl(QStringLiteral("tovrick://auth/google?state=s")), socketPath, 500))
-        << "nothing listens yet";
-    EXPECT_TRUE(SignInCallbackRelay::callbackArgument({QStringLiteral("tovrick"), QStringLiteral("--pair")}).isEmpty());
-    SignInCallbackRelay relay;
-    ASSERT_TRUE(relay.listen([this](const QUrl& url) { account->handleCallbackURL(url); }, socketPath));
-    EXPECT_FALSE(SignInCallbackRelay().listen([](const QUrl&) {}, socketPath)) << "only one instance receives callbacks";
-
-    QProcess child;
-    int childExit = -1;
-    account->openURL = [&](const QUrl& page) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TOVRICK_RELAY_CHILD_URL"),
-                   QStringLiteral("tovrick://auth/google?state=%1&code=from-child").arg(stateOf(page)));
-        env.insert(QStringLiteral("TOVRICK_RELAY_CHILD_SOCKET"), socketPath);
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        QObject::connect(&child, &QProcess::finished, [&](int code) { childExit = code; });
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--gtest_filter=SignInRelayChild.HandsOverTheCallback")});
-        return true;
-    };
-    auto timing = fastTiming();
-    timing.signInWait = 30s; // a sanitized child process starts slowly
-    account->setTimingForTests(timing);
-
-    runTask(account->signInWithGoogle(), 60s);
-
-    EXPECT_EQ(account->message(), QString());
-    EXPECT_TRUE(account->isSignedIn());
-    EXPECT_EQ(api.lastRequest(QStringLiteral("auth/google/finish"))->json().at("code"), "from-child");
-    ASSERT_TRUE(waitUntil([&] { return childExit != -1; }, 30s));
-    EXPECT_EQ(childExit, 0);
-}
