@@ -8,6 +8,8 @@
 
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/FocusLinkProbe.h"
+#include "Tovrick/focus/FocusSelfTest.h"
+#include "Tovrick/screen/ScreenPermissionCheck.h"
 #include "Tovrick/shell/QuitSignals.h"
 #include "shared/account/SignInCallbackRelay.h"
 #include "shared/account/TovrickAccount.h"
@@ -52,12 +54,10 @@ int main(int argc, char** argv)
     for (const char* probe : { "--focus-link-test", "--focus-developer-test", "--focus-nudge-test" })
         if (arguments.contains(QString::fromLatin1(probe)))
             return runCheck(arguments);
-    for (const char* judge : { "--focus-api-test", "--focus-screen-test" }) {
-        if (arguments.contains(QString::fromLatin1(judge))) {
-            std::fprintf(stdout, "LIVE %s: this check is not available in this build\n", judge);
-            return 1;
-        }
-    }
+    if (arguments.contains(QStringLiteral("--focus-api-test")) || arguments.contains(QStringLiteral("--focus-screen-test")))
+        return runFocusSelfTest(arguments.contains(QStringLiteral("--focus-screen-test")));
+    if (arguments.contains(QStringLiteral("--screen-permission-check")))
+        return runScreenPermissionCheck();
 
     // The browser starts a second copy with the sign-in answer: the running one finishes the sign-in.
     const QUrl callback = SignInCallbackRelay::callbackArgument(arguments);
