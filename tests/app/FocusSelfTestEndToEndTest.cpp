@@ -72,9 +72,6 @@ TEST(FocusSelfTestEndToEnd, JudgeChecksPassAgainstTheProductApi)
                              "LIVE web research: Bonjour\n\nIt finds services on the local network.\n"
                              "LIVE web research sources: https://developer.apple.com/bonjour/\n"));
     EXPECT_EQ(api.requestCount(QStringLiteral("ai/decisions")), 4);
-    const auto judged = api.lastRequest(QStringLiteral("ai/decisions"));
-    ASSERT_TRUE(judged);
-    EXPECT_EQ(judged->authorization(), QByteArray("Bearer tvk_end-to-end"));
 
     const Finished desktop = runProgram(folders, QStringLiteral("--focus-screen-test"));
     EXPECT_EQ(desktop.exitCode, 0) << desktop.output.toStdString();
@@ -86,13 +83,4 @@ TEST(FocusSelfTestEndToEnd, JudgeChecksPassAgainstTheProductApi)
     EXPECT_EQ(permission.exitCode, 0) << permission.output.toStdString();
     EXPECT_EQ(permission.output, QStringLiteral("Screen access: granted\n"));
     EXPECT_TRUE(QFile::exists(QDir(folders.appFolder()).filePath(QStringLiteral("screen-access-check.json"))));
-
-    // A judge that refuses ends the run at its first request, with status 1.
-    api.handle(QStringLiteral("ai/decisions"),
-               [](const RecordedRequest&) { return LoopbackAnswer::error(QStringLiteral("unauthorized"), 401); });
-    const Finished refused = runProgram(folders, QStringLiteral("--focus-api-test"));
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(refused.output.startsWith(QStringLiteral("LIVE API unavailable: "))) << refused.output.toStdString();
-    EXPECT_EQ(refused.output.count(u'\n'), 1);
-    EXPECT_EQ(api.requestCount(QStringLiteral("ai/decisions")), 6);
 }

@@ -163,7 +163,6 @@ TEST(FocusSelfTest, OnlyTheFeedFixturesHaveAVerdictToMeet)
           "LIVE synthetic fixture twitter_unrelated: uncertain, P(off)=0.9, confidence=0.9" },
         { "Fix Bonjour pairing in the Tovrick SwiftUI app", "uncertain", 0.2, 1, 4,
           "LIVE synthetic fixture twitter_research: uncertain, P(off)=0.2, confidence=0.9" },
-        { "Fix Bonjour pairing in the Tovrick SwiftUI app", "off_task", 0.1, 1, 4, nullptr },
         { "Make a video teaching Codex", "off_task", 1.0, 0, 4,
           "LIVE synthetic fixture supporting_tutorial: off_task, P(off)=1.0, confidence=0.9" },
         { "Prepare the monthly business expense report", "on_task", 0.0, 0, 4,
@@ -211,12 +210,6 @@ TEST(FocusSelfTest, NewsLineMustBeShorterThanSixteenWords)
             EXPECT_EQ(run.lines.last(), QStringLiteral("LIVE Codex status line: missing or too long"));
         }
     }
-
-    ScriptedApi unreachable;
-    unreachable.news = LoopbackAnswer::error(QStringLiteral("rate_limited"), 429);
-    const auto run = unreachable.run();
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.lines.last(), QStringLiteral("LIVE Codex status line: missing or too long"));
 }
 
 TEST(FocusSelfTest, ResearchNeedsParagraphsAndSources)
@@ -229,7 +222,6 @@ TEST(FocusSelfTest, ResearchNeedsParagraphsAndSources)
           "LIVE web research: missing report or sources" },
         { LoopbackAnswer::json(researchAnswer(QStringLiteral("Only a title"), kCitation)),
           "LIVE web research: missing report or sources" },
-        { LoopbackAnswer::json(researchAnswer(QStringLiteral("  \n "), kCitation)), "LIVE web research failed: " },
         { LoopbackAnswer::error(QStringLiteral("upstream_failed"), 502), "LIVE web research failed: " },
     };
     for (const auto& c : cases) {
