@@ -9,6 +9,8 @@
 
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/FocusLinkProbe.h"
+#include "Tovrick/focus/FocusSelfTest.h"
+#include "Tovrick/screen/ScreenPermissionCheck.h"
 #include "Tovrick/shell/AppFonts.h"
 #include "Tovrick/shell/AppIcon.h"
 #include "Tovrick/shell/CommandLine.h"
@@ -117,16 +119,10 @@ int main(int argc, char** argv)
     for (const char* probe : { "--focus-link-test", "--focus-developer-test", "--focus-nudge-test" })
         if (arguments.contains(QString::fromLatin1(probe)))
             return runCheck(arguments);
-    for (const char* judge : { "--focus-api-test", "--focus-screen-test" }) {
-        if (arguments.contains(QString::fromLatin1(judge))) {
-            std::fprintf(stdout, "LIVE %s: this check is not available in this build\n", judge);
-            return 1;
-        }
-    }
-    if (!line.check.isEmpty()) {
-        std::fprintf(stdout, "%s: this check is not available in this build\n", qPrintable(line.check));
-        return 1;
-    }
+    if (arguments.contains(QStringLiteral("--focus-api-test")) || arguments.contains(QStringLiteral("--focus-screen-test")))
+        return runFocusSelfTest(arguments.contains(QStringLiteral("--focus-screen-test")));
+    if (arguments.contains(QStringLiteral("--screen-permission-check")))
+        return runScreenPermissionCheck();
 
     // One companion per user session: a later start hands over what it was asked and ends. A demo or
     // capture run stands apart from it.
