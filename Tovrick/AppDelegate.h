@@ -18,6 +18,7 @@ class FocusCompanion;
 class MacFocusPanel;
 class SessionSignals;
 class RealtimeHost;
+class ShellControls;
 struct FocusEnvironment;
 
 // Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
@@ -46,6 +47,8 @@ public:
     void showFocusWindow();
     // The assistant host, made on first use.
     RealtimeHost& host();
+    // The status menu and the global hot keys, from launched() until terminating().
+    ShellControls* shell() { return m_shell.get(); }
 
 private:
     void handleRequest(const Packet& request, const PhoneServer::Reply& reply);
@@ -62,5 +65,7 @@ private:
     QPointer<SessionSignals> m_session;
     // Holds the coding agent: declared after it, so it goes first.
     std::unique_ptr<RealtimeHost> m_host;
+    // Acts on everything above, so it goes first.
+    std::unique_ptr<ShellControls> m_shell;
     bool m_terminated = false;
 };
