@@ -55,7 +55,8 @@ std::optional<int> drawMenu(QPainter& painter, QPoint origin, int width, const Q
         painter.setPen(text);
         if (item.kind == StatusMenuItem::Kind::toggle && item.checked)
             painter.drawText(QRect(row.left() + 6, y, 20, kRow), Qt::AlignVCenter, QStringLiteral("✓"));
-        painter.drawText(QRect(row.left() + 28, y, width - 150, kRow), Qt::AlignVCenter, item.label);
+        painter.drawText(QRect(row.left() + 28, y, width - (item.shortcut ? 150 : 44), kRow), Qt::AlignVCenter,
+                         item.label);
         if (item.shortcut) {
             painter.setPen(highlighted ? Qt::white : QColor(130, 130, 130));
             painter.drawText(QRect(row.right() - 110, y, 102, kRow), Qt::AlignVCenter | Qt::AlignRight,
@@ -76,7 +77,9 @@ QImage picture(const StatusMenuState& state, bool openSubmenu)
     const bool opened = openSubmenu && submenu != items.end();
     const int width = 400;
     const int subWidth = 360;
-    const int height = std::max(heightOf(items), opened ? heightOf(submenu->children) + 300 : 0) + 40;
+    // The submenu opens level with its row.
+    const int submenuTop = opened ? heightOf(items.mid(0, submenu - items.begin())) - kPad : 0;
+    const int height = std::max(heightOf(items), opened ? submenuTop + heightOf(submenu->children) : 0) + 40;
     QImage image(width + (opened ? subWidth : 0) + 40, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(QColor(60, 63, 70));
     QPainter painter(&image);
