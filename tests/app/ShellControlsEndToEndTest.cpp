@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QTemporaryDir>
+
 #include "ProgramFolders.h"
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
@@ -82,5 +85,64 @@ TEST(ShellControlsEndToEnd, CtrlAltSStopsTheCharacterAndPausesTheSessionAndTheMe
     // At exit the keys go back to the desktop.
     app.terminating();
     EXPECT_FALSE(app.shell());
+    TovrickAccount::shared().clearSession();
+}
+
+TEST(ShellControlsEndToEnd, ChosenFoldersAreKeptOnceEachAndTheAppMenuReachesTheDesktop)
+{
+    useOneMemoryVault();
+    FocusWorld world;
+    AppDelegate app(world.environment(), 0);
+    app.launched();
+
+    std::optional<QString> answer;
+    int quits = 0;
+    int hides = 0;
+    QList<QUrl> opened;
+    ShellControls::Parts parts {&app.overlay(), &app.focus(), &app.codex(),
+                                [&]() -> RealtimeHost& { return app.host(); }, [] {}};
+    ShellControls::Ports ports;
+    ports.hotKeys = false;
+    ports.chooseFolder = [&](std::function<void(std::optional<QString>)> done) { done(answer); };
+    ports.quit = [&] { ++quits; };
+    ports.hide = [&] { ++hides; };
+    ports.openUrl = [&](const QUrl& url) { opened << url; };
+    ports.codingAgentInstalled = [] { return true; };
+    ShellControls shell(std::move(parts), std::move(ports));
+
+    QTemporaryDir folder;
+    const QString engine = folder.filePath(QStringLiteral("engine"));
+    const QString website = folder.filePath(QStringLiteral("website"));
+    QDir().mkpath(engine);
+    QDir().mkpath(website);
+    Settings::shared().remove(QStringLiteral("codexFolders"));
+    struct Step {
+        const char* name;
+        std::optional<QString> chosen;
+        QStringList kept;
+    };
+    const Step steps[] = {
+        {"a folder with a trailing slash", engine + QStringLiteral("/"), {engine}},
+        {"the same folder again", engine, {engine}},
+        {"the chooser cancelled", std::nullopt, {engine}},
+        {"a second folder", website, {engine, website}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        answer = step.chosen;
+        shell.perform(ShellAction::addFolder);
+        EXPECT_EQ(Settings::shared().stringList(QStringLiteral("codexFolders")).value_or(QStringList()), step.kept);
+        EXPECT_EQ(shell.state().folders, step.kept) << "the menu shows what is kept";
+    }
+    shell.perform(ShellAction::forgetFolders);
+    EXPECT_TRUE(shell.state().folders.isEmpty());
+
+    shell.perform(ShellAction::openNotes);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(QDir(opened[0].toLocalFile()).exists()) << "the notes folder is made before it is opened";
+    shell.perform(ShellAction::hide);
+    shell.perform(ShellAction::quit);
+    EXPECT_EQ(hides, 1);
+    EXPECT_EQ(quits, 1);
     TovrickAccount::shared().clearSession();
 }
