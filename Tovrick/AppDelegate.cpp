@@ -15,6 +15,7 @@
 #include "Tovrick/focus/SessionSignals.h"
 #include "Tovrick/shell/DemoModes.h"
 #include "Tovrick/shell/StatusFile.h"
+#include "Tovrick/shell/ShellControls.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
 #include "shared/util/AppPaths.h"
@@ -152,6 +153,16 @@ void AppDelegate::launched()
         m_statusFile = std::make_unique<StatusFile>();
         m_statusFile->start();
     }
+
+    // The status item with its menu, and the seven global hot keys.
+    ShellControls::Parts shellParts;
+    shellParts.overlay = m_overlay.get();
+    shellParts.focus = m_focus.get();
+    shellParts.codex = m_codex.get();
+    shellParts.host = [this]() -> RealtimeHost& { return host(); };
+    shellParts.showFocusWindow = [this] { showFocusWindow(); };
+    m_shell = std::make_unique<ShellControls>(std::move(shellParts), ShellControls::Ports {});
+    m_shell->start();
 }
 
 void AppDelegate::showFocusWindow()
@@ -170,6 +181,7 @@ void AppDelegate::terminating()
     if (m_terminated)
         return;
     m_terminated = true;
+    m_shell.reset();
     TovrickAccount::shared().stopAccountLoop();
     if (m_focus->current() && m_focus->current()->status == FocusSession::Status::running)
         m_focus->pause(QStringLiteral("Tovrick closed"));

@@ -20,6 +20,7 @@ class MacFocusPanel;
 class SessionSignals;
 class RealtimeHost;
 class StatusFile;
+class ShellControls;
 struct FocusEnvironment;
 
 // Owns the long-lived objects of one run, wires them together at launch and takes them down at exit.
@@ -50,6 +51,8 @@ public:
     void showPairingPanel();
     // The assistant host, made on first use.
     RealtimeHost& host();
+    // The status menu and the global hot keys, from launched() until terminating().
+    ShellControls* shell() { return m_shell.get(); }
 
 private:
     void handleRequest(const Packet& request, const PhoneServer::Reply& reply);
@@ -69,5 +72,7 @@ private:
     // The demonstration modes and the permission status file.
     std::unique_ptr<DemoModes> m_demos;
     std::unique_ptr<StatusFile> m_statusFile;
+    // Acts on everything above, so it goes first.
+    std::unique_ptr<ShellControls> m_shell;
     bool m_terminated = false;
 };

@@ -437,6 +437,7 @@ int main(int argc, char** argv)
     desktop.show();
     settle(300);
 
+    bool statusMenuPictures(const QString& folder); // StatusMenuPicture.cpp
     const std::pair<const char*, Page> pages[] = {
         { "following", following }, { "flying", flyingAndPinned }, { "bubbles", bubbles },
         { "label", label },         { "rings", rings },            { "goal", goalPhoto },
@@ -444,6 +445,7 @@ int main(int argc, char** argv)
         { "onboarding", onboarding },
         { "focus-window-start", focusWindowStart }, { "focus-window-live", focusWindowLive },
         { "focus-window-pages", focusWindowPages },
+        { "status-menu", statusMenuPictures },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)
