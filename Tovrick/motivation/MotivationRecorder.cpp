@@ -46,7 +46,8 @@ QCoro::Task<> MotivationRecorder::start()
 
     QPointer<MotivationRecorder> self(this);
     MicrophoneAccess& access = m_access;
-    const bool granted = co_await access.request();
+    QCoro::Task<bool> asking = access.request();
+    const bool granted = co_await std::move(asking);
     if (!self || m_cancelled)
         co_return;
 

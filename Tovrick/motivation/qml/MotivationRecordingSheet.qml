@@ -24,7 +24,8 @@ Basic.Popup {
         Column {
             id: stack
             x: 32
-            y: 32
+            // Centred in the sheet's least height, as a short failure text would otherwise float.
+            y: 32 + Math.max(0, (380 - implicitHeight) / 2)
             width: parent.width - 64
             spacing: 24
 
