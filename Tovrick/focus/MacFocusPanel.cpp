@@ -12,6 +12,9 @@
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/FocusIcon.h"
 #include "Tovrick/focus/MacFocusView.h"
+#include "Tovrick/motivation/MotivationAudioStore.h"
+#include "Tovrick/motivation/MotivationQml.h"
+#include "Tovrick/motivation/MotivationSoundsView.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/art/BlobPortrait.h"
@@ -45,6 +48,7 @@ void MacFocusPanel::registerQmlTypes()
     static bool registered = false;
     initFocusWindowResources();
     BlobPortrait::registerQmlType();
+    motivationQml::registerTypes();
     if (registered)
         return;
     registered = true;
@@ -83,6 +87,8 @@ void MacFocusPanel::show(FocusCompanion& focus, std::function<void()> pair)
     m_window->setColor(FocusColor::background);
     m_window->setResizeMode(QQuickView::SizeRootObjectToView);
     m_window->rootContext()->setContextProperty(QStringLiteral("focusView"), m_view);
+    m_sounds = new MotivationSoundsView(clipStore ? *clipStore : MotivationAudioStore::shared(), m_account, this);
+    m_window->rootContext()->setContextProperty(QStringLiteral("soundsView"), m_sounds);
     m_window->setSource(QUrl(QString::fromLatin1(rootSource())));
     for (const QQmlError& error : m_window->errors())
         logline::warning(QStringLiteral("focus window: %1").arg(error.toString()));

@@ -9,6 +9,8 @@
 
 class FocusCompanion;
 class MacFocusView;
+class MotivationAudioStore;
+class MotivationSoundsView;
 class QQuickView;
 class ScreenCaptureAccess;
 class TovrickAccount;
@@ -39,6 +41,9 @@ public:
 
     QQuickView* window() const { return m_window.get(); }
     MacFocusView* view() const { return m_view; }
+    // The Sounds page's clips: the shared store unless set before the first show.
+    MotivationAudioStore* clipStore = nullptr;
+    MotivationSoundsView* sounds() const { return m_sounds; }
 
     // Makes the window's QML types known (icons, colours, the portrait). Safe to call more than once.
     static void registerQmlTypes();
@@ -50,4 +55,5 @@ private:
     ScreenCaptureAccess& m_screenAccess;
     std::unique_ptr<QQuickView> m_window;
     MacFocusView* m_view = nullptr;
+    MotivationSoundsView* m_sounds = nullptr;
 };

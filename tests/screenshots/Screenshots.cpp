@@ -23,6 +23,9 @@
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "focus/FocusWindowWorld.h"
+#include "motivation/RecorderRig.h"
+#include "Tovrick/motivation/MotivationSoundsView.h"
+#include "shared/util/AppPaths.h"
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
@@ -415,6 +418,84 @@ bool focusWindowPages(const QString& folder)
     return ok;
 }
 
+// The Sounds page with clips of its own, the delete question and each phase of the recording sheet,
+// over a scripted recorder and microphone, in a folder of its own.
+bool soundsPage(const QString& folder)
+{
+    QTemporaryDir temporary;
+    AppPaths::overrideRoot(temporary.path());
+    bool ok = true;
+    FocusWindowWorld world;
+    RecorderRig rig;
+    world.account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
+    rig.account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
+    const LocalMotivationLibrary library(MotivationAudioStore::directoryFor(QStringLiteral("user-1")));
+    const QStringList titles = { QStringLiteral("Meine Aufnahme 07.12.2026, 09:14"),
+                                 QStringLiteral("Meine Aufnahme 07.12.2026, 16:02"),
+                                 QStringLiteral("Meine Aufnahme 08.12.2026, 08:30") };
+    for (const QString& title : titles)
+        library.add(fixtures::mp4Lasting(4.0), QUuid::createUuid(), title, 4.0);
+    MacFocusPanel panel { &world.account, &world.access };
+    panel.clipStore = rig.store.get();
+    panel.show(*world.engine, [] {});
+    panel.window()->resize(640, 1000);
+    MotivationSoundsView& sounds = *panel.sounds();
+    sounds.recordingPorts.recorder = &rig;
+    sounds.recordingPorts.access = &rig;
+    sounds.recordingPorts.settings = SoundSettingsTool { QStringLiteral("pavucontrol"), {} };
+    panel.view()->selectPage(static_cast<int>(FocusPage::sounds));
+    rig.store->setEnabled(QStringLiteral("default-4"), false);
+    auto shoot = [&](const QString& name) {
+        settle(300);
+        ok = save(panel.window()->grabWindow(), folder, name) && ok;
+    };
+    settle(300);
+    rig.store->play(QStringLiteral("default-2"));
+    shoot(QStringLiteral("sounds-page"));
+    sounds.askDelete(rig.store->library().clips.value(1).id);
+    shoot(QStringLiteral("sounds-delete-question"));
+    sounds.dismissDelete();
+
+    rig.granted.reset();
+    sounds.openRecording();
+    shoot(QStringLiteral("sounds-sheet-preparing"));
+    rig.answer(true);
+    settle(100);
+    rig.time = 7.4;
+    shoot(QStringLiteral("sounds-sheet-recording"));
+    sounds.sheet()->stopRecording();
+    rig.finish(true, 7.4);
+    shoot(QStringLiteral("sounds-sheet-stopped"));
+    for (int n = 0; n < 7; ++n)
+        library.add(fixtures::mp4Lasting(2.0), QUuid::createUuid(), QStringLiteral("Meine Aufnahme %1").arg(n), 2.0);
+    sounds.sheet()->save();
+    shoot(QStringLiteral("sounds-sheet-save-refused"));
+    sounds.sheet()->discard();
+    settle(100);
+
+    rig.granted = false;
+    rig.store->refresh();
+    sounds.setShown(false);
+    sounds.setShown(true);
+    shoot(QStringLiteral("sounds-page-limit"));
+    library.deleteClip(rig.store->library().clips.value(0).id);
+    rig.store->refresh();
+    sounds.openRecording();
+    shoot(QStringLiteral("sounds-sheet-no-microphone"));
+    sounds.sheet()->close();
+    settle(100);
+
+    rig.granted = true;
+    sounds.openRecording();
+    settle(100);
+    rig.time = 0.05;
+    sounds.sheet()->stopRecording();
+    shoot(QStringLiteral("sounds-sheet-too-short"));
+    sounds.sheet()->close();
+    settle(100);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -446,6 +527,7 @@ int main(int argc, char** argv)
         { "focus-window-start", focusWindowStart }, { "focus-window-live", focusWindowLive },
         { "focus-window-pages", focusWindowPages },
         { "status-menu", statusMenuPictures },
+        { "sounds", soundsPage },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)

@@ -47,7 +47,7 @@ Rectangle {
             }
 
             Basic.ScrollView {
-                visible: focusView.page !== 0
+                visible: focusView.page !== 0 && focusView.page !== 3
                 anchors.fill: parent
                 contentWidth: availableWidth
                 PlainPage {
@@ -55,6 +55,21 @@ Rectangle {
                     y: 20
                     width: pageArea.width - 40
                     title: focusView.pageTitle
+                }
+            }
+
+            // Sounds: made while it is shown, so that leaving the page silences its clips.
+            Basic.ScrollView {
+                objectName: "macFocusSoundsArea"
+                visible: focusView.page === 3
+                anchors.fill: parent
+                contentWidth: availableWidth
+                Loader {
+                    x: 20
+                    y: 20
+                    width: pageArea.width - 40
+                    active: focusView.page === 3
+                    source: "qrc:/tovrick/motivation/qml/MotivationSoundsPage.qml"
                 }
             }
         }

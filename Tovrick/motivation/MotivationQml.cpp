@@ -1,0 +1,27 @@
+#include "Tovrick/motivation/MotivationQml.h"
+
+#include <QQmlEngine>
+
+#include "Tovrick/motivation/ClipSymbol.h"
+#include "Tovrick/motivation/MotivationRecordingView.h"
+#include "Tovrick/motivation/MotivationSoundsView.h"
+
+// The resource lives in a static library: nothing references its initialiser, so the linker would
+// drop it unless it is called by name.
+static void initMotivationResources()
+{
+    Q_INIT_RESOURCE(motivation);
+}
+
+void motivationQml::registerTypes()
+{
+    static bool registered = false;
+    initMotivationResources();
+    if (registered)
+        return;
+    registered = true;
+    qmlRegisterType<ClipSymbol>("Tovrick.Motivation", 1, 0, "ClipSymbol");
+    const QString reason = QStringLiteral("made by the program");
+    qmlRegisterUncreatableType<MotivationSoundsView>("Tovrick.Motivation", 1, 0, "MotivationSoundsView", reason);
+    qmlRegisterUncreatableType<MotivationRecordingView>("Tovrick.Motivation", 1, 0, "MotivationRecordingView", reason);
+}

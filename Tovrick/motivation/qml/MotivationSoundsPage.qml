@@ -1,0 +1,118 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+
+// The Sounds screen: the spoken default clips, the user's own recordings and the way to record a
+// new one. Its rules are in `sounds`; `shown` follows whether the page is on screen.
+Column {
+    id: page
+    property var sounds: soundsView
+    property bool shown: visible
+    objectName: "motivationSounds"
+    spacing: 24
+
+    readonly property real cellWidth: (width - 32) / 3
+
+    onShownChanged: if (sounds) sounds.setShown(shown)
+    Component.onCompleted: if (sounds) sounds.setShown(shown)
+    Component.onDestruction: if (sounds) sounds.setShown(false)
+    // The window's active state, from the first change on.
+    property bool windowActive: Window.active
+    onWindowActiveChanged: if (sounds) sounds.setWindowActive(windowActive)
+
+    Text {
+        width: parent.width
+        text: "Dein kleiner Motivationsschub."
+        wrapMode: Text.Wrap
+        font.pixelSize: 28
+        font.bold: true
+        color: "#F5F5F7"
+    }
+    Text {
+        text: "Standard-Sounds"
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+        color: "#A9A9B0"
+    }
+    Grid {
+        objectName: "motivationDefaultGrid"
+        columns: 3
+        columnSpacing: 16
+        rowSpacing: 16
+        Repeater {
+            model: page.sounds.defaultTiles
+            ClipTile {
+                width: page.cellWidth
+                clip: modelData
+                switchesDisabled: page.sounds.switchesDisabled
+                onPlayClicked: page.sounds.togglePlay(modelData.id)
+                onSwitched: (on) => page.sounds.setSwitch(modelData.id, on)
+            }
+        }
+        RecordTile {
+            width: page.cellWidth
+            enabled: !page.sounds.recordDisabled
+            opacity: page.sounds.recordOpacity
+            onClicked: page.sounds.openRecording()
+        }
+    }
+    Text {
+        objectName: "motivationSoundsBanner"
+        visible: page.sounds.limitReached
+        width: parent.width
+        text: "10 von 10 Aufnahmen. Lösche eine alte Aufnahme, bevor du eine neue erstellst."
+        wrapMode: Text.Wrap
+        font.pixelSize: 11
+        color: "#A9A9B0"
+    }
+    Text {
+        objectName: "motivationOwnHeading"
+        visible: page.sounds.ownSectionShown
+        text: "Deine Aufnahmen"
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+        color: "#A9A9B0"
+    }
+    Grid {
+        objectName: "motivationOwnGrid"
+        visible: page.sounds.ownSectionShown
+        columns: 3
+        columnSpacing: 16
+        rowSpacing: 16
+        Repeater {
+            model: page.sounds.ownTiles
+            ClipTile {
+                width: page.cellWidth
+                clip: modelData
+                switchesDisabled: page.sounds.switchesDisabled
+                onPlayClicked: page.sounds.togglePlay(modelData.id)
+                onDeleteClicked: page.sounds.askDelete(modelData.id)
+                onSwitched: (on) => page.sounds.setSwitch(modelData.id, on)
+            }
+        }
+    }
+    Row {
+        objectName: "motivationSaving"
+        visible: page.sounds.savingShown
+        spacing: 8
+        Basic.BusyIndicator { width: 18; height: 18; running: parent.visible }
+        Text {
+            anchors.verticalCenter: parent.verticalCenter
+            text: "Wird gespeichert …"
+            font.pixelSize: 13
+            color: "#F5F5F7"
+        }
+    }
+    Text {
+        objectName: "motivationSoundsMessage"
+        visible: page.sounds.message !== ""
+        width: parent.width
+        text: page.sounds.message
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        font.pixelSize: 11
+        color: "#A9A9B0"
+    }
+
+    ClipDeleteDialog { sounds: page.sounds }
+    MotivationRecordingSheet { sheet: page.sounds.sheet }
+}
