@@ -12,6 +12,8 @@
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/SessionSignals.h"
+#include "Tovrick/motivation/MotivationAudioStore.h"
+#include "Tovrick/phone/PairingPanel.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
 #include "shared/util/AppPaths.h"
@@ -35,6 +37,14 @@ std::optional<QString> signedInUser(const std::optional<AccountSession>& session
     return std::nullopt;
 }
 
+// The account's own recordings go with it, as the deletion's confirmation promises; a failure stops
+// the deletion.
+QCoro::Task<> deleteAccountRecordings(QString userId)
+{
+    MotivationAudioStore::shared().deleteRecordings(userId);
+    co_return;
+}
+
 } // namespace
 
 AppDelegate::AppDelegate() : AppDelegate(FocusEnvironment::production(), 0) {}
@@ -49,6 +59,7 @@ AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_ph
     m_session = environment.sessionSignals;
     m_focus = std::make_unique<FocusCompanion>(std::move(environment));
     m_focusPanel = std::make_unique<MacFocusPanel>();
+    m_pairingPanel = std::make_unique<PairingPanel>();
 }
 
 AppDelegate::~AppDelegate()
@@ -116,6 +127,7 @@ void AppDelegate::launched()
         *heard = {true, user};
         self->m_focus->accountChanged(user);
     });
+    account.prepareDeletion = [](QString userId) { return deleteAccountRecordings(std::move(userId)); };
     if (!m_phone->start(m_phonePort))
         logline::warning(QStringLiteral("the phone listener did not start"));
     account.startAccountLoop();
@@ -152,8 +164,16 @@ void AppDelegate::launched()
 
 void AppDelegate::showFocusWindow()
 {
-    // The add-this-computer window is not built yet: pairing from here only says so in the log.
-    m_focusPanel->show(*m_focus, [] { logline::info(QStringLiteral("pairing is not available yet")); });
+    QPointer<AppDelegate> self(this);
+    m_focusPanel->show(*m_focus, [self] {
+        if (self)
+            self->showPairingPanel();
+    });
+}
+
+void AppDelegate::showPairingPanel()
+{
+    m_pairingPanel->show();
 }
 
 void AppDelegate::terminating()

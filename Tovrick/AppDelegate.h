@@ -16,6 +16,7 @@ class CodexController;
 class CursorOverlay;
 class FocusCompanion;
 class MacFocusPanel;
+class PairingPanel;
 class SessionSignals;
 class RealtimeHost;
 struct FocusEnvironment;
@@ -44,6 +45,9 @@ public:
     MacFocusPanel& focusPanel() { return *m_focusPanel; }
     // Shows the focus and account window (made on first use).
     void showFocusWindow();
+    // Shows the add-this-computer window (made on first use); signed out, with a new code.
+    void showPairingPanel();
+    PairingPanel& pairingPanel() { return *m_pairingPanel; }
     // The assistant host, made on first use.
     RealtimeHost& host();
 
@@ -59,6 +63,7 @@ private:
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;
     std::unique_ptr<MacFocusPanel> m_focusPanel;
+    std::unique_ptr<PairingPanel> m_pairingPanel;
     QPointer<SessionSignals> m_session;
     // Holds the coding agent: declared after it, so it goes first.
     std::unique_ptr<RealtimeHost> m_host;

@@ -71,6 +71,9 @@ int main(int argc, char** argv)
     // Being told to end (logout, shutdown, kill, Ctrl+C) is a Quit like any other.
     const QuitSignals quitSignals([](const QString&) { QCoreApplication::quit(); });
     delegate.launched();
+    // Opened a moment after launch, once the first windows are up.
+    if (arguments.contains(QStringLiteral("--pair")))
+        QTimer::singleShot(600, &delegate, &AppDelegate::showPairingPanel);
     if (!callback.isEmpty())
         TovrickAccount::shared().handleCallbackURL(callback);
     logline::info(QStringLiteral("started"));
