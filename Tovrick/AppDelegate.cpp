@@ -16,6 +16,8 @@
 #include "Tovrick/shell/DemoModes.h"
 #include "Tovrick/shell/StatusFile.h"
 #include "Tovrick/shell/ShellControls.h"
+#include "Tovrick/motivation/MotivationAudioStore.h"
+#include "Tovrick/phone/PairingPanel.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/focus/FocusNudgePolicy.h"
 #include "shared/util/AppPaths.h"
@@ -39,6 +41,14 @@ std::optional<QString> signedInUser(const std::optional<AccountSession>& session
     return std::nullopt;
 }
 
+// The account's own recordings go with it, as the deletion's confirmation promises; a failure stops
+// the deletion.
+QCoro::Task<> deleteAccountRecordings(QString userId)
+{
+    MotivationAudioStore::shared().deleteRecordings(userId);
+    co_return;
+}
+
 } // namespace
 
 AppDelegate::AppDelegate() : AppDelegate(FocusEnvironment::production(), 0) {}
@@ -53,6 +63,7 @@ AppDelegate::AppDelegate(FocusEnvironment environment, quint16 phonePort) : m_ph
     m_session = environment.sessionSignals;
     m_focus = std::make_unique<FocusCompanion>(std::move(environment));
     m_focusPanel = std::make_unique<MacFocusPanel>();
+    m_pairingPanel = std::make_unique<PairingPanel>();
 }
 
 AppDelegate::~AppDelegate()
@@ -120,6 +131,7 @@ void AppDelegate::launched()
         *heard = {true, user};
         self->m_focus->accountChanged(user);
     });
+    account.prepareDeletion = [](QString userId) { return deleteAccountRecordings(std::move(userId)); };
     if (!m_phone->start(m_phonePort))
         logline::warning(QStringLiteral("the phone listener did not start"));
     account.startAccountLoop();
@@ -167,13 +179,16 @@ void AppDelegate::launched()
 
 void AppDelegate::showFocusWindow()
 {
-    // The add-this-computer window is not built yet: pairing from here only says so in the log.
-    m_focusPanel->show(*m_focus, [] { logline::info(QStringLiteral("pairing is not available yet")); });
+    QPointer<AppDelegate> self(this);
+    m_focusPanel->show(*m_focus, [self] {
+        if (self)
+            self->showPairingPanel();
+    });
 }
 
 void AppDelegate::showPairingPanel()
 {
-    // Empty until the add-this-computer window lands.
+    m_pairingPanel->show();
 }
 
 void AppDelegate::terminating()

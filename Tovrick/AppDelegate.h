@@ -17,6 +17,7 @@ class CursorOverlay;
 class DemoModes;
 class FocusCompanion;
 class MacFocusPanel;
+class PairingPanel;
 class SessionSignals;
 class RealtimeHost;
 class StatusFile;
@@ -47,8 +48,9 @@ public:
     MacFocusPanel& focusPanel() { return *m_focusPanel; }
     // Shows the focus and account window (made on first use).
     void showFocusWindow();
-    // Shows the add-this-computer window.
+    // Shows the add-this-computer window (made on first use); signed out, with a new code.
     void showPairingPanel();
+    PairingPanel& pairingPanel() { return *m_pairingPanel; }
     // The assistant host, made on first use.
     RealtimeHost& host();
     // The status menu and the global hot keys, from launched() until terminating().
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<CodexController> m_codex;
     std::unique_ptr<FocusCompanion> m_focus;
     std::unique_ptr<MacFocusPanel> m_focusPanel;
+    std::unique_ptr<PairingPanel> m_pairingPanel;
     QPointer<SessionSignals> m_session;
     // Holds the coding agent: declared after it, so it goes first.
     std::unique_ptr<RealtimeHost> m_host;

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Tovrick/focus/AccountPageView.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/FocusCountdown.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "shared/account/TovrickAccount.h"
+#include "shared/account/TovrickSignInView.h"
 
 namespace focusPage {
 
@@ -60,6 +62,9 @@ MacFocusView::MacFocusView(FocusCompanion& focus, TovrickAccount& account, Scree
             emit screenAccessChanged();
             emit canStartChanged();
         });
+    m_signIn = new TovrickSignInView(&m_account, this);
+    m_signIn->pair = [this] { requestPair(); };
+    m_accountPage = new AccountPageView(*this, m_focus, m_account, this);
 }
 
 void MacFocusView::userMayHaveChanged()
@@ -354,6 +359,16 @@ void MacFocusView::requestPair()
 {
     if (pair)
         pair();
+}
+
+void MacFocusView::signInWithGoogle()
+{
+    m_signIn->signInWithGoogle();
+}
+
+void MacFocusView::signInWithApple()
+{
+    m_signIn->signInWithApple();
 }
 
 void MacFocusView::deleteAccount()

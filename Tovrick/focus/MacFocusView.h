@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "Tovrick/focus/AccountPageView.h"
+#include "shared/account/TovrickSignInView.h"
 #include "shared/focus/FocusSession.h"
 
 class FocusCompanion;
@@ -68,6 +70,8 @@ class MacFocusView : public QObject {
     Q_PROPERTY(bool editingTask READ editingTask WRITE setEditingTask NOTIFY editingTaskChanged)
     Q_PROPERTY(bool confirmDelete READ confirmDelete WRITE setConfirmDelete NOTIFY confirmDeleteChanged)
     Q_PROPERTY(int focusedMinutes READ focusedMinutes NOTIFY historyChanged)
+    Q_PROPERTY(TovrickSignInView* signInView READ signInView CONSTANT)
+    Q_PROPERTY(AccountPageView* accountPage READ accountPage CONSTANT)
 
     Q_PROPERTY(bool hasActiveSession READ hasActiveSession NOTIFY sessionChanged)
     Q_PROPERTY(bool sessionRunning READ sessionRunning NOTIFY sessionChanged)
@@ -165,6 +169,11 @@ public:
     Q_INVOKABLE void recheck();
     Q_INVOKABLE void reopen();
     Q_INVOKABLE void requestPair();
+    // The sign-in page's buttons: the account's web sign-in with Google, and with Apple on the web.
+    Q_INVOKABLE void signInWithGoogle();
+    Q_INVOKABLE void signInWithApple();
+    TovrickSignInView* signInView() const { return m_signIn; }
+    AccountPageView* accountPage() const { return m_accountPage; }
     Q_INVOKABLE void deleteAccount();
 
     // The awaiting actions, for callers that wait for their outcome.
@@ -198,4 +207,6 @@ private:
     bool m_confirmDelete = false;
     bool m_editingTask = false;
     std::optional<QString> m_userId;
+    TovrickSignInView* m_signIn = nullptr;
+    AccountPageView* m_accountPage = nullptr;
 };

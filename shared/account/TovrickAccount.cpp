@@ -477,6 +477,45 @@ QCoro::Task<> TovrickAccount::webSignIn(QString provider)
     setBusy(false);
 }
 
+QCoro::Task<PairingTicket> TovrickAccount::startPairing()
+{
+    const QByteArray method = "POST";
+    const QString route = QStringLiteral("pairing/start");
+    const QByteArray body = json::dumpBytes(deviceFields(installationId()));
+    auto request = send(method, route, body, std::nullopt, d->timing.request);
+    const QByteArray answer = co_await request;
+    try {
+        co_return PairingTicket::fromJson(json::parse(answer));
+    } catch (const JsonDecodeError&) {
+        throw TovrickAPIError::server(QStringLiteral("invalid_response"));
+    }
+}
+
+QCoro::Task<PairingPoll> TovrickAccount::pollPairing(PairingTicket ticket)
+{
+    const QByteArray method = "POST";
+    const QString route = QStringLiteral("pairing/poll");
+    const Json asked = {{"pairingId", json::fromQString(ticket.pairingId)},
+                        {"pollToken", json::fromQString(ticket.pollToken)}};
+    const QByteArray body = json::dumpBytes(asked);
+    auto request = send(method, route, body, std::nullopt, d->timing.request);
+    const QByteArray answer = co_await request;
+    PairingPoll poll;
+    try {
+        poll = PairingPoll::fromJson(json::parse(answer));
+    } catch (const JsonDecodeError&) {
+        throw TovrickAPIError::server(QStringLiteral("invalid_response"));
+    }
+    if (poll.session && !poll.session->isValid(nowMs()))
+        throw TovrickAPIError::server(QStringLiteral("invalid_session"));
+    co_return poll;
+}
+
+bool TovrickAccount::isConfigured() const
+{
+    return d->baseOverride || TovrickConfiguration::apiBaseURL();
+}
+
 bool TovrickAccount::handleCallbackURL(const QUrl& url)
 {
     if (url.scheme() != QStringLiteral("tovrick") || url.host() != QStringLiteral("auth") || d->pendingState.isEmpty()

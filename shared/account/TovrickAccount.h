@@ -13,6 +13,7 @@
 
 #include "shared/account/AccountSession.h"
 #include "shared/account/DeviceVault.h"
+#include "shared/account/PairingCode.h"
 #include "shared/account/TovrickAPIError.h"
 #include "shared/util/Json.h"
 
@@ -55,6 +56,15 @@ public:
     QCoro::Task<> signInWithAppleWeb();
     QCoro::Task<> signOut();
     QCoro::Task<> deleteAccount();
+
+    // Adding this computer from the signed-in phone: a new code (asked for without a token), then
+    // whether the phone approved it. Neither adopts anything nor touches `busy` or `message`; they
+    // throw like aiRequest, and an answer that cannot be read is TovrickAPIError "invalid_response".
+    QCoro::Task<PairingTicket> startPairing();
+    QCoro::Task<PairingPoll> pollPairing(PairingTicket ticket);
+
+    // Whether the API's base address is known, so that sign-in can be tried at all.
+    bool isConfigured() const;
 
     // Runs before an account is deleted, with its user id; a throw stops the deletion.
     std::function<QCoro::Task<>(QString userId)> prepareDeletion;

@@ -27,6 +27,11 @@ PairingRecord PairingRecord::withKey(const QString& service, const QByteArray& k
     return record;
 }
 
+QString PairingRecord::scanText() const
+{
+    return QStringLiteral("tovrick-pair:") + QString::fromLatin1(json::dumpBytes(toJson()).toBase64());
+}
+
 Json PairingRecord::toJson() const
 {
     Json json = Json::object();

@@ -25,6 +25,10 @@ struct PairingRecord {
 
     static PairingRecord withKey(const QString& service, const QByteArray& key);
 
+    // What a phone scans to reach this machine: "tovrick-pair:" and standard base64 of the record's
+    // JSON. It carries the key: show it briefly and never log it.
+    QString scanText() const;
+
     Json toJson() const;
     // Strict: "version", "service" and "secret" present and of their types. Throws JsonDecodeError.
     static PairingRecord fromJson(const Json& json);

@@ -21,6 +21,9 @@
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/MacFocusView.h"
+#include "Tovrick/phone/PairingPanel.h"
+#include "Tovrick/phone/PairingView.h"
+#include "support/LoopbackApi.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "focus/FocusWindowWorld.h"
 #include "motivation/RecorderRig.h"
@@ -493,6 +496,81 @@ bool soundsPage(const QString& folder)
     shoot(QStringLiteral("sounds-sheet-too-short"));
     sounds.sheet()->close();
     settle(100);
+// The sign-in page and the Account page in their states.
+bool accountPages(const QString& folder)
+{
+    bool ok = true;
+    {
+        LoopbackApi api;
+        FocusWindowScene scene(false);
+        signInForTests(scene.account, api);
+        scene.account.clearSession();
+        ok = scene.shoot(folder, QStringLiteral("sign-in")) && ok;
+        scene.account.openURL = [](const QUrl&) { return true; };
+        scene.view().signInWithGoogle();
+        ok = scene.shoot(folder, QStringLiteral("sign-in-busy")) && ok;
+    }
+    {
+        FocusWindowScene scene(false);
+        // A sign-in that cannot reach its service, then no address at all: both banners.
+        scene.account.setAPIBaseURLForTests(QUrl(QStringLiteral("https://127.0.0.1:9/api/")));
+        scene.await(scene.account.signInWithGoogle());
+        scene.account.setAPIBaseURLForTests(QUrl());
+        emit scene.account.messageChanged();
+        ok = scene.shoot(folder, QStringLiteral("sign-in-not-configured")) && ok;
+    }
+    FocusWindowScene scene;
+    AccountSession session = focusWindowSession(QStringLiteral("user-1"));
+    session.email = QStringLiteral("robin@example.com");
+    scene.account.adoptSession(session);
+    scene.view().selectPage(static_cast<int>(FocusPage::account));
+    ok = scene.shoot(folder, QStringLiteral("account-apple")) && ok;
+    QQuickItem* root = scene.panel.window()->rootObject();
+    for (const char* group : {"macAccountDeveloper", "macAccountScreenChecks", "macAccountDeletion"})
+        if (QQuickItem* card = findItem(root, QString::fromLatin1(group)))
+            card->setProperty("expanded", true);
+    scene.view().accountPage()->setDeveloperMode(true);
+    scene.account.prepareDeletion = [](QString) -> QCoro::Task<> {
+        throw UserFacingError(QStringLiteral("The recordings could not be removed."));
+        co_return;
+    };
+    scene.await(scene.account.deleteAccount());
+    ok = scene.shoot(folder, QStringLiteral("account-developer-open")) && ok;
+    session.authMethod = QStringLiteral("iphone");
+    session.email.reset();
+    scene.account.adoptSession(session);
+    scene.view().setMessage({});
+    ok = scene.shoot(folder, QStringLiteral("account-iphone")) && ok;
+    return ok;
+}
+
+// The add-this-computer window: a code to scan, a failure, and the phone-link code shown and hidden.
+bool pairingWindow(const QString& folder)
+{
+    bool ok = true;
+    LoopbackApi api;
+    MemoryDeviceVault vault;
+    TovrickAccount account(vault);
+    signInForTests(account, api);
+    account.clearSession();
+    api.answer(QStringLiteral("pairing/poll"), LoopbackAnswer::json({{"status", "pending"}}));
+    api.answer(QStringLiteral("pairing/start"),
+               LoopbackAnswer::json({{"pairingId", "pairing-1"}, {"code", "K7QM-2XPD"}, {"pollToken", "t"},
+                                     {"expiresAt", static_cast<double>(QDateTime::currentMSecsSinceEpoch()) + 600000}}));
+    PairingPanel panel(&account, [] { return PairingRecord::withKey(QStringLiteral("studio-desktop"), QByteArray(32, '\x5A')); });
+    const auto shoot = [&](const QString& name) {
+        settle(400);
+        return save(panel.window()->grabWindow(), folder, name);
+    };
+    panel.show();
+    ok = shoot(QStringLiteral("pairing-code")) && ok;
+    api.answerOnce(QStringLiteral("pairing/start"), LoopbackAnswer::error(QStringLiteral("rate_limited"), 429));
+    panel.show();
+    ok = shoot(QStringLiteral("pairing-failed")) && ok;
+    account.adoptSession(AccountSession::fromJson(LoopbackApi::sessionJson()));
+    ok = shoot(QStringLiteral("pairing-link-code")) && ok;
+    panel.view().hideLinkCode();
+    ok = shoot(QStringLiteral("pairing-link-code-hidden")) && ok;
     return ok;
 }
 
@@ -528,6 +606,7 @@ int main(int argc, char** argv)
         { "focus-window-pages", focusWindowPages },
         { "status-menu", statusMenuPictures },
         { "sounds", soundsPage },
+        { "account-pages", accountPages }, { "pairing", pairingWindow },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)

@@ -8,6 +8,7 @@ Basic.Button {
     property bool secondary: false
     property string iconName: ""
     property bool fillsWidth: false
+    property int iconSize: 13
 
     font.pixelSize: 13
     font.weight: Font.DemiBold
@@ -28,8 +29,8 @@ Basic.Button {
             FocusIcon {
                 visible: control.iconName !== ""
                 name: control.iconName
-                width: 13
-                height: 13
+                width: control.iconSize
+                height: control.iconSize
                 anchors.verticalCenter: parent.verticalCenter
                 color: label.color
             }

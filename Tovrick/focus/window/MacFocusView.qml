@@ -11,16 +11,13 @@ Rectangle {
     implicitWidth: 640
     implicitHeight: 800
 
-    // Sign-in page (signed out).
-    Item {
+    // Made only while signed out, so that no hidden copy of its banners lingers behind the pages.
+    Loader {
         objectName: "macFocusSignIn"
-        visible: !focusView.signedIn
+        active: !focusView.signedIn
+        visible: active
         anchors.fill: parent
-        FocusLogo {
-            width: 160
-            height: 160
-            anchors.centerIn: parent
-        }
+        sourceComponent: SignInPage {}
     }
 
     Item {
@@ -50,11 +47,23 @@ Rectangle {
                 visible: focusView.page !== 0 && focusView.page !== 3
                 anchors.fill: parent
                 contentWidth: availableWidth
-                PlainPage {
-                    x: 20
-                    y: 20
-                    width: pageArea.width - 40
-                    title: focusView.pageTitle
+                Item {
+                    implicitHeight: pageBody.implicitHeight + 40
+                    Column {
+                        id: pageBody
+                        x: 20
+                        y: 20
+                        width: pageArea.width - 40
+                        spacing: 24
+                        PlainPage {
+                            width: parent.width
+                            title: focusView.pageTitle
+                        }
+                        AccountPage {
+                            visible: focusView.page === 4
+                            width: parent.width
+                        }
+                    }
                 }
             }
 

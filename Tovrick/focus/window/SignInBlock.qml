@@ -1,0 +1,56 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// The account sign-in view: the two web sign-ins, the progress while the account works, and the
+// account's banners. `signIn` is a TovrickSignInView.
+Column {
+    id: block
+    property var signIn
+    spacing: 16
+
+    FocusActionStyle {
+        objectName: "macGoogleSignIn"
+        width: parent.width
+        fillsWidth: true
+        secondary: false
+        iconName: "globe"
+        text: "Continue with Google"
+        enabled: block.signIn.signInEnabled
+        onClicked: focusView.signInWithGoogle()
+    }
+    FocusActionStyle {
+        objectName: "macAppleSignIn"
+        width: parent.width
+        fillsWidth: true
+        secondary: true
+        iconName: "apple.logo"
+        text: "Continue with Apple"
+        enabled: block.signIn.signInEnabled
+        onClicked: focusView.signInWithApple()
+    }
+    Row {
+        objectName: "macSignInProgress"
+        visible: block.signIn.busy
+        spacing: 8
+        anchors.horizontalCenter: parent.horizontalCenter
+        FocusSpinner {
+            running: parent.visible
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Text {
+            objectName: "macSignInProgressText"
+            text: "Signing in\u2026"
+            font.pixelSize: 12
+            color: FocusColor.text
+            anchors.verticalCenter: parent.verticalCenter
+        }
+    }
+    Repeater {
+        model: block.signIn.banners
+        FeedbackBanner {
+            width: block.width
+            message: modelData
+        }
+    }
+}

@@ -1,0 +1,75 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// Shown alone while nobody is signed in: the logo, the name and tagline, the sign-in view and the
+// way to add this computer from the phone. Centred when it fits, scrolling when it does not.
+Basic.ScrollView {
+    id: page
+    contentWidth: width
+
+    Item {
+        width: page.width
+        implicitHeight: stack.implicitHeight + 40
+
+        Column {
+            id: stack
+            width: Math.min(parent.width - 40, 360)
+            x: (parent.width - width) / 2
+            // Centred in the view while it fits; from the top, scrolling, when it does not.
+            y: Math.max(20, (page.height - implicitHeight) / 2)
+            spacing: 32
+
+            FocusLogo {
+                objectName: "macSignInLogo"
+                width: 152
+                height: 152
+                anchors.horizontalCenter: parent.horizontalCenter
+            }
+            Column {
+                width: parent.width
+                spacing: 10
+                Text {
+                    objectName: "macSignInTitle"
+                    width: parent.width
+                    text: "tovrick"
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: 34
+                    font.bold: true
+                    color: FocusColor.text
+                }
+                Text {
+                    objectName: "macSignInTagline"
+                    width: parent.width
+                    text: "A little help staying focused."
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
+                    font.pixelSize: 14
+                    color: FocusColor.secondaryText
+                }
+            }
+            SignInBlock {
+                width: parent.width
+                signIn: focusView.signInView
+            }
+            Basic.Button {
+                id: pairButton
+                objectName: "macPairInstead"
+                text: "Pair with iPhone instead"
+                enabled: focusView.signInView.pairEnabled
+                anchors.horizontalCenter: parent.horizontalCenter
+                flat: true
+                opacity: enabled ? 1.0 : 0.45
+                Accessible.name: text
+                contentItem: Text {
+                    text: pairButton.text
+                    font.pixelSize: 12
+                    color: FocusColor.secondaryText
+                    opacity: pairButton.down ? 0.7 : 1.0
+                }
+                background: Item {}
+                onClicked: focusView.signInView.requestPair()
+            }
+        }
+    }
+}
