@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -43,7 +44,8 @@ int main(int argc, char** argv)
     // software GL). QT_QUICK_BACKEND still chooses when set.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QGuiApplication app(argc, argv);
+    // Widgets only for the desktop's file dialog (choosing reminder images).
+    QApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Tovrick"));
     QGuiApplication::setOrganizationName(QStringLiteral("Tovrick"));
     const QStringList arguments = QGuiApplication::arguments();

@@ -8,7 +8,9 @@
 #include <optional>
 
 class FocusCompanion;
+class FocusHistoryPage;
 class MacFocusView;
+class MacVisionLibrary;
 class QQuickView;
 class ScreenCaptureAccess;
 class TovrickAccount;
@@ -39,6 +41,10 @@ public:
 
     QQuickView* window() const { return m_window.get(); }
     MacFocusView* view() const { return m_view; }
+    FocusHistoryPage* history() const { return m_history; }
+    // The reminder images the window manages: the shared library unless set before the first show.
+    void setVisionLibrary(MacVisionLibrary& library) { m_vision = &library; }
+    MacVisionLibrary& visionLibrary();
 
     // Makes the window's QML types known (icons, colours, the portrait). Safe to call more than once.
     static void registerQmlTypes();
@@ -50,4 +56,6 @@ private:
     ScreenCaptureAccess& m_screenAccess;
     std::unique_ptr<QQuickView> m_window;
     MacFocusView* m_view = nullptr;
+    FocusHistoryPage* m_history = nullptr;
+    MacVisionLibrary* m_vision = nullptr;
 };

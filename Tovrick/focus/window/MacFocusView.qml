@@ -50,11 +50,26 @@ Rectangle {
                 visible: focusView.page !== 0
                 anchors.fill: parent
                 contentWidth: availableWidth
-                PlainPage {
+                Column {
                     x: 20
-                    y: 20
                     width: pageArea.width - 40
-                    title: focusView.pageTitle
+                    topPadding: 20
+                    bottomPadding: 20
+                    spacing: 24
+                    PlainPage {
+                        width: parent.width
+                        title: focusView.pageTitle
+                    }
+                    HistoryPage {
+                        objectName: "macFocusHistoryPage"
+                        visible: focusView.page === 1
+                        width: parent.width
+                    }
+                    VisionImagesPage {
+                        objectName: "macFocusVisionPage"
+                        visible: focusView.page === 2
+                        width: parent.width
+                    }
                 }
             }
         }
