@@ -73,8 +73,12 @@ QString FocusHistoryPage::startText(double startedAt, const QLocale& locale)
         return {};
     const QDateTime start = QDateTime::fromMSecsSinceEpoch(
         static_cast<qint64>(std::llround((startedAt + kReferenceEpoch) * 1000)), Qt::LocalTime);
+    // A short time never shows seconds, even where the locale's (the C locale's) would.
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    timeFormat.remove(seconds);
     return locale.toString(start.date(), abbreviatedDateFormat(locale)) + QStringLiteral(", ")
-        + locale.toString(start.time(), QLocale::ShortFormat);
+        + locale.toString(start.time(), timeFormat);
 }
 
 QString FocusHistoryPage::developerText(const FocusSession& session)

@@ -113,7 +113,7 @@ TEST(FocusHistoryPage, StartFollowsTheLocale)
         const char* locale;
         const char* text;
     } cases[] = { { "en_US", "Jan 5, 2026, 9:05 AM" }, { "en_GB", "5 Jan 2026, 09:05" },
-                  { "de_DE", "5. Jan. 2026, 09:05" } };
+                  { "de_DE", "5. Jan. 2026, 09:05" }, { "C", "5 Jan 2026, 09:05" } };
     for (const auto& c : cases) {
         QString text = FocusHistoryPage::startText(start, QLocale(QString::fromLatin1(c.locale)));
         EXPECT_EQ(text, QString::fromUtf8(c.text)) << c.locale;

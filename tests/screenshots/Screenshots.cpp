@@ -508,7 +508,8 @@ bool focusWindowVision(const QString& folder)
     notes.close();
     scene.vision.chooseImages();
     scene.chooser->answer(chosen);
-    ok = scene.shoot(folder, QStringLiteral("focus-window-vision-importing")) && ok;
+    // At once: the import ends within the usual settling time.
+    ok = save(scene.panel.window()->grabWindow(), folder, QStringLiteral("focus-window-vision-importing")) && ok;
     QElapsedTimer timer;
     timer.start();
     while (scene.vision.importing() && timer.elapsed() < 20000)
