@@ -12,6 +12,7 @@
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/MacFocusPanel.h"
+#include "Tovrick/focus/MacVisionLibrary.h"
 #include "Tovrick/focus/SessionSignals.h"
 #include "Tovrick/shell/DemoModes.h"
 #include "Tovrick/shell/StatusFile.h"
@@ -85,6 +86,8 @@ void AppDelegate::launched()
             self->m_phone->broadcast(packet);
     };
     m_overlay->start();
+    // The goal photo beside a nudge: one of the account's reminder images when there is one.
+    m_overlay->view().reminderImage = [] { return MacVisionLibrary::shared().randomImage().value_or(QImage()); };
 
     m_focus->onChange = [self](const FocusSync& sync) {
         if (!self)

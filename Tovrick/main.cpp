@@ -1,4 +1,5 @@
 #include <QFileInfo>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -108,7 +109,8 @@ int main(int argc, char** argv)
     // software GL). QT_QUICK_BACKEND still chooses when set.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QGuiApplication app(argc, argv);
+    // Widgets only for the desktop's file dialog (choosing reminder images).
+    QApplication app(argc, argv);
     session.release();
     QGuiApplication::setApplicationName(QStringLiteral("Tovrick"));
     QGuiApplication::setOrganizationName(QStringLiteral("Tovrick"));

@@ -10,11 +10,14 @@
 #include <algorithm>
 
 #include "Tovrick/focus/FocusCompanion.h"
+#include "Tovrick/focus/FocusHistoryPage.h"
 #include "Tovrick/focus/FocusIcon.h"
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "Tovrick/motivation/MotivationQml.h"
 #include "Tovrick/motivation/MotivationSoundsView.h"
+#include "Tovrick/focus/MacVisionLibrary.h"
+#include "Tovrick/focus/VisionTileImage.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/art/BlobPortrait.h"
@@ -43,6 +46,13 @@ MacFocusPanel::MacFocusPanel(TovrickAccount* account, ScreenCaptureAccess* scree
 
 MacFocusPanel::~MacFocusPanel() = default;
 
+MacVisionLibrary& MacFocusPanel::visionLibrary()
+{
+    if (!m_vision)
+        m_vision = &MacVisionLibrary::shared();
+    return *m_vision;
+}
+
 void MacFocusPanel::registerQmlTypes()
 {
     static bool registered = false;
@@ -53,6 +63,7 @@ void MacFocusPanel::registerQmlTypes()
         return;
     registered = true;
     qmlRegisterType<FocusIcon>("Tovrick.Focus", 1, 0, "FocusIcon");
+    qmlRegisterType<VisionTileImage>("Tovrick.Focus", 1, 0, "VisionTileImage");
     qmlRegisterSingletonType<FocusColor>("Tovrick.Focus", 1, 0, "FocusColor",
                                          [](QQmlEngine*, QJSEngine*) -> QObject* { return new FocusColor; });
 }
@@ -80,6 +91,9 @@ void MacFocusPanel::show(FocusCompanion& focus, std::function<void()> pair)
 
     m_view = new MacFocusView(focus, m_account, m_screenAccess, this);
     m_view->pair = std::move(pair);
+    MacVisionLibrary& vision = visionLibrary();
+    m_view->reloadImages = [&vision] { vision.reload(); };
+    m_history = new FocusHistoryPage(focus, this);
 
     m_window = std::make_unique<QQuickView>();
     m_window->setObjectName(QStringLiteral("macFocusPanel"));
@@ -89,6 +103,8 @@ void MacFocusPanel::show(FocusCompanion& focus, std::function<void()> pair)
     m_window->rootContext()->setContextProperty(QStringLiteral("focusView"), m_view);
     m_sounds = new MotivationSoundsView(clipStore ? *clipStore : MotivationAudioStore::shared(), m_account, this);
     m_window->rootContext()->setContextProperty(QStringLiteral("soundsView"), m_sounds);
+    m_window->rootContext()->setContextProperty(QStringLiteral("focusHistory"), m_history);
+    m_window->rootContext()->setContextProperty(QStringLiteral("visionLibrary"), &vision);
     m_window->setSource(QUrl(QString::fromLatin1(rootSource())));
     for (const QQmlError& error : m_window->errors())
         logline::warning(QStringLiteral("focus window: %1").arg(error.toString()));

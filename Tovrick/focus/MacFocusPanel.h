@@ -8,9 +8,11 @@
 #include <optional>
 
 class FocusCompanion;
+class FocusHistoryPage;
 class MacFocusView;
 class MotivationAudioStore;
 class MotivationSoundsView;
+class MacVisionLibrary;
 class QQuickView;
 class ScreenCaptureAccess;
 class TovrickAccount;
@@ -44,6 +46,10 @@ public:
     // The Sounds page's clips: the shared store unless set before the first show.
     MotivationAudioStore* clipStore = nullptr;
     MotivationSoundsView* sounds() const { return m_sounds; }
+    FocusHistoryPage* history() const { return m_history; }
+    // The reminder images the window manages: the shared library unless set before the first show.
+    void setVisionLibrary(MacVisionLibrary& library) { m_vision = &library; }
+    MacVisionLibrary& visionLibrary();
 
     // Makes the window's QML types known (icons, colours, the portrait). Safe to call more than once.
     static void registerQmlTypes();
@@ -56,4 +62,6 @@ private:
     std::unique_ptr<QQuickView> m_window;
     MacFocusView* m_view = nullptr;
     MotivationSoundsView* m_sounds = nullptr;
+    FocusHistoryPage* m_history = nullptr;
+    MacVisionLibrary* m_vision = nullptr;
 };

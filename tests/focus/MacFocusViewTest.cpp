@@ -278,6 +278,7 @@ struct ShownWindow : WindowWorld {
     ShownWindow()
     {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        panel.setVisionLibrary(vision);
         panel.show(*engine, [] {});
         root = panel.window()->rootObject();
     }

@@ -4,6 +4,7 @@
 // TOVRICK_SCREENSHOT_SUFFIX, when set, is added to every file name.
 // Each page is a function below, listed in `pages`; add new ones there.
 #include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -19,6 +20,8 @@
 #include <memory>
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/focus/FocusHistoryPage.h"
+#include "Tovrick/focus/FocusHistoryStore.h"
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/phone/PairingPanel.h"
@@ -325,6 +328,7 @@ struct FocusWindowScene : FocusWindowWorld {
     {
         if (signedIn)
             account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
+        panel.setVisionLibrary(vision);
         panel.show(*engine, [] {});
     }
     MacFocusView& view() { return *panel.view(); }
@@ -571,6 +575,110 @@ bool pairingWindow(const QString& folder)
     ok = shoot(QStringLiteral("pairing-link-code")) && ok;
     panel.view().hideLinkCode();
     ok = shoot(QStringLiteral("pairing-link-code-hidden")) && ok;
+// Finished sessions for the History page: one from developer mode, one with no real time.
+void giveHistory(FocusWindowScene& scene)
+{
+    std::vector<FocusSession> sessions;
+    const struct {
+        const char* task;
+        int daysAgo, hour;
+        double elapsed;
+        std::optional<double> real;
+        bool developer;
+        const char* detail;
+    } rows[] = {
+        { "Finish the quarterly report summary and send it to the team", 0, 14, 1500, 1500, false, "Completed" },
+        { "Try the developer clock", 0, 9, 2400, 600, true, "Ended early" },
+        { "Read the design notes", 1, 16, 1799, std::nullopt, false, "Completed" },
+    };
+    const qint64 reference = 978307200;
+    for (const auto& row : rows) {
+        const QDateTime start(QDate::currentDate().addDays(-row.daysAgo), QTime(row.hour, 0), Qt::LocalTime);
+        FocusSession session(QString::fromUtf8(row.task), 1800, false, QUuid::createUuid(),
+                             static_cast<double>(start.toSecsSinceEpoch() - reference));
+        session.elapsed = row.elapsed;
+        session.realElapsed = row.real;
+        session.detail = QString::fromUtf8(row.detail);
+        if (row.developer)
+            session.usedDeveloperMode = true;
+        for (FocusActivity activity : { FocusActivity::onTask, FocusActivity::onTask, FocusActivity::offTask,
+                                        FocusActivity::uncertain, FocusActivity::unavailable, FocusActivity::paused })
+            session.checks.emplace_back(30, activity, 0.2, 0.8);
+        session.end();
+        sessions.push_back(session);
+    }
+    FocusHistoryStore store(QDir(scene.world.historyFolder()).filePath(FocusHistoryStore::fileName(QStringLiteral("user-1"))));
+    store.save(sessions, std::nullopt);
+    scene.engine->accountChanged(QStringLiteral("user-1"));
+}
+
+bool focusWindowHistory(const QString& folder)
+{
+    bool ok = true;
+    FocusWindowScene scene;
+    scene.view().selectPage(static_cast<int>(FocusPage::history));
+    ok = scene.shoot(folder, QStringLiteral("focus-window-history-empty")) && ok;
+    giveHistory(scene);
+    ok = scene.shoot(folder, QStringLiteral("focus-window-history-list")) && ok;
+    scene.panel.history()->toggleExpandedSession(scene.panel.history()->sessions()[1].toMap().value(QStringLiteral("id")).toString());
+    ok = scene.shoot(folder, QStringLiteral("focus-window-history-open")) && ok;
+    return ok;
+}
+
+// A reminder picture: a sky, a sun and a hill in colours of its own.
+QImage reminderPicture(int index, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor::fromHsv((index * 47) % 360, 120, 230));
+    sky.setColorAt(1, QColor::fromHsv((index * 47 + 40) % 360, 90, 120));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 220, 120));
+    painter.drawEllipse(QPointF(size.width() * 0.7, size.height() * 0.3), size.height() * 0.12, size.height() * 0.12);
+    painter.setBrush(QColor::fromHsv((index * 47 + 120) % 360, 140, 90));
+    painter.drawEllipse(QPointF(size.width() * 0.3, size.height() * 1.1), size.width() * 0.6, size.height() * 0.5);
+    return image;
+}
+
+bool focusWindowVision(const QString& folder)
+{
+    bool ok = true;
+    FocusWindowScene scene;
+    scene.view().selectPage(static_cast<int>(FocusPage::vision));
+    ok = scene.shoot(folder, QStringLiteral("focus-window-vision-empty")) && ok;
+
+    QTemporaryDir picked;
+    QStringList chosen;
+    const QSize sizes[] = { { 1200, 800 }, { 800, 1200 }, { 1600, 900 }, { 1000, 1000 }, { 900, 600 } };
+    for (int i = 0; i < 5; ++i) {
+        chosen << picked.filePath(QStringLiteral("photo-%1.jpg").arg(i));
+        reminderPicture(i, sizes[i]).save(chosen.last(), "jpeg");
+    }
+    chosen << picked.filePath(QStringLiteral("notes.jpg"));
+    QFile notes(chosen.last());
+    if (notes.open(QIODevice::WriteOnly))
+        notes.write("not a picture");
+    notes.close();
+    scene.vision.chooseImages();
+    scene.chooser->answer(chosen);
+    // At once: the import ends within the usual settling time.
+    ok = save(scene.panel.window()->grabWindow(), folder, QStringLiteral("focus-window-vision-importing")) && ok;
+    QElapsedTimer timer;
+    timer.start();
+    while (scene.vision.importing() && timer.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ok = scene.shoot(folder, QStringLiteral("focus-window-vision-failure")) && ok;
+    scene.vision.reload();
+    ok = scene.shoot(folder, QStringLiteral("focus-window-vision-grid")) && ok;
+
+    QDir().mkpath(scene.vision.folder());
+    for (int i = 0; i < 15; ++i)
+        reminderPicture(i + 5, { 600, 400 }).save(QDir(scene.vision.folder()).filePath(QStringLiteral("z%1.jpg").arg(i)), "jpeg");
+    scene.vision.reload();
+    ok = scene.shoot(folder, QStringLiteral("focus-window-vision-full")) && ok;
     return ok;
 }
 
@@ -607,6 +715,7 @@ int main(int argc, char** argv)
         { "status-menu", statusMenuPictures },
         { "sounds", soundsPage },
         { "account-pages", accountPages }, { "pairing", pairingWindow },
+        { "focus-window-history", focusWindowHistory }, { "focus-window-vision", focusWindowVision },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)

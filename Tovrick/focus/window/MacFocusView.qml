@@ -59,6 +59,16 @@ Rectangle {
                             width: parent.width
                             title: focusView.pageTitle
                         }
+                        HistoryPage {
+                            objectName: "macFocusHistoryPage"
+                            visible: focusView.page === 1
+                            width: parent.width
+                        }
+                        VisionImagesPage {
+                            objectName: "macFocusVisionPage"
+                            visible: focusView.page === 2
+                            width: parent.width
+                        }
                         AccountPage {
                             visible: focusView.page === 4
                             width: parent.width

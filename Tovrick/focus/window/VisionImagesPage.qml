@@ -1,0 +1,142 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Tovrick.Focus 1.0
+
+// The Vision Images page: the reminder images as a two-column grid with their Remove buttons, the
+// add button (up to 20) and the import's progress and failures. State and rules are in
+// `visionLibrary`.
+Column {
+    id: page
+    spacing: 24
+
+    Text {
+        width: parent.width
+        text: "A reminder of what matters, shown for about half of your distraction nudges."
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.Wrap
+        font.pixelSize: 14
+        color: FocusColor.secondaryText
+    }
+
+    FocusActionStyle {
+        objectName: "visionAddImages"
+        text: "Add images"
+        iconName: "plus"
+        enabled: visionLibrary.canAdd
+        anchors.horizontalCenter: parent.horizontalCenter
+        onClicked: visionLibrary.chooseImages()
+    }
+
+    Row {
+        objectName: "visionImporting"
+        visible: visionLibrary.importing
+        spacing: 8
+        anchors.horizontalCenter: parent.horizontalCenter
+        Basic.BusyIndicator {
+            running: visionLibrary.importing
+            width: 20
+            height: 20
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Text {
+            text: "Adding images\u2026"
+            font.pixelSize: 13
+            color: FocusColor.text
+            anchors.verticalCenter: parent.verticalCenter
+        }
+    }
+
+    FeedbackBanner {
+        objectName: "visionFeedback"
+        visible: visionLibrary.message !== ""
+        width: parent.width
+        message: visionLibrary.message
+    }
+
+    Grid {
+        id: grid
+        objectName: "visionGrid"
+        visible: visionLibrary.entryUrls.length > 0
+        width: parent.width
+        columns: 2
+        columnSpacing: 8
+        rowSpacing: 16
+        readonly property real tileWidth: (width - columnSpacing) / 2
+        Repeater {
+            model: visionLibrary.entryUrls
+            Rectangle {
+                id: tile
+                objectName: "visionTile" + index
+                width: grid.tileWidth
+                height: tileColumn.implicitHeight
+                radius: 14
+                color: FocusColor.card
+                Column {
+                    id: tileColumn
+                    width: parent.width
+                    VisionTileImage {
+                        objectName: "visionImage" + index
+                        // A stored file that cannot be decoded leaves only its Remove button.
+                        visible: loaded
+                        width: parent.width
+                        height: loaded ? 150 : 0
+                        source: modelData
+                    }
+                    Basic.Button {
+                        objectName: "visionRemove" + index
+                        width: parent.width
+                        padding: 12
+                        Accessible.name: "Remove"
+                        background: Item {}
+                        contentItem: Item {
+                            implicitHeight: removeRow.implicitHeight
+                            Row {
+                                id: removeRow
+                                spacing: 6
+                                anchors.centerIn: parent
+                                FocusIcon {
+                                    name: "trash"
+                                    color: removeLabel.color
+                                    width: 13
+                                    height: 13
+                                    anchors.verticalCenter: parent.verticalCenter
+                                }
+                                Text {
+                                    id: removeLabel
+                                    text: "Remove"
+                                    font.pixelSize: 13
+                                    color: "#FF453A"
+                                }
+                            }
+                        }
+                        opacity: down ? 0.7 : 1.0
+                        onClicked: visionLibrary.remove(modelData)
+                    }
+                }
+            }
+        }
+    }
+
+    Item {
+        objectName: "visionEmpty"
+        visible: visionLibrary.entryUrls.length === 0
+        width: parent.width
+        height: 48 + 76
+        FocusIcon {
+            name: "photo.on.rectangle.angled"
+            color: FocusColor.secondaryText
+            width: 52
+            height: 52
+            anchors.centerIn: parent
+        }
+    }
+
+    Text {
+        width: parent.width
+        text: "Only on this Mac \u00B7 up to 20 images \u00B7 never sent to AI"
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.Wrap
+        font.pixelSize: 11
+        color: FocusColor.secondaryText
+    }
+}
