@@ -500,6 +500,9 @@ bool soundsPage(const QString& folder)
     shoot(QStringLiteral("sounds-sheet-too-short"));
     sounds.sheet()->close();
     settle(100);
+    return ok;
+}
+
 // The sign-in page and the Account page in their states.
 bool accountPages(const QString& folder)
 {
@@ -575,6 +578,9 @@ bool pairingWindow(const QString& folder)
     ok = shoot(QStringLiteral("pairing-link-code")) && ok;
     panel.view().hideLinkCode();
     ok = shoot(QStringLiteral("pairing-link-code-hidden")) && ok;
+    return ok;
+}
+
 // Finished sessions for the History page: one from developer mode, one with no real time.
 void giveHistory(FocusWindowScene& scene)
 {
@@ -712,10 +718,10 @@ int main(int argc, char** argv)
         { "onboarding", onboarding },
         { "focus-window-start", focusWindowStart }, { "focus-window-live", focusWindowLive },
         { "focus-window-pages", focusWindowPages },
+        { "focus-window-history", focusWindowHistory }, { "focus-window-vision", focusWindowVision },
         { "status-menu", statusMenuPictures },
         { "sounds", soundsPage },
         { "account-pages", accountPages }, { "pairing", pairingWindow },
-        { "focus-window-history", focusWindowHistory }, { "focus-window-vision", focusWindowVision },
     };
     bool ok = true;
     for (const auto& [name, page] : pages)
