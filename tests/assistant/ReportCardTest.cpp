@@ -13,6 +13,7 @@
 #include "shared/account/TovrickAccount.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
+#include "support/QuickItems.h"
 
 using namespace std::chrono_literals;
 
@@ -49,18 +50,6 @@ public:
 public slots:
     void open(const QUrl& url) { urls.append(url); }
 };
-
-// Through the visual tree: a repeater's rows are not the QObject children of anything in it.
-QQuickItem* findItem(QQuickItem* under, const QString& name)
-{
-    if (under->objectName() == name)
-        return under;
-    for (QQuickItem* child : under->childItems()) {
-        if (QQuickItem* found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
 
 QQuickItem* item(ReportPanel& panel, const char* name)
 {

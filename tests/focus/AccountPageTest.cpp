@@ -12,6 +12,7 @@
 #include "shared/account/TovrickSignInView.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
+#include "support/QuickItems.h"
 
 namespace {
 
@@ -21,24 +22,6 @@ AccountSession sessionBy(const QString& method, std::optional<QString> email = s
     session.authMethod = method;
     session.email = std::move(email);
     return session;
-}
-
-QQuickItem* findNamed(QQuickItem* item, const QString& name)
-{
-    if (!item || item->objectName() == name)
-        return item;
-    for (QQuickItem* child : item->childItems())
-        if (QQuickItem* found = findNamed(child, name))
-            return found;
-    return nullptr;
-}
-
-bool visibleUpTo(QQuickItem* item)
-{
-    for (; item; item = item->parentItem())
-        if (!item->isVisible())
-            return false;
-    return true;
 }
 
 // The window shown offscreen, signed in with `session` unless none is given.
@@ -58,11 +41,11 @@ struct AccountWindow : FocusWindowWorld {
     AccountPageView& page() { return *view().accountPage(); }
     QQuickItem* item(const char* name)
     {
-        QQuickItem* found = findNamed(panel.window()->rootObject(), QString::fromUtf8(name));
+        QQuickItem* found = findItem(panel.window()->rootObject(), QString::fromUtf8(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    bool shown(const char* name) { return visibleUpTo(item(name)); }
+    bool shown(const char* name) { return isShown(item(name)); }
     QString text(const char* name) { return item(name)->property("text").toString(); }
     // The texts of the banners shown on the page, top to bottom.
     QStringList banners()
@@ -79,7 +62,7 @@ struct AccountWindow : FocusWindowWorld {
     }
     void collect(QQuickItem* item, QList<QQuickItem*>& found)
     {
-        if (item->objectName() == QStringLiteral("macFocusFeedback") && visibleUpTo(item))
+        if (item->objectName() == QStringLiteral("macFocusFeedback") && isShown(item))
             found.append(item);
         for (QQuickItem* child : item->childItems())
             collect(child, found);

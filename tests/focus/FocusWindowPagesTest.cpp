@@ -13,28 +13,9 @@
 #include "Tovrick/focus/MacFocusPanel.h"
 #include "Tovrick/focus/MacFocusView.h"
 #include "focus/FocusWindowWorld.h"
+#include "support/QuickItems.h"
 
 namespace {
-
-QQuickItem* findIn(QQuickItem* item, const QString& name)
-{
-    if (!item)
-        return nullptr;
-    if (item->objectName() == name)
-        return item;
-    for (QQuickItem* child : item->childItems())
-        if (QQuickItem* found = findIn(child, name))
-            return found;
-    return nullptr;
-}
-
-bool visibleUp(QQuickItem* item)
-{
-    for (; item; item = item->parentItem())
-        if (!item->isVisible())
-            return false;
-    return true;
-}
 
 void settle()
 {
@@ -59,12 +40,12 @@ struct PagesWindow : FocusWindowWorld {
     }
     QQuickItem* item(const QString& name)
     {
-        QQuickItem* found = findIn(panel.window()->rootObject(), name);
+        QQuickItem* found = findItem(panel.window()->rootObject(), name);
         EXPECT_NE(found, nullptr) << name.toStdString();
         return found;
     }
     QString text(const QString& name) { return item(name)->property("text").toString(); }
-    bool shown(const QString& name) { return visibleUp(item(name)); }
+    bool shown(const QString& name) { return isShown(item(name)); }
     void click(const QString& name)
     {
         QQuickItem* target = item(name);

@@ -15,6 +15,7 @@
 #include "focus/FocusWindowWorld.h"
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
+#include "support/QuickItems.h"
 
 namespace {
 
@@ -250,27 +251,6 @@ TEST(MacFocusView, MinutesStayWithinTheStepperRange)
 
 namespace {
 
-QQuickItem* findItem(QQuickItem* item, const QString& name)
-{
-    if (!item)
-        return nullptr;
-    if (item->objectName() == name)
-        return item;
-    for (QQuickItem* child : item->childItems())
-        if (QQuickItem* found = findItem(child, name))
-            return found;
-    return nullptr;
-}
-
-// Visible when it and every item above it are.
-bool shown(QQuickItem* item)
-{
-    for (; item; item = item->parentItem())
-        if (!item->isVisible())
-            return false;
-    return true;
-}
-
 struct ShownWindow : WindowWorld {
     MacFocusPanel panel { &account, &access };
     QQuickItem* root = nullptr;
@@ -301,20 +281,20 @@ TEST(MacFocusWindow, SignedOutShowsOnlyTheSignInPage)
     EXPECT_TRUE(w.panel.window()->errors().isEmpty());
     EXPECT_EQ(w.panel.window()->title(), QStringLiteral("Tovrick"));
     w.account.clearSession();
-    EXPECT_TRUE(shown(w.item("macFocusSignIn")));
-    EXPECT_FALSE(shown(w.item("macFocusTabBar")));
-    EXPECT_FALSE(shown(w.item("macFocusTitle")));
+    EXPECT_TRUE(isShown(w.item("macFocusSignIn")));
+    EXPECT_FALSE(isShown(w.item("macFocusTabBar")));
+    EXPECT_FALSE(isShown(w.item("macFocusTitle")));
 }
 
 TEST(MacFocusWindow, IdleRunningPausedAndBannerStatesShowTheirTexts)
 {
     ShownWindow w;
     MacFocusView& view = w.shownView();
-    EXPECT_TRUE(shown(w.item("macFocusTabBar")));
-    EXPECT_TRUE(shown(w.item("macFocusVision Images")));
+    EXPECT_TRUE(isShown(w.item("macFocusTabBar")));
+    EXPECT_TRUE(isShown(w.item("macFocusVision Images")));
     EXPECT_EQ(w.text("macFocusTitle"), QStringLiteral("One thing at a time."));
     EXPECT_FALSE(w.item("macStartFocus")->isEnabled());
-    EXPECT_FALSE(shown(w.item("macFocusFeedback")));
+    EXPECT_FALSE(isShown(w.item("macFocusFeedback")));
     EXPECT_TRUE(w.item("macFocusDuration30")->property("selected").toBool());
 
     w.item("macFocusTask")->setProperty("text", QStringLiteral("Write the report"));
@@ -324,23 +304,23 @@ TEST(MacFocusWindow, IdleRunningPausedAndBannerStatesShowTheirTexts)
     EXPECT_EQ(view.minutes(), 25);
 
     runTask(view.start());
-    EXPECT_TRUE(shown(w.item("macFocusLiveSection")));
-    EXPECT_FALSE(shown(w.item("macFocusStartSection")));
+    EXPECT_TRUE(isShown(w.item("macFocusLiveSection")));
+    EXPECT_FALSE(isShown(w.item("macFocusStartSection")));
     EXPECT_EQ(w.text("macFocusClock"), QStringLiteral("25:00"));
     EXPECT_EQ(w.text("macFocusClockLabel"), QStringLiteral("remaining"));
     EXPECT_EQ(w.text("macFocusPauseResume"), QStringLiteral("Pause session"));
-    EXPECT_TRUE(shown(w.item("macFocusFeedback")));
+    EXPECT_TRUE(isShown(w.item("macFocusFeedback")));
     EXPECT_TRUE(w.text("macFocusFeedbackText").startsWith(QStringLiteral("Focus started")));
     EXPECT_EQ(w.item("macFocusLogo")->width(), 88);
 
     view.pauseOrResume();
     EXPECT_EQ(w.text("macFocusClockLabel"), QStringLiteral("paused"));
     EXPECT_EQ(w.text("macFocusPauseResume"), QStringLiteral("Resume session"));
-    EXPECT_FALSE(shown(w.item("macFocusDeveloperBadge")));
+    EXPECT_FALSE(isShown(w.item("macFocusDeveloperBadge")));
 
     w.captureWorks = false;
     runTask(view.resume());
-    EXPECT_TRUE(shown(w.item("macFocusScreenAccess")));
+    EXPECT_TRUE(isShown(w.item("macFocusScreenAccess")));
     EXPECT_EQ(w.text("macFocusFeedbackText"), w.access.message());
 }
 
@@ -358,6 +338,6 @@ TEST(MacFocusWindow, ShowingAgainRaisesTheSameWindowWhereItIs)
     EXPECT_EQ(first->position(), QPoint(37, 41));
     EXPECT_EQ(w.shownView().page(), FocusPage::history);
     EXPECT_EQ(w.shownView().task(), QStringLiteral("Half typed"));
-    EXPECT_TRUE(shown(w.item("macFocusPageHeader")));
+    EXPECT_TRUE(isShown(w.item("macFocusPageHeader")));
     EXPECT_EQ(w.text("macFocusPageHeader"), QStringLiteral("History"));
 }

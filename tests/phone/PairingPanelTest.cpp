@@ -13,28 +13,11 @@
 #include "shared/util/Crypto.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
+#include "support/QuickItems.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-QQuickItem* findNamed(QQuickItem* item, const QString& name)
-{
-    if (!item || item->objectName() == name)
-        return item;
-    for (QQuickItem* child : item->childItems())
-        if (QQuickItem* found = findNamed(child, name))
-            return found;
-    return nullptr;
-}
-
-bool visibleUpTo(QQuickItem* item)
-{
-    for (; item; item = item->parentItem())
-        if (!item->isVisible())
-            return false;
-    return true;
-}
 
 Json scannedJson(const QString& text, const QString& prefix)
 {
@@ -81,11 +64,11 @@ protected:
     PairingView& view() { return panel.view(); }
     QQuickItem* item(const char* name)
     {
-        QQuickItem* found = findNamed(panel.window()->rootObject(), QString::fromUtf8(name));
+        QQuickItem* found = findItem(panel.window()->rootObject(), QString::fromUtf8(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    bool shown(const char* name) { return visibleUpTo(item(name)); }
+    bool shown(const char* name) { return isShown(item(name)); }
     QString text(const char* name) { return item(name)->property("text").toString(); }
     // What a phone camera sees in the window.
     ScannedCode scan() { return scanQr(panel.window()->grabWindow()); }

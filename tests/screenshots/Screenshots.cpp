@@ -39,6 +39,7 @@
 #include "shared/art/ButlerArtwork.h"
 #include "shared/onboarding/OnboardingView.h"
 #include "shared/util/Settings.h"
+#include "support/QuickItems.h"
 
 namespace {
 
@@ -359,16 +360,6 @@ struct FocusWindowScene : FocusWindowWorld {
         return save(panel.window()->grabWindow(), folder, name);
     }
 };
-
-QQuickItem* findItem(QQuickItem* item, const QString& name)
-{
-    if (!item || item->objectName() == name)
-        return item;
-    for (QQuickItem* child : item->childItems())
-        if (QQuickItem* found = findItem(child, name))
-            return found;
-    return nullptr;
-}
 
 bool focusWindowStart(const QString& folder)
 {
