@@ -124,10 +124,12 @@ std::optional<ComputerActions::Point> ComputerActions::resolve(const Json& argum
     return std::nullopt;
 }
 
-QCoro::Task<ToolResult> ComputerActions::look(QString sentence)
+QCoro::Task<ToolResult> ComputerActions::lingerThenLook(double seconds, CancelToken cancel, QString sentence)
 {
     std::shared_ptr<SnapshotSource> screen = m_ports.screen;
     std::shared_ptr<HostPointing> pointing = m_pointing;
+    auto linger = pointing->sleep(seconds, cancel);
+    co_await std::move(linger);
     std::optional<QString> said = std::move(sentence);
     auto looking = HostTools::lookAtScreen(std::move(screen), std::move(pointing), std::move(said));
     co_return co_await std::move(looking);
@@ -154,14 +156,12 @@ QCoro::Task<ToolResult> ComputerActions::click(Json arguments, CancelToken cance
     auto after = pointing->sleep(0.06, cancel);
     co_await std::move(after);
     control->input().warp(userPointer);
-    auto linger = pointing->sleep(0.38, cancel);
-    co_await std::move(linger);
 
     const QString verb = right ? QStringLiteral("Right-clicked")
                                : (count == 2 ? QStringLiteral("Double-clicked") : QStringLiteral("Clicked"));
     const QString object = point->label == kThatSpot ? QStringLiteral("there") : quoted(point->label);
     QString sentence = verb + QLatin1Char(' ') + object + QLatin1Char('.');
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.38, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -189,11 +189,9 @@ QCoro::Task<ToolResult> ComputerActions::scroll(Json arguments, CancelToken canc
     auto scrolling = control->scroll(at, offsets.dx, offsets.dy);
     co_await std::move(scrolling);
     control->input().warp(userPointer);
-    auto linger = pointing->sleep(0.28, cancel);
-    co_await std::move(linger);
 
     QString sentence = QStringLiteral("Scrolled ") + direction + QLatin1Char('.');
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.28, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -238,11 +236,9 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     auto release = pointing->sleep(0.06, cancel);
     co_await std::move(release);
     input.warp(userPointer);
-    auto linger = pointing->sleep(0.28, cancel);
-    co_await std::move(linger);
 
     QString sentence = QStringLiteral("Dragged it.");
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.28, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -288,10 +284,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     } catch (const ComputerControl::ControlError&) {
     }
     pointing->view().showLabel(QStringLiteral("↩"), 1.4);
-    auto linger = pointing->sleep(0.55, cancel);
-    co_await std::move(linger);
     QString sentence = QStringLiteral("Typed it and pressed Return.");
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.55, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -313,10 +307,8 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         co_return sentenceOnly(error.description());
     }
     pointing->view().showLabel(label, 1.4);
-    auto linger = pointing->sleep(0.38, cancel);
-    co_await std::move(linger);
     QString sentence = QStringLiteral("Pressed ") + keys + QLatin1Char('.');
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.38, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -331,9 +323,7 @@ QCoro::Task<ToolResult> ComputerActions::openApp(Json arguments, CancelToken can
     pointing->view().showLabel(QStringLiteral("Opening ") + name, 1.4);
     auto opening = control->openApp(name);
     QString sentence = co_await std::move(opening);
-    auto linger = pointing->sleep(0.9, cancel);
-    co_await std::move(linger);
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(0.9, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }
 
@@ -347,8 +337,6 @@ QCoro::Task<ToolResult> ComputerActions::openUrl(Json arguments, CancelToken can
     const QString opened = QStringLiteral("Opened ");
     const QString label = sentence.startsWith(opened) ? sentence.mid(opened.size()).chopped(1) : QStringLiteral("Hmm");
     pointing->view().showLabel(label, 1.4);
-    auto linger = pointing->sleep(1.1, cancel);
-    co_await std::move(linger);
-    auto looking = look(std::move(sentence));
+    auto looking = lingerThenLook(1.1, cancel, std::move(sentence));
     co_return co_await std::move(looking);
 }

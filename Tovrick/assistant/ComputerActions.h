@@ -48,7 +48,8 @@ private:
         QString label;
     };
     std::optional<Point> resolve(const Json& arguments, const char* id, const char* x, const char* y) const;
-    QCoro::Task<ToolResult> look(QString sentence);
+    // Every action lets the user see what happened before the screen is read again.
+    QCoro::Task<ToolResult> lingerThenLook(double seconds, CancelToken cancel, QString sentence);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);
