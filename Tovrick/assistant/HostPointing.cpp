@@ -390,8 +390,8 @@ std::pair<QString, QString> HostPointing::screenContext(ScreenSnapshot reading, 
 QString HostPointing::screenCaptureError(const std::exception_ptr& error, const std::optional<QString>& sentence)
 {
     const QString failure = ScreenReaderError::isDeclined(error)
-        ? QStringLiteral("macOS denied screen access to this copy of Tovrick. Open Focus & Account on the Mac to "
-                         "recheck Screen Recording access.")
+        ? QStringLiteral("The system denied screen access to this copy of Tovrick. Open Focus & Account on the "
+                         "computer to recheck screen access.")
         : QStringLiteral("I couldn't capture the screen: ")
             + describeError(error, QStringLiteral("The capture failed."));
     return sentence ? *sentence + QLatin1Char(' ') + failure : failure;

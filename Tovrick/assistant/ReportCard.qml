@@ -132,6 +132,7 @@ Item {
                            - (collapseButton.visible ? collapseButton.width + header.spacing : 0)
                            - closeButton.width - header.spacing
                     text: card.heading
+                    textFormat: Text.PlainText
                     color: root.ink
                     font.family: panel.headingFamily
                     font.pixelSize: 20
@@ -215,6 +216,7 @@ Item {
                     width: parent.width - spinner.width - parent.spacing
                     anchors.verticalCenter: parent.verticalCenter
                     text: card.loadingText
+                    textFormat: Text.PlainText
                     color: root.soft
                     font.family: panel.bodyFamily
                     font.pixelSize: 14
@@ -233,6 +235,7 @@ Item {
                     objectName: "reportPreview"
                     width: parent.width
                     text: card.preview
+                    textFormat: Text.PlainText
                     color: root.ink
                     font.family: panel.bodyFamily
                     font.pixelSize: 14
@@ -254,6 +257,7 @@ Item {
                 visible: card.state === "error"
                 width: parent.width
                 text: card.errorText
+                textFormat: Text.PlainText
                 color: root.ink
                 font.family: panel.bodyFamily
                 font.pixelSize: 14
@@ -286,6 +290,7 @@ Item {
                             objectName: "reportParagraph" + index
                             width: full.width
                             text: modelData
+                            textFormat: Text.PlainText
                             color: root.ink
                             font.family: panel.bodyFamily
                             font.pixelSize: 15
@@ -309,6 +314,7 @@ Item {
                             objectName: "reportSource" + index
                             width: full.width
                             text: modelData.title
+                            textFormat: Text.PlainText
                             // Only web pages are links; anything else is shown as plain text.
                             color: modelData.opens ? root.berry : root.ink
                             font.family: panel.bodyFamily

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 #include "shared/util/Text.h"
 
@@ -223,6 +224,7 @@ void ReportPanel::createWindow()
     initReportCardResources();
     QQuickWindow::setDefaultAlphaBuffer(true);
     m_window = std::make_unique<QQuickView>();
+    localOnlyNetwork::install(*m_window->engine());
     m_window->setObjectName(QStringLiteral("reportPanel"));
     // Bypassing the window manager keeps the card on every workspace, above the rest and never
     // focused; the card moves itself when dragged.

@@ -59,7 +59,7 @@ CodexController::CodexError CodexController::CodexError::failed(const QString& m
 
 CodexController::CodexError CodexController::CodexError::notInstalled()
 {
-    return CodexError(Kind::notInstalled, QString(), QStringLiteral("Codex isn't installed on this Mac."));
+    return CodexError(Kind::notInstalled, QString(), QStringLiteral("Codex isn't installed on this computer."));
 }
 
 CodexController::CodexController(QObject* parent) : QObject(parent)

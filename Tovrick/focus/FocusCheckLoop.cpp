@@ -242,8 +242,9 @@ void FocusCompanion::checkFailed(const std::exception_ptr& error, const FocusSes
         access.setConfirmedByCapture(false);
         access.setNeedsSettings(true);
         access.setMessage(QStringLiteral(
-            "macOS stopped screen access. Recheck Tovrick in Screen Recording settings, then resume your session."));
-        pause(QStringLiteral("Screen Recording access was denied by macOS. Recheck access before resuming."));
+            "The system stopped screen access. Make sure Tovrick runs on your display and press Recheck, then "
+            "resume your session."));
+        pause(QStringLiteral("Screen access was denied by the system. Recheck access before resuming."));
         return;
     }
     if (!isCurrent(generation))

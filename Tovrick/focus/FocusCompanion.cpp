@@ -53,9 +53,9 @@ void FocusCompanion::startObserving()
     m_timer->start();
     if (SessionSignals* signals_ = m_env.sessionSignals) {
         m_observers.push_back(connect(signals_, &SessionSignals::screenLocked, this,
-                                      [this] { pause(QStringLiteral("Mac locked. Resume when you're ready.")); }));
+                                      [this] { pause(QStringLiteral("Computer locked. Resume when you're ready.")); }));
         m_observers.push_back(connect(signals_, &SessionSignals::sleepingOrSwitchedAway, this, [this] {
-            pause(QStringLiteral("Mac sleeping or locked. Resume when you're ready."));
+            pause(QStringLiteral("Computer sleeping or locked. Resume when you're ready."));
         }));
     }
 }
@@ -160,7 +160,7 @@ void FocusCompanion::tick()
         return;
     }
     if (!m_env.screenUnlocked()) {
-        pause(QStringLiteral("Mac locked. Resume when ready."));
+        pause(QStringLiteral("Computer locked. Resume when ready."));
         return;
     }
     if (!m_env.permission()) {
@@ -272,7 +272,7 @@ QString FocusCompanion::sendTestNudge()
         return QStringLiteral("Enable Developer Mode and sign in first.");
     if (onNudge)
         onNudge(QStringLiteral("Oi, back to the mission. This is your test nudge."), std::nullopt);
-    return QStringLiteral("Test nudge sent to the Mac and phone.");
+    return QStringLiteral("Test nudge sent to the computer and phone.");
 }
 
 QString FocusCompanion::setDeveloperMode(bool on)

@@ -1,6 +1,7 @@
 #include "Tovrick/focus/FocusCountdown.h"
 
 #include "Tovrick/screen/OverlayShape.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
 #include <QFontDatabase>
@@ -136,6 +137,7 @@ void FocusCountdown::createWindow()
     QScreen* screen = QGuiApplication::primaryScreen();
     QQuickWindow::setDefaultAlphaBuffer(true);
     m_window = std::make_unique<QQuickView>();
+    localOnlyNetwork::install(*m_window->engine());
     m_window->setObjectName(QStringLiteral("focusCountdown"));
     m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
                        | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint);

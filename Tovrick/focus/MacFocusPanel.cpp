@@ -21,6 +21,7 @@
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/art/BlobPortrait.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
 // The resource lives in a static library: nothing references its initialiser, so the linker would
@@ -96,6 +97,7 @@ void MacFocusPanel::show(FocusCompanion& focus, std::function<void()> pair)
     m_history = new FocusHistoryPage(focus, this);
 
     m_window = std::make_unique<QQuickView>();
+    localOnlyNetwork::install(*m_window->engine());
     m_window->setObjectName(QStringLiteral("macFocusPanel"));
     m_window->setTitle(QStringLiteral("Tovrick"));
     m_window->setColor(FocusColor::background);

@@ -6,7 +6,7 @@ QString MotivationAudioError::text(Kind kind)
 {
     switch (kind) {
     case Kind::limit:
-        return QStringLiteral("Du hast bereits 10 eigene Aufnahmen auf diesem Mac. Lösche eine alte "
+        return QStringLiteral("Du hast bereits 10 eigene Aufnahmen auf diesem Computer. Lösche eine alte "
                               "Aufnahme, bevor du eine neue erstellst.");
     case Kind::invalid:
         return QStringLiteral("Die Aufnahme konnte nicht verarbeitet werden. Bitte nimm einen neuen "

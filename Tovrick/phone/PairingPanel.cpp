@@ -12,6 +12,7 @@
 #include "Tovrick/phone/PhoneServer.h"
 #include "Tovrick/phone/QrCode.h"
 #include "shared/account/TovrickAccount.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
 // The resource lives in a static library: nothing references its initialiser by itself.
@@ -48,6 +49,7 @@ void PairingPanel::show()
         QGuiApplication::setQuitOnLastWindowClosed(false);
 
         m_window = std::make_unique<QQuickView>();
+        localOnlyNetwork::install(*m_window->engine());
         m_window->setObjectName(QStringLiteral("pairingPanel"));
         m_window->setTitle(QStringLiteral("Add This Computer"));
         m_window->setColor(FocusColor::background);

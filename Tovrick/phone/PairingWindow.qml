@@ -98,6 +98,7 @@ Rectangle {
                         objectName: "pairingCode"
                         width: parent.width
                         text: pairing.code
+                        textFormat: Text.PlainText
                         horizontalAlignment: Text.AlignHCenter
                         font.pixelSize: 22
                         font.family: "monospace"

@@ -4,6 +4,7 @@
 #include <QQuickView>
 
 #include "shared/art/BlobPortrait.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 
 OnboardingView::OnboardingView(bool loginAvailable, QObject* parent)
     : QObject(parent), m_model(std::make_unique<OnboardingModel>(loginAvailable))
@@ -11,6 +12,7 @@ OnboardingView::OnboardingView(bool loginAvailable, QObject* parent)
     Q_INIT_RESOURCE(onboarding);
     BlobPortrait::registerQmlType();
     m_window = std::make_unique<QQuickView>();
+    localOnlyNetwork::install(*m_window->engine());
     m_window->setTitle(QStringLiteral("Tovrick"));
     m_window->setColor(QColor(0x1C, 0x1C, 0x1E));
     m_window->setResizeMode(QQuickView::SizeRootObjectToView);

@@ -315,8 +315,8 @@ TEST(ScreenContext, TheReadingIsKeptAndTheMouseIsPlacedOnTheGrid)
 TEST(ScreenContext, CaptureFailuresBecomeOneSentence)
 {
     const auto declined = std::make_exception_ptr(ScreenReaderError::declined());
-    const QString denied = QStringLiteral("macOS denied screen access to this copy of Tovrick. Open Focus & Account on "
-                                          "the Mac to recheck Screen Recording access.");
+    const QString denied = QStringLiteral("The system denied screen access to this copy of Tovrick. Open Focus & "
+                                          "Account on the computer to recheck screen access.");
     EXPECT_EQ(HostPointing::screenCaptureError(declined, std::nullopt), denied);
     EXPECT_EQ(HostPointing::screenCaptureError(declined, QStringLiteral("Clicked.")), QStringLiteral("Clicked. ") + denied);
     const auto noDisplay = std::make_exception_ptr(ScreenReaderError::noDisplay());

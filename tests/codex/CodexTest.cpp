@@ -449,7 +449,7 @@ TEST_F(CodexAgent, AnswersRelayedToTheAssistant)
     for (const auto& [project, answer] : refusals)
         EXPECT_EQ(controller.startJob(project, project ? QStringLiteral("Fix it") : QStringLiteral(" \n")), answer);
     CodexController::setExecutablePaths(QStringList {QStringLiteral("/nonexistent/codex")});
-    EXPECT_EQ(controller.startJob(std::nullopt, QStringLiteral("Fix it")), "Codex isn't installed on this Mac.");
+    EXPECT_EQ(controller.startJob(std::nullopt, QStringLiteral("Fix it")), "Codex isn't installed on this computer.");
     EXPECT_TRUE(controller.jobs.isEmpty());
 
     // The six newest jobs, newest first, after what waits for approval; quotes are clipped.

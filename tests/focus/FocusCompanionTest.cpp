@@ -95,7 +95,7 @@ TEST_F(FocusEngine, PreconditionsAreCheckedInOrderAtStartResumeAndEachTick)
     phonePing();
     world.permission = true;
     ASSERT_EQ(engine->resume(), QStringLiteral("Focus resumed."));
-    lose(true, true, false, "Mac locked. Resume when ready.");
+    lose(true, true, false, "Computer locked. Resume when ready.");
     world.permission = true;
     ASSERT_EQ(engine->resume(), QStringLiteral("Focus resumed."));
     lose(true, true, true, "Screen Recording access needs a recheck. Resume when access is ready.");
@@ -227,9 +227,11 @@ TEST_F(FocusEngine, FailuresBackOffUntilAVerdictAndADeclinedCapturePauses)
     world.captures.answer = []() -> ScreenSnapshot { throw ScreenReaderError::declined(); };
     world.run(*engine, 30);
     EXPECT_EQ(engine->current()->status, FocusSession::Status::paused);
-    EXPECT_EQ(engine->current()->detail, QStringLiteral("Screen Recording access was denied by macOS. Recheck access before resuming."));
+    EXPECT_EQ(engine->current()->detail, QStringLiteral("Screen access was denied by the system. Recheck access before resuming."));
     EXPECT_FALSE(access.confirmedByCapture());
     EXPECT_TRUE(access.needsSettings());
+    EXPECT_EQ(access.message(), QStringLiteral("The system stopped screen access. Make sure Tovrick runs on your display "
+                                               "and press Recheck, then resume your session."));
     EXPECT_EQ(engine->consecutiveFailures(), 0);
     access.setNeedsSettings(false);
     access.setMessage(QString());
@@ -349,8 +351,8 @@ TEST_F(FocusEngine, LockAndSleepPauseWithTheirReasonAndRefusalsChangeNothing)
 {
     engine->startObserving();
     const std::pair<void (SessionSignals::*)(), const char*> notices[] = {
-        { &SessionSignals::screenLocked, "Mac locked. Resume when you're ready." },
-        { &SessionSignals::sleepingOrSwitchedAway, "Mac sleeping or locked. Resume when you're ready." },
+        { &SessionSignals::screenLocked, "Computer locked. Resume when you're ready." },
+        { &SessionSignals::sleepingOrSwitchedAway, "Computer sleeping or locked. Resume when you're ready." },
     };
     for (const auto& [notice, reason] : notices) {
         engine->end();

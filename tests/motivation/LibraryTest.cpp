@@ -78,6 +78,9 @@ TEST_F(LibraryTest, AddBoundsOnBytesAndDurationAndChecksDuplicateThenLimitThenDa
 
     // A new id at the limit is refused as such before its data or duration are looked at.
     EXPECT_EQ(refusal([&] { library().add(QByteArray(), QUuid::createUuid(), "t", -1); }), Kind::limit);
+    EXPECT_EQ(MotivationAudioError::text(Kind::limit),
+              QStringLiteral("Du hast bereits 10 eigene Aufnahmen auf diesem Computer. L\u00f6sche eine alte Aufnahme, "
+                             "bevor du eine neue erstellst."));
     library().deleteClip(kIdText);
     EXPECT_EQ(library().add("y", QUuid::createUuid(), "t", 1).clips.size(), 10);
 }

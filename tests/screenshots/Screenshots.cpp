@@ -38,6 +38,7 @@
 #include "shared/art/BlobPortrait.h"
 #include "shared/art/ButlerArtwork.h"
 #include "shared/onboarding/OnboardingView.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Settings.h"
 #include "support/QuickItems.h"
 
@@ -268,6 +269,7 @@ bool portraits(const QString& folder)
         })");
     file.close();
     QQuickView view;
+    localOnlyNetwork::install(*view.engine());
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.setGeometry(40, 40, 720, 320);
     view.setSource(QUrl::fromLocalFile(page));

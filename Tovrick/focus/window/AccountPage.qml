@@ -43,6 +43,7 @@ Column {
                     objectName: "macAccountName"
                     width: parent.width
                     text: page.account.displayName
+                    textFormat: Text.PlainText
                     elide: Text.ElideRight
                     font.pixelSize: 24
                     font.bold: true
@@ -196,7 +197,7 @@ Column {
         }
         Text {
             width: parent.width
-            text: "Pause or end your session to stop sharing. Locking or sleeping your Mac also pauses monitoring. Resume when you\u2019re ready."
+            text: "Pause or end your session to stop sharing. Locking or sleeping your computer also pauses monitoring. Resume when you\u2019re ready."
             wrapMode: Text.Wrap
             font.pixelSize: 12
             color: FocusColor.secondaryText

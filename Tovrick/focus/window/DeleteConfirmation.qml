@@ -37,7 +37,7 @@ Rectangle {
             }
             Text {
                 width: parent.width
-                text: "This permanently deletes your account and its personal sound recordings on this Mac. You can sign out instead to keep them."
+                text: "This permanently deletes your account and its personal sound recordings on this computer. You can sign out instead to keep them."
                 wrapMode: Text.Wrap
                 font.pixelSize: 12
                 color: FocusColor.secondaryText

@@ -235,6 +235,7 @@ Column {
             objectName: "macFocusDetail"
             width: parent.width
             text: focusView.detail
+            textFormat: Text.PlainText
             visible: text !== ""
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap

@@ -152,6 +152,7 @@ Column {
                                 objectName: "historyTask" + index
                                 width: parent.width
                                 text: modelData.task
+                                textFormat: Text.PlainText
                                 wrapMode: Text.Wrap
                                 font.pixelSize: 15
                                 font.weight: Font.DemiBold
@@ -227,6 +228,7 @@ Column {
                             width: parent.width
                             visible: text !== ""
                             text: modelData.detail
+                            textFormat: Text.PlainText
                             wrapMode: Text.Wrap
                             font.pixelSize: 12
                             color: FocusColor.secondaryText

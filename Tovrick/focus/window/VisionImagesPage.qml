@@ -133,7 +133,7 @@ Column {
 
     Text {
         width: parent.width
-        text: "Only on this Mac \u00B7 up to 20 images \u00B7 never sent to AI"
+        text: "Only on this computer \u00B7 up to 20 images \u00B7 never sent to AI"
         horizontalAlignment: Text.AlignHCenter
         wrapMode: Text.Wrap
         font.pixelSize: 11

@@ -149,6 +149,7 @@ Basic.Popup {
                 visible: popup.sheet && popup.sheet.phase === "failed"
                 width: parent.width
                 text: popup.sheet ? popup.sheet.message : ""
+                textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 font.pixelSize: 13
@@ -176,6 +177,7 @@ Basic.Popup {
                 visible: popup.sheet && popup.sheet.error !== ""
                 width: parent.width
                 text: popup.sheet ? popup.sheet.error : ""
+                textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 font.pixelSize: 11
