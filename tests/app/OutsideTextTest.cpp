@@ -23,6 +23,7 @@
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/onboarding/OnboardingView.h"
+#include "shared/ui/LocalOnlyNetwork.h"
 #include "support/LoopbackApi.h"
 #include "support/QuickItems.h"
 #include "support/RunTask.h"
@@ -250,4 +251,19 @@ TEST(OutsideText, IsDrawnLiterallyAndNoWindowCallsTheNetwork)
     // Markup read as markup asks for its pictures as it is laid out; give those requests a moment.
     waitUntil([&] { return server.connections > 0; }, 1s);
     EXPECT_EQ(server.connections, 0) << server.asked.join(QStringLiteral(", ")).toStdString();
+}
+
+TEST(LocalOnlyNetwork, AllowsTheProgramsResourcesAndLocalFilesOnly)
+{
+    const struct {
+        const char* url;
+        bool allowed;
+    } cases[] = {{"qrc:/tovrick/focus/window/MacFocusView.qml", true}, {"file:///usr/share/pixmaps/x.png", true},
+                 {"file://localhost/tmp/x.png", true},                 {"data:image/png;base64,AAAA", true},
+                 {"QRC:/x.png", true},                                  {"http://127.0.0.1/x.png", false},
+                 {"https://example.com/x.png", false},                  {"ftp://example.com/x", false},
+                 {"file://server.example/share/x.png", false},          {"//example.com/x.png", false},
+                 {"x.png", false},                                      {"", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(localOnlyNetwork::allows(QUrl(QString::fromLatin1(c.url))), c.allowed) << c.url;
 }
