@@ -246,7 +246,7 @@ const std::vector<KeyCombination::Forbidden>& KeyCombination::forbiddenCombinati
     // Defaults of the desktops as they ship; a user's own bindings are not known here. Refused also
     // with more modifiers held, since a desktop that grabs the combination may ignore extra ones.
     static const std::vector<Forbidden> list {
-        // The model's habits from the other platform, held as here (cmd and control hold Ctrl,
+        // As the model writes them with cmd and option, held as here (cmd and control hold Ctrl,
         // option holds Alt): cmd+shift+q logs out (with option, without asking), ctrl+cmd+q locks,
         // cmd+option+esc force-quits. Ctrl+Q thereby is refused too: it holds the same keys.
         {ctrl | shift, XK_q, XK_q, "log out"},
@@ -260,7 +260,7 @@ const std::vector<KeyCombination::Forbidden>& KeyCombination::forbiddenCombinati
         {ctrl | alt | shift, XK_Page_Down, XK_Page_Down, "shut down"},
         // Cinnamon: the shut-down dialog.
         {ctrl | alt, XK_End, XK_End, "shut down"},
-        // GNOME, KDE Plasma (and Xfce from 4.18): lock the screen.
+        // GNOME, KDE Plasma: lock the screen.
         {super, XK_l, XK_l, "lock the screen"},
         // Xfce, Cinnamon, MATE, older KDE: lock the screen.
         {ctrl | alt, XK_l, XK_l, "lock the screen"},
