@@ -199,6 +199,9 @@ void AppDelegate::terminating()
     if (m_terminated)
         return;
     m_terminated = true;
+    // The assistant's hands first: a held button is let go before anything else winds down.
+    if (m_host)
+        m_host->endToolCalls();
     m_shell.reset();
     TovrickAccount::shared().stopAccountLoop();
     if (m_focus->current() && m_focus->current()->status == FocusSession::Status::running)

@@ -1,9 +1,11 @@
 #include "Tovrick/assistant/ComputerActions.h"
 
 #include <QPointer>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "Tovrick/CursorOverlay/CursorView.h"
 #include "Tovrick/assistant/HostPointing.h"
@@ -35,6 +37,23 @@ ToolResult sentenceOnly(const QString& text)
 
 const QString kThatSpot = QStringLiteral("that spot");
 
+// Whether `text` holds more than `limit` characters, without reading far past the limit.
+bool longerThan(const QString& text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return false;
+    // No character is this long; a text this long is over whatever it holds.
+    constexpr qsizetype kLongestCharacter = 64;
+    if (text.size() > limit * kLongestCharacter)
+        return true;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (characters.toNextBoundary() > 0)
+        if (++count > limit)
+            return true;
+    return false;
+}
+
 } // namespace
 
 ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports)
@@ -56,12 +75,39 @@ QString ComputerActions::couldNotCheckField()
                           "Ask the user to type it themselves.");
 }
 
+QString ComputerActions::passwordField()
+{
+    return QStringLiteral("That's a password field. Ask the user to type it themselves.");
+}
+
+QString ComputerActions::stoppedSentence()
+{
+    return QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
+}
+
+QString ComputerActions::calledOffSentence()
+{
+    return QStringLiteral("I was put to sleep, so I stopped there.");
+}
+
+QString ComputerActions::tooLongToType()
+{
+    return QStringLiteral("That's too much to type in one go: at most %1 characters at a time. Type it in parts.")
+        .arg(ComputerControl::kMaxTypedCharacters);
+}
+
+ToolResult ComputerActions::interrupted(const QString& done) const
+{
+    const QString why = m_chain && m_chain->isCancelled() ? calledOffSentence() : stoppedSentence();
+    return sentenceOnly(done.isEmpty() ? why : done + QLatin1Char(' ') + why);
+}
+
 std::optional<QString> ComputerActions::guard()
 {
     if (!m_ports.enabled())
         return QStringLiteral("The user has turned off computer control in the menu bar. You can still look and point.");
     if (m_pointing->now() < m_pointing->stoppedUntil())
-        return QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
+        return stoppedSentence();
     if (m_ports.control->trusted())
         return std::nullopt;
     static bool told = false;
@@ -70,11 +116,32 @@ std::optional<QString> ComputerActions::guard()
         logline::warning(QStringLiteral("Computer control needs the XTest extension and a running accessibility "
                                         "bus (at-spi-bus-launcher); one of them is missing."));
     }
-    return ComputerControl::ControlError::notTrusted().description();
+    return m_ports.control->untrusted().description();
+}
+
+QCoro::Task<> ComputerActions::waitForTurn(CancelToken cancel)
+{
+    // Each waiter wakes when the action ends; the first to run takes the next turn.
+    while (m_finished && !cancel.isCancelled()) {
+        CancelToken finished = *m_finished;
+        CancelToken wake;
+        const auto wakeUp = [wake]() mutable { wake.cancel(); };
+        const CancelToken::CallbackId ended = finished.onCancel(wakeUp);
+        const CancelToken::CallbackId calledOff = cancel.onCancel(wakeUp);
+        auto waiting = cancellableSleep(std::chrono::hours(1), wake);
+        co_await std::move(waiting);
+        finished.removeCallback(ended);
+        cancel.removeCallback(calledOff);
+    }
 }
 
 QCoro::Task<ToolResult> ComputerActions::handle(QString name, Json arguments, CancelToken cancel)
 {
+    // One action at a time: an action that going to sleep called off may still be letting go.
+    auto turn = waitForTurn(cancel);
+    co_await std::move(turn);
+    if (cancel.isCancelled())
+        co_return sentenceOnly(calledOffSentence());
     // A refusal leaves the pointing as it was: nothing has been done.
     if (std::optional<QString> refusal = guard())
         co_return sentenceOnly(*refusal);
@@ -82,10 +149,18 @@ QCoro::Task<ToolResult> ComputerActions::handle(QString name, Json arguments, Ca
     co_return co_await std::move(acting);
 }
 
-QCoro::Task<ToolResult> ComputerActions::perform(QString name, Json arguments, CancelToken cancel)
+QCoro::Task<ToolResult> ComputerActions::perform(QString name, Json arguments, CancelToken chain)
 {
     std::shared_ptr<HostPointing> pointing = m_pointing;
-    pointing->beginAction();
+    // The action's own token: going to sleep, quitting (through the chain) and the user's stop
+    // (through the pointing) all end it.
+    CancelToken cancel;
+    const auto cancelAction = [cancel]() mutable { cancel.cancel(); };
+    const CancelToken::CallbackId linked = chain.onCancel(cancelAction);
+    CancelToken finished;
+    m_chain = chain;
+    m_finished = finished;
+    pointing->beginAction(cancel);
     std::optional<QCoro::Task<ToolResult>> action;
     if (name == QLatin1String("click"))
         action.emplace(click(std::move(arguments), cancel));
@@ -107,6 +182,10 @@ QCoro::Task<ToolResult> ComputerActions::perform(QString name, Json arguments, C
     else
         result = sentenceOnly(QStringLiteral("Unknown action ") + name + QLatin1Char('.'));
     pointing->endAction();
+    chain.removeCallback(linked);
+    m_chain.reset();
+    m_finished.reset();
+    finished.cancel();
     co_return result;
 }
 
@@ -130,6 +209,8 @@ QCoro::Task<ToolResult> ComputerActions::lingerThenLook(double seconds, CancelTo
     std::shared_ptr<HostPointing> pointing = m_pointing;
     auto linger = pointing->sleep(seconds, cancel);
     co_await std::move(linger);
+    if (cancel.isCancelled())
+        co_return interrupted(sentence);
     std::optional<QString> said = std::move(sentence);
     auto looking = HostTools::lookAtScreen(std::move(screen), std::move(pointing), std::move(said));
     co_return co_await std::move(looking);
@@ -148,14 +229,20 @@ QCoro::Task<ToolResult> ComputerActions::click(Json arguments, CancelToken cance
     const QPointF userPointer = control->input().pointer().value_or(QPointF());
     auto flying = pointing->flyTo(point->at, cancel);
     co_await std::move(flying);
+    if (cancel.isCancelled())
+        co_return interrupted();
     pointing->view().ringBurst(point->at, right);
     auto before = pointing->sleep(0.09, cancel);
     co_await std::move(before);
-    auto clicking = control->click(point->at, right, count);
+    if (cancel.isCancelled())
+        co_return interrupted();
+    auto clicking = control->click(point->at, right, count, cancel);
     co_await std::move(clicking);
     auto after = pointing->sleep(0.06, cancel);
     co_await std::move(after);
     control->input().warp(userPointer);
+    if (cancel.isCancelled())
+        co_return interrupted();
 
     const QString verb = right ? QStringLiteral("Right-clicked")
                                : (count == 2 ? QStringLiteral("Double-clicked") : QStringLiteral("Clicked"));
@@ -185,6 +272,8 @@ QCoro::Task<ToolResult> ComputerActions::scroll(Json arguments, CancelToken canc
     const QPointF userPointer = control->input().pointer().value_or(QPointF());
     auto flying = pointing->flyTo(at, cancel);
     co_await std::move(flying);
+    if (cancel.isCancelled())
+        co_return interrupted();
     pointing->view().showLabel(offsets.glyph, 1.4);
     auto scrolling = control->scroll(at, offsets.dx, offsets.dy);
     co_await std::move(scrolling);
@@ -203,15 +292,24 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     const std::optional<Point> to = resolve(arguments, "to_id", "to_x", "to_y");
     if (!from || !to)
         co_return sentenceOnly(QStringLiteral("Tell me where to drag from and to (ids or x and y)."));
-    SyntheticInput& input = control->input();
+    const std::shared_ptr<SyntheticInput> input = control->sharedInput();
     CursorEngine& engine = pointing->view().engine();
 
-    const QPointF userPointer = input.pointer().value_or(QPointF());
+    const QPointF userPointer = input->pointer().value_or(QPointF());
     auto flying = pointing->flyTo(from->at, cancel);
     co_await std::move(flying);
+    if (cancel.isCancelled())
+        co_return interrupted();
     engine.press();
-    input.move(from->at);
-    input.button(SyntheticInput::Button::left, true);
+    input->move(from->at);
+    input->button(SyntheticInput::Button::left, true);
+    // A cancel lets go at once, from wherever it comes: quitting gives the loop no further turn.
+    const auto holding = std::make_shared<bool>(true);
+    const auto letGo = [input, holding] {
+        if (std::exchange(*holding, false))
+            input->button(SyntheticInput::Button::left, false);
+    };
+    const CancelToken::CallbackId released = cancel.onCancel(letGo);
     auto grip = pointing->sleep(0.12, cancel);
     co_await std::move(grip);
 
@@ -222,24 +320,46 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     // The item follows the character's curved flight, a step a frame; a flight that somehow never
     // ends still lets go after a while.
     const double giveUp = pointing->now() + 10.0;
-    while (engine.flight() && engine.flight()->start + engine.flight()->duration > pointing->now()
-           && pointing->now() < giveUp) {
-        input.move(engine.tip());
+    while (!cancel.isCancelled() && engine.flight()
+           && engine.flight()->start + engine.flight()->duration > pointing->now() && pointing->now() < giveUp) {
+        input->move(engine.tip());
         auto frame = pointing->sleep(0.016, cancel);
         co_await std::move(frame);
     }
-    input.move(to->at);
-    auto settle = pointing->sleep(0.08, cancel);
-    co_await std::move(settle);
-    input.button(SyntheticInput::Button::left, false);
+    if (!cancel.isCancelled()) {
+        input->move(to->at);
+        auto settle = pointing->sleep(0.08, cancel);
+        co_await std::move(settle);
+    }
+    cancel.removeCallback(released);
+    letGo();
     engine.setDragging(false);
+    if (cancel.isCancelled()) {
+        input->warp(userPointer);
+        co_return interrupted(QStringLiteral("I let go before the end of the drag."));
+    }
     auto release = pointing->sleep(0.06, cancel);
     co_await std::move(release);
-    input.warp(userPointer);
+    input->warp(userPointer);
 
     QString sentence = QStringLiteral("Dragged it.");
     auto looking = lingerThenLook(0.28, cancel, std::move(sentence));
     co_return co_await std::move(looking);
+}
+
+QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel,
+                                                std::shared_ptr<ControlsReader::FocusedField> found)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    auto check = m_ports.focusedField;
+    // Time for the application to move its focus before it is asked where the focus is.
+    auto settle = pointing->sleep(kFocusSettleSeconds, cancel);
+    co_await std::move(settle);
+    if (cancel.isCancelled())
+        co_return false;
+    auto checking = check();
+    *found = co_await std::move(checking);
+    co_return found->checked && !found->secure;
 }
 
 QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken cancel)
@@ -249,12 +369,14 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     const QString text = toolargs::text(arguments, "text").value_or(QString());
     if (text.isEmpty())
         co_return sentenceOnly(QStringLiteral("Nothing to type."));
+    if (longerThan(text, ComputerControl::kMaxTypedCharacters))
+        co_return sentenceOnly(tooLongToType());
     auto checking = m_ports.focusedField();
     const ControlsReader::FocusedField field = co_await std::move(checking);
     if (!field.checked)
         co_return sentenceOnly(couldNotCheckField());
     if (field.secure)
-        co_return sentenceOnly(QStringLiteral("That's a password field. Ask the user to type it themselves."));
+        co_return sentenceOnly(passwordField());
 
     const QSizeF size = pointing->screenSize();
     const bool flies = field.frame && field.frame->intersects(QRectF(QPointF(0, 0), size))
@@ -264,24 +386,46 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         const QPointF below(frame.left() + std::min(0.2 * frame.width(), 28.0), frame.bottom() + 2);
         auto flying = pointing->flyTo(below, cancel);
         co_await std::move(flying);
+        if (cancel.isCancelled())
+            co_return interrupted();
     } else {
         pointing->dock();
     }
     QPointer<CursorView> view(&pointing->view());
-    std::function<void(const QString&)> pop = [view](const QString& character) {
+    ComputerControl::Typing typing;
+    typing.pop = [view](const QString& character) {
         if (view)
             view->showLabel(character, 0.5);
     };
-    auto typing = control->typeText(text, std::move(pop));
-    co_await std::move(typing);
+    const auto movedTo = std::make_shared<ControlsReader::FocusedField>();
+    typing.focusMoved = [this, cancel, movedTo] { return recheckField(cancel, movedTo); };
+    auto typingTask = control->typeText(text, std::move(typing), cancel);
+    const ComputerControl::Typed typed = co_await std::move(typingTask);
+
+    const qsizetype total = text::characterCount(text);
+    const QString soFar = QStringLiteral("I typed %1 of %2 characters, then stopped.").arg(typed.characters).arg(total);
+    switch (typed.end) {
+    case ComputerControl::Typed::End::whole:
+        break;
+    case ComputerControl::Typed::End::cancelled:
+        co_return interrupted(soFar);
+    case ComputerControl::Typed::End::keyFailed:
+        co_return sentenceOnly(QStringLiteral("I couldn't type \"%1\" on this desktop. ").arg(typed.failed) + soFar);
+    case ComputerControl::Typed::End::focusMoved:
+        co_return sentenceOnly(soFar + QStringLiteral(" The focus moved to another field. ")
+                               + (movedTo->checked && movedTo->secure ? passwordField() : couldNotCheckField()));
+    }
 
     if (!flag(arguments, "press_return"))
         co_return sentenceOnly(QStringLiteral("Typed it."));
     auto pause = pointing->sleep(0.12, cancel);
     co_await std::move(pause);
+    if (cancel.isCancelled())
+        co_return interrupted(QStringLiteral("Typed it, but didn't press Return."));
     try {
         control->pressKeys(QStringLiteral("return"));
-    } catch (const ComputerControl::ControlError&) {
+    } catch (const ComputerControl::ControlError& error) {
+        co_return sentenceOnly(QStringLiteral("Typed it. ") + error.description());
     }
     pointing->view().showLabel(QStringLiteral("↩"), 1.4);
     QString sentence = QStringLiteral("Typed it and pressed Return.");
@@ -300,6 +444,8 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         co_return sentenceOnly(
             QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it."));
     pointing->dock();
+    if (cancel.isCancelled())
+        co_return interrupted();
     QString label;
     try {
         label = control->pressKeys(keys);

@@ -41,6 +41,14 @@ public:
     QCoro::Task<ToolResult> perform(QString name, Json arguments, CancelToken cancel);
 
     static QString couldNotCheckField();
+    static QString passwordField();
+    // The answer of an action that the user's stop cut short.
+    static QString stoppedSentence();
+    // The answer of an action that going to sleep (or quitting) cut short.
+    static QString calledOffSentence();
+    static QString tooLongToType();
+    // After a tab or a line break, before asking where the focus went.
+    static constexpr double kFocusSettleSeconds = 0.15;
 
 private:
     struct Point {
@@ -48,8 +56,16 @@ private:
         QString label;
     };
     std::optional<Point> resolve(const Json& arguments, const char* id, const char* x, const char* y) const;
-    // Every action lets the user see what happened before the screen is read again.
+    // Every action lets the user see what happened before the screen is read again; a cut-short
+    // linger ends the action with what it did and why it stopped.
     QCoro::Task<ToolResult> lingerThenLook(double seconds, CancelToken cancel, QString sentence);
+    // What was done (a sentence, or empty), then why the action stopped.
+    ToolResult interrupted(const QString& done = {}) const;
+    // Ends once no action is under way, or `cancel` fires.
+    QCoro::Task<> waitForTurn(CancelToken cancel);
+    // After a key that may have moved the focus: whether typing may go on; the field found goes to
+    // `found`.
+    QCoro::Task<bool> recheckField(CancelToken cancel, std::shared_ptr<ControlsReader::FocusedField> found);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);
@@ -61,4 +77,8 @@ private:
 
     std::shared_ptr<HostPointing> m_pointing;
     Ports m_ports;
+    // The action under way: the token of the tool chain it came from, and a token fired when it
+    // ends (for a call that waits its turn).
+    std::optional<CancelToken> m_chain;
+    std::optional<CancelToken> m_finished;
 };

@@ -245,6 +245,9 @@ void HostPointing::setAwake(bool awake)
 
 void HostPointing::stop()
 {
+    // The hands stop first, between two of their events.
+    if (m_acting)
+        std::exchange(m_acting, std::nullopt)->cancel();
     hideGoalImage();
     m_stoppedUntil = now() + kStopSeconds;
     m_queue.clear();
@@ -344,8 +347,9 @@ QCoro::Task<> HostPointing::sleep(double seconds, CancelToken token)
     co_await std::move(waiting);
 }
 
-void HostPointing::beginAction()
+void HostPointing::beginAction(CancelToken acting)
 {
+    m_acting = std::move(acting);
     m_queue.clear();
     m_holdUntil = 0;
     m_homeRequested = false;
@@ -355,6 +359,7 @@ void HostPointing::beginAction()
 
 void HostPointing::endAction()
 {
+    m_acting.reset();
     m_holdUntil = now() + 1.5;
     if (!m_speaking)
         m_quietSince = now();

@@ -106,8 +106,9 @@ public:
     void motivationFollowUp(std::optional<QUuid> session, CancelToken token);
 
     // Around every computer-control action: the opening step drops pending pointing and detaches
-    // the bubble; the closing step holds the character where it acted before it goes home.
-    void beginAction();
+    // the bubble; the closing step holds the character where it acted before it goes home. The
+    // user's stop cancels `acting`, the action's own token, until the closing step.
+    void beginAction(CancelToken acting = {});
     void endAction();
     // A character at home stays docked while an action works without flying.
     void dock();
@@ -143,6 +144,7 @@ private:
     PendingWork m_captionClear;
     PendingWork m_readingDone;
     std::optional<CancelToken> m_motivationTask;
+    std::optional<CancelToken> m_acting;
     double m_stoppedUntil = 0;
     std::deque<Spot> m_queue;
     double m_holdUntil = 0;

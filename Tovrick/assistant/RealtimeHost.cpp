@@ -332,16 +332,22 @@ void RealtimeHost::caption(const Packet& packet)
 void RealtimeHost::setAwake(bool awake)
 {
     m_awake = awake;
-    if (!awake && m_toolChain) {
-        m_toolChain->token.cancel();
-        m_toolChain.reset();
-    }
+    if (!awake)
+        endToolCalls();
     if (m_ports.pointing)
         m_ports.pointing->setAwake(awake);
     if (character.awakeChanged)
         character.awakeChanged(awake);
     if (onChange)
         onChange();
+}
+
+void RealtimeHost::endToolCalls()
+{
+    if (!m_toolChain)
+        return;
+    m_toolChain->token.cancel();
+    m_toolChain.reset();
 }
 
 void RealtimeHost::showCaption(const QString& text)

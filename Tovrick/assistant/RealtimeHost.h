@@ -92,6 +92,9 @@ public:
     void handlePhoneRequest(const Packet& packet, const Reply& reply);
     // Follows the phone's awake state; going to sleep calls off the tool calls still to come.
     void setAwake(bool awake);
+    // Cuts the running tool call short (an action stops between two of its events) and calls off
+    // the ones still to come: going to sleep, and quitting.
+    void endToolCalls();
     bool awake() const { return m_awake; }
     // A live caption arrived and its speech has not been reported over.
     bool speaking() const { return m_ports.pointing ? m_ports.pointing->speaking() : m_speaking; }

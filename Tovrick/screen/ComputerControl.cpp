@@ -9,21 +9,39 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDesktopServices>
+#include <QStringList>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 ComputerControl::ControlError ComputerControl::ControlError::unknownKey(const QString& key)
 {
     return ControlError(Kind::unknownKey, QStringLiteral("I don't know the key \"") + key + QStringLiteral("\"."));
 }
 
-ComputerControl::ControlError ComputerControl::ControlError::notTrusted()
+ComputerControl::ControlError ComputerControl::ControlError::notTrusted(bool xtest, bool accessibilityBus)
 {
-    return ControlError(Kind::notTrusted,
-                        QStringLiteral("I need Accessibility permission to click and type. The user has to allow "
-                                       "Tovrick in System Settings, Privacy & Security, Accessibility."));
+    QStringList missing;
+    QStringList remedies;
+    if (!xtest) {
+        missing << QStringLiteral("the X server's XTest extension");
+        remedies << QStringLiteral("start Tovrick in an X11 session whose X server has XTest turned on");
+    }
+    if (!accessibilityBus || missing.isEmpty()) {
+        missing << QStringLiteral("the accessibility bus");
+        remedies << QStringLiteral("install at-spi2-core and start its at-spi-bus-launcher");
+    }
+    return ControlError(Kind::notTrusted, QStringLiteral("I need ") + missing.join(QStringLiteral(" and "))
+                                              + QStringLiteral(" to click and type. The user has to ")
+                                              + remedies.join(QStringLiteral(", and ")) + QLatin1Char('.'));
+}
+
+ComputerControl::ControlError ComputerControl::ControlError::notPosted(const QString& keys)
+{
+    return ControlError(Kind::notPosted, QStringLiteral("I couldn't press \"") + keys
+                                             + QStringLiteral("\": the key could not be sent to this desktop."));
 }
 
 ComputerControl::ComputerControl(Ports ports) : m_ports(std::move(ports))
@@ -31,8 +49,8 @@ ComputerControl::ComputerControl(Ports ports) : m_ports(std::move(ports))
     if (!m_ports.input)
         m_ports.input = std::make_shared<XTestInput>();
     if (!m_ports.sleep)
-        m_ports.sleep = [](std::chrono::milliseconds duration) -> QCoro::Task<> {
-            auto waiting = cancellableSleep(duration, CancelToken());
+        m_ports.sleep = [](std::chrono::milliseconds duration, CancelToken cancel) -> QCoro::Task<> {
+            auto waiting = cancellableSleep(duration, std::move(cancel));
             co_await std::move(waiting);
         };
     if (!m_ports.accessibilityBus)
@@ -57,6 +75,11 @@ bool ComputerControl::trusted()
     return m_ports.input->available() && m_ports.accessibilityBus();
 }
 
+ComputerControl::ControlError ComputerControl::untrusted()
+{
+    return ControlError::notTrusted(m_ports.input->available(), m_ports.accessibilityBus());
+}
+
 int ComputerControl::wheelClicks(int points)
 {
     if (points == 0)
@@ -70,21 +93,23 @@ std::chrono::milliseconds ComputerControl::typingPace(qsizetype characters)
     return std::chrono::milliseconds(characters <= 160 ? 22 : 12);
 }
 
-QCoro::Task<> ComputerControl::click(QPointF point, bool right, int count)
+QCoro::Task<> ComputerControl::click(QPointF point, bool right, int count, CancelToken cancel)
 {
     std::shared_ptr<SyntheticInput> input = m_ports.input;
     auto sleep = m_ports.sleep;
     input->move(point);
-    auto settle = sleep(std::chrono::milliseconds(30));
+    auto settle = sleep(std::chrono::milliseconds(30), cancel);
     co_await std::move(settle);
     const auto button = right ? SyntheticInput::Button::right : SyntheticInput::Button::left;
     // Well inside the desktop's double-click interval.
     const auto gap = std::chrono::milliseconds(std::clamp(input->doubleClickMilliseconds() / 8, 1, 40));
     for (int i = 0; i < std::max(count, 1); ++i) {
         if (i > 0) {
-            auto between = sleep(gap);
+            auto between = sleep(gap, cancel);
             co_await std::move(between);
         }
+        if (cancel.isCancelled())
+            co_return;
         input->button(button, true);
         input->button(button, false);
     }
@@ -98,31 +123,62 @@ QCoro::Task<> ComputerControl::scroll(QPointF point, int dx, int dy)
     co_return;
 }
 
-QCoro::Task<> ComputerControl::typeText(QString text, std::function<void(const QString&)> pop)
+QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typing typing, CancelToken cancel)
 {
     std::shared_ptr<SyntheticInput> input = m_ports.input;
     auto sleep = m_ports.sleep;
     const std::chrono::milliseconds pace = typingPace(text::characterCount(text));
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    Typed typed;
     qsizetype start = 0;
-    bool first = true;
     while (start < text.size()) {
         qsizetype end = characters.toNextBoundary();
         if (end <= start)
             end = text.size();
         const QString character = text.mid(start, end - start);
         start = end;
-        if (!first) {
-            auto waiting = sleep(pace);
+        if (typed.characters > 0) {
+            auto waiting = sleep(pace, cancel);
             co_await std::move(waiting);
         }
-        first = false;
-        // A letter with combining marks is its code points, one key each.
-        for (uint point : character.toUcs4())
-            input->key(KeyCombination::keysymForCharacter(static_cast<char32_t>(point)), 0);
-        if (pop)
-            pop(character);
+        if (cancel.isCancelled()) {
+            typed.end = Typed::End::cancelled;
+            co_return typed;
+        }
+        // A letter with combining marks is its code points, one key each; a CR LF pair is one line
+        // break, one Return.
+        std::vector<unsigned long> keys;
+        if (character == QLatin1String("\r\n"))
+            keys.push_back(KeyCombination::keysymForCharacter(U'\n'));
+        else
+            for (uint point : character.toUcs4())
+                keys.push_back(KeyCombination::keysymForCharacter(static_cast<char32_t>(point)));
+        bool movesFocus = false;
+        for (unsigned long keysym : keys) {
+            if (!input->key(keysym, 0)) {
+                typed.end = Typed::End::keyFailed;
+                typed.failed = character;
+                co_return typed;
+            }
+            movesFocus = movesFocus || KeyCombination::movesFocus(keysym);
+        }
+        ++typed.characters;
+        if (typing.pop)
+            typing.pop(character);
+        if (movesFocus && start < text.size() && typing.focusMoved) {
+            auto checking = typing.focusMoved();
+            const bool goOn = co_await std::move(checking);
+            if (cancel.isCancelled()) {
+                typed.end = Typed::End::cancelled;
+                co_return typed;
+            }
+            if (!goOn) {
+                typed.end = Typed::End::focusMoved;
+                co_return typed;
+            }
+        }
     }
+    co_return typed;
 }
 
 QString ComputerControl::pressKeys(const QString& keys)
@@ -131,7 +187,8 @@ QString ComputerControl::pressKeys(const QString& keys)
     const std::optional<KeyCombination> combination = KeyCombination::parse(keys, &unknown);
     if (!combination)
         throw ControlError::unknownKey(unknown);
-    m_ports.input->key(combination->keysym, combination->held());
+    if (!m_ports.input->key(combination->keysym, combination->held()))
+        throw ControlError::notPosted(keys);
     return combination->label;
 }
 

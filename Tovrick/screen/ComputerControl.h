@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Tovrick/screen/SyntheticInput.h"
+#include "shared/util/CancelToken.h"
 #include "shared/util/UserFacingError.h"
 
 #include <QCoro/QCoroTask>
@@ -19,9 +20,13 @@ public:
     // Why a control request could not be carried out; its description is said to the model.
     class ControlError : public UserFacingError {
     public:
-        enum class Kind { unknownKey, notTrusted };
+        enum class Kind { unknownKey, notTrusted, notPosted };
         static ControlError unknownKey(const QString& key);
-        static ControlError notTrusted();
+        // What this computer lacks for input: the X server's XTest extension, the accessibility bus
+        // (which the password-field check needs), or both.
+        static ControlError notTrusted(bool xtest, bool accessibilityBus);
+        // The keys were known but could not be placed on a key or sent.
+        static ControlError notPosted(const QString& keys);
         Kind kind() const { return m_kind; }
 
     private:
@@ -31,7 +36,8 @@ public:
 
     struct Ports {
         std::shared_ptr<SyntheticInput> input;
-        std::function<QCoro::Task<>(std::chrono::milliseconds)> sleep;
+        // Waits, less when the token is cancelled.
+        std::function<QCoro::Task<>(std::chrono::milliseconds, CancelToken)> sleep;
         // Whether the accessibility bus answers (the password-field check depends on it).
         std::function<bool()> accessibilityBus;
         // One sentence for an app name (appopener::open by default).
@@ -47,15 +53,37 @@ public:
     static ComputerControl& shared();
 
     SyntheticInput& input() { return *m_ports.input; }
+    // For work that may outlive the caller's frame (letting go of a held button on a cancel).
+    std::shared_ptr<SyntheticInput> sharedInput() const { return m_ports.input; }
     // Input can be posted and the focused field can be checked.
     bool trusted();
+    // The refusal that says what is missing; only meaningful when not trusted().
+    ControlError untrusted();
 
-    QCoro::Task<> click(QPointF point, bool right, int count);
+    // Nothing more is posted once `cancel` fires (a double click may end after its first click).
+    QCoro::Task<> click(QPointF point, bool right, int count, CancelToken cancel = {});
     // Offsets in points, positive to the right and downwards; one wheel click per kScrollStep.
     QCoro::Task<> scroll(QPointF point, int dx, int dy);
-    // Types each character in turn, `pop` showing it beside the character.
-    QCoro::Task<> typeText(QString text, std::function<void(const QString&)> pop);
-    // Presses one combination; returns its glyph label. Throws ControlError (unknownKey).
+
+    struct Typing {
+        // Shows each character typed beside the on-screen character.
+        std::function<void(const QString&)> pop;
+        // Awaited after a key that may have moved the focus, when more is to come; false ends the
+        // typing there.
+        std::function<QCoro::Task<bool>()> focusMoved;
+    };
+    // How typing ended and how many characters (user-perceived) went out whole before.
+    struct Typed {
+        enum class End { whole, cancelled, keyFailed, focusMoved };
+        End end = End::whole;
+        qsizetype characters = 0;
+        // keyFailed: the character that could not be typed.
+        QString failed;
+    };
+    // Types each character in turn; `cancel` is looked at before every key.
+    QCoro::Task<Typed> typeText(QString text, Typing typing, CancelToken cancel = {});
+    // Presses one combination; returns its glyph label. Throws ControlError (unknownKey, or
+    // notPosted when the key could not be sent).
     QString pressKeys(const QString& keys);
     QCoro::Task<QString> openApp(QString name);
     QString openURL(const QString& text);
@@ -65,6 +93,8 @@ public:
     static int wheelClicks(int points);
     // The pause between typed characters.
     static std::chrono::milliseconds typingPace(qsizetype characters);
+    // The longest text typed in one go: about a minute of typing.
+    static constexpr qsizetype kMaxTypedCharacters = 5000;
 
 private:
     Ports m_ports;

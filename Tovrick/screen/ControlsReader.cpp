@@ -242,8 +242,9 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
         field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
         return false;
     });
-    // Only a walk that found the focused element or saw every node knows what would take the text.
-    field.checked = walked == Walked::stopped || walked == Walked::whole;
+    // Only a walk that found the focused element knows what would take the text: a window that
+    // shows nodes but none focused (a browser's page without a tree, say) may well hold a password.
+    field.checked = walked == Walked::stopped;
     return field;
 }
 

@@ -31,8 +31,9 @@ public:
 
     // The focused element of the frontmost application: its frame when known, whether it takes
     // secret text (a password field), and whether that could be told at all. Not `checked`: no
-    // bus, no frontmost application, an application that is not on the bus, no answer in time, or a
-    // walk cut short by its limits; `secure` is then false but means nothing.
+    // bus, no frontmost application, an application that is not on the bus, no answer in time, a
+    // walk cut short by its limits, or one that found no focused element; `secure` is then false
+    // but means nothing.
     struct FocusedField {
         std::optional<QRectF> frame;
         bool secure = false;

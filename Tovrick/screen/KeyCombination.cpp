@@ -29,6 +29,23 @@ const QHash<QString, Named>& namedKeys()
             {QStringLiteral("backspace"), {XK_BackSpace, "⌫"}},
             {QStringLiteral("forwarddelete"), {XK_Delete, "⌦"}},
             {QStringLiteral("del"), {XK_Delete, "⌦"}},
+            {QStringLiteral("bksp"), {XK_BackSpace, "⌫"}},
+            // The glyphs of the labels, as the model may write them back.
+            {QStringLiteral("⌫"), {XK_BackSpace, "⌫"}},
+            {QStringLiteral("⌦"), {XK_Delete, "⌦"}},
+            {QStringLiteral("⎋"), {XK_Escape, "⎋"}},
+            {QStringLiteral("↩"), {XK_Return, "↩"}},
+            {QStringLiteral("⏎"), {XK_Return, "↩"}},
+            {QStringLiteral("⇥"), {XK_Tab, "⇥"}},
+            {QStringLiteral("⇞"), {XK_Page_Up, "⇞"}},
+            {QStringLiteral("⇟"), {XK_Page_Down, "⇟"}},
+            {QStringLiteral("↖"), {XK_Home, "↖"}},
+            {QStringLiteral("↘"), {XK_End, "↘"}},
+            {QStringLiteral("↑"), {XK_Up, "↑"}},
+            {QStringLiteral("↓"), {XK_Down, "↓"}},
+            {QStringLiteral("←"), {XK_Left, "←"}},
+            {QStringLiteral("→"), {XK_Right, "→"}},
+            {QStringLiteral("␣"), {XK_space, "␣"}},
             {QStringLiteral("up"), {XK_Up, "↑"}},
             {QStringLiteral("down"), {XK_Down, "↓"}},
             {QStringLiteral("left"), {XK_Left, "←"}},
@@ -41,9 +58,18 @@ const QHash<QString, Named>& namedKeys()
             {QStringLiteral("end"), {XK_End, "↘"}},
             {QStringLiteral("pageup"), {XK_Page_Up, "⇞"}},
             {QStringLiteral("pagedown"), {XK_Page_Down, "⇟"}},
+            {QStringLiteral("pgup"), {XK_Page_Up, "⇞"}},
+            {QStringLiteral("pgdn"), {XK_Page_Down, "⇟"}},
+            {QStringLiteral("pgdown"), {XK_Page_Down, "⇟"}},
+            {QStringLiteral("page_up"), {XK_Page_Up, "⇞"}},
+            {QStringLiteral("page_down"), {XK_Page_Down, "⇟"}},
+            {QStringLiteral("prior"), {XK_Page_Up, "⇞"}},
+            {QStringLiteral("next"), {XK_Page_Down, "⇟"}},
             {QStringLiteral("insert"), {XK_Insert, nullptr}},
             {QStringLiteral("print"), {XK_Print, nullptr}},
             {QStringLiteral("printscreen"), {XK_Print, nullptr}},
+            {QStringLiteral("prtsc"), {XK_Print, nullptr}},
+            {QStringLiteral("prtscn"), {XK_Print, nullptr}},
             {QStringLiteral("sysrq"), {XK_Sys_Req, nullptr}},
             {QStringLiteral("menu"), {XK_Menu, nullptr}},
             {QStringLiteral("plus"), {XK_plus, "+"}},
@@ -64,7 +90,8 @@ std::optional<unsigned> modifierWord(const QString& word)
         {QStringLiteral("option"), KeyCombination::option}, {QStringLiteral("opt"), KeyCombination::option},
         {QStringLiteral("alt"), KeyCombination::option},   {QStringLiteral("shift"), KeyCombination::shift},
         {QStringLiteral("super"), KeyCombination::super},  {QStringLiteral("win"), KeyCombination::super},
-        {QStringLiteral("meta"), KeyCombination::super},
+        {QStringLiteral("meta"), KeyCombination::super},  {QStringLiteral("windows"), KeyCombination::super},
+        {QStringLiteral("ctl"), KeyCombination::ctrl},
     };
     const auto found = words.constFind(word);
     if (found == words.constEnd())
@@ -83,6 +110,8 @@ std::optional<unsigned> modifierGlyph(QChar glyph)
         return KeyCombination::option;
     case u'⇧':
         return KeyCombination::shift;
+    case u'❖':
+        return KeyCombination::super;
     default:
         return std::nullopt;
     }
@@ -116,6 +145,12 @@ unsigned long KeyCombination::keysymForCharacter(char32_t character)
     if ((character >= 0x20 && character <= 0x7e) || (character >= 0xa0 && character <= 0xff))
         return character;
     return 0x01000000UL + character;
+}
+
+bool KeyCombination::movesFocus(unsigned long keysym)
+{
+    return keysym == XK_Tab || keysym == XK_ISO_Left_Tab || keysym == XK_Return || keysym == XK_KP_Enter
+        || keysym == XK_KP_Tab;
 }
 
 std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString* unknown)
@@ -195,26 +230,51 @@ unsigned KeyCombination::held() const
 
 bool KeyCombination::forbidden() const
 {
-    const auto wordsInclude = [&](unsigned needed) { return (words & needed) == needed; };
-    const auto heldInclude = [&](unsigned needed) { return (held() & needed) == needed; };
-
-    // As the model means them: log out (with or without asking), lock, force quit.
-    if (keysym == XK_q && (wordsInclude(cmd | shift) || wordsInclude(ctrl | cmd)))
-        return true;
-    if (keysym == XK_Escape && wordsInclude(cmd | option))
-        return true;
-
-    // What this desktop does with the keys held: log out, kill the display server, lock, switch to
-    // a text terminal, the kernel's own requests.
-    if (heldInclude(heldControl | heldAlt)) {
-        if (keysym == XK_Delete || keysym == XK_BackSpace || keysym == XK_l)
+    const unsigned holding = held();
+    for (const Forbidden& entry : forbiddenCombinations())
+        if (keysym >= entry.firstKeysym && keysym <= entry.lastKeysym && (holding & entry.held) == entry.held)
             return true;
-        if (keysym >= XK_F1 && keysym <= XK_F12)
-            return true;
-    }
-    if (keysym == XK_l && heldInclude(heldSuper))
-        return true;
-    if (keysym == XK_Sys_Req || (keysym == XK_Print && heldInclude(heldAlt)))
-        return true;
     return false;
+}
+
+const std::vector<KeyCombination::Forbidden>& KeyCombination::forbiddenCombinations()
+{
+    constexpr unsigned ctrl = heldControl;
+    constexpr unsigned alt = heldAlt;
+    constexpr unsigned shift = heldShift;
+    constexpr unsigned super = heldSuper;
+    // Defaults of the desktops as they ship; a user's own bindings are not known here. Refused also
+    // with more modifiers held, since a desktop that grabs the combination may ignore extra ones.
+    static const std::vector<Forbidden> list {
+        // As the model writes them with cmd and option, held as here (cmd and control hold Ctrl,
+        // option holds Alt): cmd+shift+q logs out (with option, without asking), ctrl+cmd+q locks,
+        // cmd+option+esc force-quits. Ctrl+Q thereby is refused too: it holds the same keys.
+        {ctrl | shift, XK_q, XK_q, "log out"},
+        {ctrl, XK_q, XK_q, "lock the screen"},
+        {ctrl | alt, XK_Escape, XK_Escape, "force quit"},
+        // GNOME, KDE Plasma, Xfce, Cinnamon: the log-out dialog; MATE: the shut-down dialog. Also
+        // KDE Plasma's log out without asking with Shift.
+        {ctrl | alt, XK_Delete, XK_Delete, "log out"},
+        // KDE Plasma: reboot and halt without asking.
+        {ctrl | alt | shift, XK_Page_Up, XK_Page_Up, "reboot"},
+        {ctrl | alt | shift, XK_Page_Down, XK_Page_Down, "shut down"},
+        // Cinnamon: the shut-down dialog.
+        {ctrl | alt, XK_End, XK_End, "shut down"},
+        // GNOME, KDE Plasma: lock the screen.
+        {super, XK_l, XK_l, "lock the screen"},
+        // Xfce, Cinnamon, MATE, older KDE: lock the screen.
+        {ctrl | alt, XK_l, XK_l, "lock the screen"},
+        // KDE Plasma: kill the window clicked next (Ctrl+Alt+Esc) and System Activity, its list of
+        // programs to end (Ctrl+Esc); Xfce: xkill (Ctrl+Alt+Esc) and its task manager
+        // (Ctrl+Shift+Esc); Cinnamon: restart the desktop shell (Ctrl+Alt+Esc).
+        {ctrl, XK_Escape, XK_Escape, "force quit"},
+        // The X server: kill it (where Ctrl+Alt+Backspace is switched on) and switch to a text
+        // console, leaving the session.
+        {ctrl | alt, XK_BackSpace, XK_BackSpace, "end the session"},
+        {ctrl | alt, XK_F1, XK_F12, "switch to a text console"},
+        // The kernel's own requests (reboot, kill all processes): SysRq, which Alt+Print gives.
+        {0, XK_Sys_Req, XK_Sys_Req, "kernel request"},
+        {alt, XK_Print, XK_Print, "kernel request"},
+    };
+    return list;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // One key combination as the model writes it: "+"-separated modifier words or glyphs and one key
 // ("cmd+shift+t", "⌘⇧T", "control + option + delete"). Parsed once, so the safety check and the key
@@ -20,13 +21,26 @@ struct KeyCombination {
     QString label;
 
     unsigned held() const;
-    // Logs out, locks, force-quits, kills the display server or switches terminals, with or without
-    // further modifiers.
+    // Logs out, locks, shuts down, force-quits, ends the display server or switches terminals on
+    // one of the common desktops: decided on the keys held, so every spelling and order of the
+    // same keys gets the same answer.
     bool forbidden() const;
+
+    // One refused combination: these Held modifiers (or more) around a key in the keysym range.
+    struct Forbidden {
+        unsigned held;
+        unsigned long firstKeysym;
+        unsigned long lastKeysym;
+        const char* what;
+    };
+    // Every refused combination, in one place.
+    static const std::vector<Forbidden>& forbiddenCombinations();
 
     // None when a part is neither a modifier nor a key this knows, when two keys are given or when
     // no key is; `unknown` then gets the offending text (the whole text when no key was given).
     static std::optional<KeyCombination> parse(const QString& text, QString* unknown = nullptr);
     // The keysym that types one Unicode code point (Return for a line feed, Tab for a tab).
     static unsigned long keysymForCharacter(char32_t character);
+    // A key that may take the focus elsewhere (to the next field, or to a new page).
+    static bool movesFocus(unsigned long keysym);
 };

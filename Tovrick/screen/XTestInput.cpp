@@ -195,6 +195,8 @@ bool XTestInput::key(unsigned long keysym, unsigned held)
         held |= KeyCombination::heldShift;
 
     std::vector<unsigned> modifiers;
+    // A modifier on no key would turn "ctrl+c" into a plain "c": nothing is posted then.
+    bool placed = true;
     const auto addModifier = [&](unsigned bit, unsigned long left, unsigned long right) {
         if (!(held & bit))
             return;
@@ -202,11 +204,15 @@ bool XTestInput::key(unsigned long keysym, unsigned held)
             modifiers.push_back(found->keycode);
         else if (const std::optional<Place> other = place(right))
             modifiers.push_back(other->keycode);
+        else
+            placed = false;
     };
     addModifier(KeyCombination::heldControl, XK_Control_L, XK_Control_R);
     addModifier(KeyCombination::heldAlt, XK_Alt_L, XK_Alt_R);
     addModifier(KeyCombination::heldShift, XK_Shift_L, XK_Shift_R);
     addModifier(KeyCombination::heldSuper, XK_Super_L, XK_Super_R);
+    if (!placed)
+        return false;
 
     for (unsigned code : modifiers)
         XTestFakeKeyEvent(display, code, True, CurrentTime);

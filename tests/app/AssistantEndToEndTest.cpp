@@ -13,6 +13,11 @@
 #include "shared/link/LineConnection.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
+#include "Tovrick/screen/ComputerControl.h"
+
+// Last: Xlib defines words (Status) that the program's own types use.
+#include <X11/Xlib.h>
+#undef Status
 
 namespace {
 
@@ -134,4 +139,37 @@ TEST_F(AssistantEndToEnd, ThePhoneTalksToTheModelRunsToolsInOrderAndStoresNotes)
     EXPECT_FALSE(answers(QStringLiteral("notes")).front().text.has_value());
     for (const Packet& packet : received)
         EXPECT_NE(packet.callID, QStringLiteral("x1"));
+}
+
+// Whether the first pointer button is down on the display.
+static bool buttonHeld(Display* display)
+{
+    Window root = 0;
+    Window child = 0;
+    int x = 0;
+    int y = 0;
+    int wx = 0;
+    int wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &wx, &wy, &mask);
+    return mask & Button1Mask;
+}
+
+TEST_F(AssistantEndToEnd, QuittingDuringADragLetsGoOfTheButtonAtOnce)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || !ComputerControl::shared().trusted())
+        GTEST_SKIP() << "needs an X display with XTest and the accessibility bus (scripts/with-test-services)";
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    send("awake", QStringLiteral("w"));
+    send("tool", QStringLiteral("drag"), QStringLiteral(R"({"from_x": 100, "from_y": 100, "to_x": 900, "to_y": 900})"),
+         QStringLiteral("drag"));
+    ASSERT_TRUE(waitUntil([&] { return buttonHeld(display); }));
+    // Quitting ends the event loop: the button goes up before anything else winds down.
+    app->terminating();
+    EXPECT_FALSE(buttonHeld(display));
+    // The cut-short drag finishes its last steps before the shell goes.
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(buttonHeld(display));
+    XCloseDisplay(display);
 }

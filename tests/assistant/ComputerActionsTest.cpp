@@ -2,8 +2,12 @@
 
 #include <QSet>
 
+#include <deque>
+
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/assistant/RealtimeHost.h"
+#include "Tovrick/codex/CodexController.h"
 #include "Tovrick/screen/ComputerControl.h"
 #include "Tovrick/screen/KeyCombination.h"
 #include "Tovrick/screen/ScreenReader.h"
@@ -12,6 +16,7 @@
 #include "support/RunTask.h"
 
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -25,12 +30,18 @@ struct RecordingInput : SyntheticInput {
     std::vector<QPointF> tips;
     QPointF at {1500, 900};
     bool xtest = true;
+    // Keys that cannot be sent.
+    std::vector<unsigned long> failing;
+    // Runs after each event is written down (the user acting meanwhile).
+    std::function<void()> afterEvent;
 
     void note(const QString& event)
     {
         events << event;
         times.push_back(clock());
         tips.push_back(character());
+        if (afterEvent)
+            afterEvent();
     }
     static QString point(QPointF p) { return QStringLiteral("%1,%2").arg(qRound(p.x())).arg(qRound(p.y())); }
 
@@ -54,6 +65,8 @@ struct RecordingInput : SyntheticInput {
     void wheel(int dx, int dy) override { note(QStringLiteral("wheel %1 %2").arg(dx).arg(dy)); }
     bool key(unsigned long keysym, unsigned held) override
     {
+        if (std::find(failing.begin(), failing.end(), keysym) != failing.end())
+            return false;
         const char* name = XKeysymToString(keysym);
         QString event = QStringLiteral("key ") + QString::fromLatin1(name ? name : "?");
         if (held)
@@ -93,11 +106,14 @@ protected:
         bus = true;
         field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true};
         opened.clear();
+        nextFields.clear();
+        fieldChecks = 0;
+        gate.reset();
         input->clock = [this] { return world().time.now; };
         input->character = [this] { return world().engine().tip(); };
         ComputerControl::Ports controlPorts;
         controlPorts.input = input;
-        controlPorts.sleep = [this](std::chrono::milliseconds duration) {
+        controlPorts.sleep = [this](std::chrono::milliseconds duration, CancelToken) {
             world().pass(duration.count() / 1000.0);
             return PointingWorld::finished();
         };
@@ -114,7 +130,18 @@ protected:
         ports.screen = screen;
         ports.control = control.get();
         ports.enabled = [this] { return enabled; };
-        ports.focusedField = [this]() -> QCoro::Task<ControlsReader::FocusedField> { co_return field; };
+        ports.focusedField = [this]() -> QCoro::Task<ControlsReader::FocusedField> {
+            ++fieldChecks;
+            if (gate) {
+                auto held = cancellableSleep(std::chrono::hours(1), *gate);
+                co_await std::move(held);
+            }
+            if (!nextFields.empty()) {
+                field = nextFields.front();
+                nextFields.pop_front();
+            }
+            co_return field;
+        };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
         world().pointing->screenContext(runTask(screen->snapshot()), std::nullopt);
@@ -136,14 +163,32 @@ protected:
     bool enabled = true;
     bool bus = true;
     ControlsReader::FocusedField field;
+    // The fields the checks find next, one per check; then `field` stays.
+    std::deque<ControlsReader::FocusedField> nextFields;
+    int fieldChecks = 0;
+    // A field check waits until this fires.
+    std::optional<CancelToken> gate;
     QStringList opened;
 };
+
+const ControlsReader::FocusedField kPlainField {QRectF(300, 200, 400, 30), false, true};
+const ControlsReader::FocusedField kSecretField {QRectF(300, 240, 400, 30), true, true};
+const ControlsReader::FocusedField kUnknownField {std::nullopt, false, false};
 
 TEST_F(ComputerActionsTest, TheGuardDecidesInItsOrderAndARefusalLeavesThePointingAlone)
 {
     const QString off = QStringLiteral("The user has turned off computer control in the menu bar. You can still look and point.");
     const QString stopped = QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
-    const QString untrusted = ComputerControl::ControlError::notTrusted().description();
+    const QString noXTest = QStringLiteral(
+        "I need the X server's XTest extension to click and type. The user has to start Tovrick in an X11 session "
+        "whose X server has XTest turned on.");
+    const QString noBus = QStringLiteral(
+        "I need the accessibility bus to click and type. The user has to install at-spi2-core and start its "
+        "at-spi-bus-launcher.");
+    const QString neither = QStringLiteral(
+        "I need the X server's XTest extension and the accessibility bus to click and type. The user has to start "
+        "Tovrick in an X11 session whose X server has XTest turned on, and install at-spi2-core and start its "
+        "at-spi-bus-launcher.");
     const struct {
         bool enabled;
         bool stop;
@@ -152,7 +197,8 @@ TEST_F(ComputerActionsTest, TheGuardDecidesInItsOrderAndARefusalLeavesThePointin
         QString expected;
     } cases[] = {
         {false, true, false, false, off},  {true, true, false, false, stopped},
-        {true, false, false, true, untrusted}, {true, false, true, false, untrusted},
+        {true, false, false, true, noXTest}, {true, false, true, false, noBus},
+        {true, false, false, false, neither},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected.toStdString());
@@ -317,6 +363,14 @@ TEST_F(ComputerActionsTest, NoSpellingOrOrderOfAForbiddenCombinationIsPressed)
         "ctrl+alt+delete",  "ctrl+alt+del", "ctrl+alt+backspace",  "cmd+option+forwarddelete",
         "super+l",       "win+shift+l",      "ctrl+alt+l",   "ctrl+alt+f1",         "control+option+F12",
         "sysrq",         "alt+sysrq",        "alt+print",
+        // The same keys held as the ones above, spelled as this desktop knows them.
+        "ctrl+alt+escape", "alt+ctrl+esc", "⌃⌥⎋", "control+alt+⎋", "ctrl+shift+q", "ctrl+q", "ctl+alt+shift+Q",
+        "⌘⌥⌫", "ctrl+alt+bksp", "meta+l", "windows+L", "❖L", "alt+control+L", "ctrl+alt+f7", "⌃⌥F2",
+        // The desktops' own: log out, reboot and halt without asking, shut down, force quit.
+        "ctrl+alt+shift+del", "shift+ctrl+alt+forwarddelete", "ctrl+alt+shift+pgup", "ctrl+alt+shift+PageUp",
+        "Ctrl + Alt + Shift + Page Up", "shift+alt+ctrl+prior", "⌃⌥⇧⇞", "ctrl+alt+shift+pgdn",
+        "ctrl+alt+shift+pagedown", "ctrl+alt+shift+next", "alt+shift+ctrl+pgdown", "ctrl+alt+end", "ctrl+esc",
+        "ctrl+shift+escape", "cmd+escape", "prtsc+alt",
     };
     const QString refusal = QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it.");
     for (const char* keys : forbidden) {
@@ -325,6 +379,40 @@ TEST_F(ComputerActionsTest, NoSpellingOrOrderOfAForbiddenCombinationIsPressed)
         const ToolResult result = runTask(actions->handle(QStringLiteral("press_keys"), toolargs::parse(json), {}));
         EXPECT_EQ(result.text, refusal);
         EXPECT_TRUE(input->events.isEmpty());
+    }
+    // Near neighbours that no desktop binds to leaving the session are pressed.
+    const char* allowed[] = {"ctrl+l", "alt+l", "ctrl+alt+t", "ctrl+alt+pageup", "ctrl+shift+pgdn", "ctrl+end",
+                             "alt+f4", "escape", "shift+escape", "super+e", "ctrl+delete", "print"};
+    for (const char* keys : allowed) {
+        SCOPED_TRACE(keys);
+        SetUp();
+        const QString json = QStringLiteral(R"({"keys": "%1"})").arg(QString::fromUtf8(keys));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("press_keys"), toolargs::parse(json), {}));
+        EXPECT_TRUE(result.text.startsWith(QStringLiteral("Pressed "))) << result.text.toStdString();
+        EXPECT_EQ(input->events.size(), 1);
+    }
+}
+
+TEST_F(ComputerActionsTest, EverySpellingOfAKeyHoldsTheSameKeys)
+{
+    const std::vector<std::vector<const char*>> same = {
+        {"cmd+option+esc", "ctrl+alt+escape", "control+alt+esc", "⌘⌥⎋", "⌃⌥⎋", "alt + ctrl + Escape"},
+        {"ctrl+alt+shift+pgup", "ctrl+alt+shift+pageup", "ctrl+alt+shift+prior", "ctrl+alt+shift+page_up",
+         "⌃⌥⇧⇞"},
+        {"super+l", "win+l", "meta+l", "windows+l", "❖l"},
+        {"cmd+delete", "ctrl+backspace", "ctrl+bksp", "⌘⌫"},
+    };
+    for (const auto& spellings : same) {
+        const std::optional<KeyCombination> first = KeyCombination::parse(QString::fromUtf8(spellings.front()));
+        ASSERT_TRUE(first);
+        for (const char* spelling : spellings) {
+            SCOPED_TRACE(spelling);
+            const std::optional<KeyCombination> parsed = KeyCombination::parse(QString::fromUtf8(spelling));
+            ASSERT_TRUE(parsed);
+            EXPECT_EQ(parsed->keysym, first->keysym);
+            EXPECT_EQ(parsed->held(), first->held());
+            EXPECT_EQ(parsed->forbidden(), first->forbidden());
+        }
     }
 }
 
@@ -337,7 +425,7 @@ TEST_F(ComputerActionsTest, KeysArePressedWithTheirModifiersAndLabelled)
     } cases[] = {
         {"cmd+c", "key c held 2", "⌘C"},
         {"  ctrl + shift + T ", "key t held 3", "⌃⇧T"},
-        {"cmd+q", "key q held 2", "⌘Q"},
+        {"cmd+w", "key w held 2", "⌘W"},
         {"option+left", "key Left held 4", "⌥←"},
         {"F5", "key F5", "F5"},
         {"super+e", "key e held 8", "❖E"},
@@ -394,6 +482,210 @@ TEST_F(ComputerActionsTest, AppsAndAddressesAreOpenedAndTheScreenLookedAt)
         EXPECT_EQ(opened, c.opened ? QStringList {QString::fromUtf8(c.opened)} : QStringList {});
     }
     EXPECT_EQ(call("wave").text, QStringLiteral("Unknown action wave."));
+}
+
+// A text of `count` letters as the model would send it.
+QString typeArguments(qsizetype count)
+{
+    return QStringLiteral(R"({"text": "%1"})").arg(QString(count, QLatin1Char('a')));
+}
+
+TEST_F(ComputerActionsTest, StopOrSleepEndsALongTextBetweenTwoKeys)
+{
+    const QString stopped = QStringLiteral("The user pressed stop. Don't do anything else until they ask again.");
+    for (const bool sleep : {false, true}) {
+        SCOPED_TRACE(sleep ? "sleep" : "stop");
+        SetUp();
+        CancelToken chain;
+        double stoppedAt = 0;
+        input->afterEvent = [&] {
+            if (input->events.size() != 100)
+                return;
+            stoppedAt = world().time.now;
+            if (sleep)
+                chain.cancel();
+            else
+                world().pointing->stop();
+        };
+        const ToolResult result =
+            runTask(actions->handle(QStringLiteral("type_text"), toolargs::parse(typeArguments(3000)), chain));
+        // Not one key after the stop, and the action over well within a tenth of a second.
+        EXPECT_EQ(input->events.size(), 100);
+        EXPECT_LT(world().time.now - stoppedAt, 0.1);
+        EXPECT_EQ(result.text, QStringLiteral("I typed 100 of 3000 characters, then stopped. ")
+                                   + (sleep ? ComputerActions::calledOffSentence() : stopped));
+        EXPECT_FALSE(result.image);
+    }
+}
+
+TEST_F(ComputerActionsTest, StopOrSleepDuringADragLetsGoAtOnceAndEndsIt)
+{
+    for (const bool sleep : {false, true}) {
+        SCOPED_TRACE(sleep ? "sleep" : "stop");
+        SetUp();
+        CancelToken chain;
+        int moves = 0;
+        input->afterEvent = [&] {
+            if (!input->events.contains(QStringLiteral("left down")) || !input->events.back().startsWith("move "))
+                return;
+            if (++moves != 3)
+                return;
+            if (sleep)
+                chain.cancel();
+            else
+                world().pointing->stop();
+        };
+        const double started = world().time.now;
+        const ToolResult result = runTask(actions->handle(
+            QStringLiteral("drag"), toolargs::parse(QStringLiteral(R"({"from_id": "L1", "to_x": 800, "to_y": 750})")),
+            chain));
+        EXPECT_EQ(result.text, QStringLiteral("I let go before the end of the drag. ")
+                                   + (sleep ? ComputerActions::calledOffSentence() : ComputerActions::stoppedSentence()));
+        const QStringList& events = input->events;
+        const qsizetype down = events.indexOf(QStringLiteral("left down"));
+        ASSERT_GE(down, 0);
+        // Three moves with the button held, then straight away the release and the pointer back.
+        EXPECT_EQ(events.mid(down + 4), (QStringList {QStringLiteral("left up"), QStringLiteral("warp 1500,900")}));
+        EXPECT_FALSE(world().engine().dragging());
+        // The loop ended rather than spinning out the flight (a whole drag takes far longer).
+        EXPECT_LT(world().time.now - started, 1.0);
+        EXPECT_EQ(screen->reads, 0);
+    }
+}
+
+TEST_F(ComputerActionsTest, GoingToSleepDuringADragEndsItThroughTheHost)
+{
+    CodexController codex;
+    HostTools::Ports toolPorts;
+    toolPorts.screen = screen;
+    toolPorts.signedIn = [] { return true; };
+    ComputerActions* const hands = actions.get();
+    toolPorts.computerControl = [hands](QString name, Json arguments, CancelToken cancel) {
+        return hands->handle(std::move(name), std::move(arguments), std::move(cancel));
+    };
+    RealtimeHost::Ports hostPorts;
+    hostPorts.tools = std::make_shared<HostTools>(world().pointing, codex, std::move(toolPorts));
+    hostPorts.pointing = world().pointing;
+    hostPorts.stopMotivation = [] {};
+    RealtimeHost host(codex, std::move(hostPorts));
+    std::vector<Packet> answers;
+    const RealtimeHost::Reply reply = [&](const Packet& packet) { answers.push_back(packet); };
+    Packet awake;
+    awake.command = QStringLiteral("awake");
+    host.handlePhoneRequest(awake, reply);
+
+    int moves = 0;
+    input->afterEvent = [&] {
+        if (input->events.contains(QStringLiteral("left down")) && input->events.back().startsWith("move ")
+            && ++moves == 2) {
+            Packet asleep;
+            asleep.command = QStringLiteral("asleep");
+            host.handlePhoneRequest(asleep, reply);
+        }
+    };
+    Packet drag;
+    drag.command = QStringLiteral("tool");
+    drag.tool = QStringLiteral("drag");
+    drag.text = QStringLiteral(R"({"from_id": "L1", "to_x": 800, "to_y": 750})");
+    drag.callID = QStringLiteral("d");
+    host.handlePhoneRequest(drag, reply);
+    ASSERT_TRUE(waitUntil([&] { return !answers.empty(); }));
+    EXPECT_EQ(answers[0].text, QStringLiteral("I let go before the end of the drag. ") + ComputerActions::calledOffSentence());
+    const qsizetype down = input->events.indexOf(QStringLiteral("left down"));
+    ASSERT_GE(down, 0);
+    EXPECT_EQ(input->events.mid(down + 3), (QStringList {QStringLiteral("left up"), QStringLiteral("warp 1500,900")}));
+}
+
+TEST_F(ComputerActionsTest, AKeyThatMayMoveTheFocusHasTheNewFieldCheckedFirst)
+{
+    const QString plainThenStop = QStringLiteral("I typed 6 of 13 characters, then stopped. The focus moved to another field. ");
+    const struct {
+        const char* text;
+        std::vector<ControlsReader::FocusedField> after;
+        int keys;
+        QString answer;
+    } cases[] = {
+        {"alice\\thunter2", {kSecretField}, 6, plainThenStop + ComputerActions::passwordField()},
+        {"alice\\thunter2", {kUnknownField}, 6, plainThenStop + ComputerActions::couldNotCheckField()},
+        {"alice\\nhunter2", {kSecretField}, 6, plainThenStop + ComputerActions::passwordField()},
+        {"alice\\r\\nhunter", {kSecretField}, 6,
+         QStringLiteral("I typed 6 of 12 characters, then stopped. The focus moved to another field. ")
+             + ComputerActions::passwordField()},
+        {"a\\tb\\nc", {kPlainField, kPlainField}, 5, QStringLiteral("Typed it.")},
+        // A tab at the very end: nothing more is typed, so nothing is checked.
+        {"ab\\t", {}, 3, QStringLiteral("Typed it.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        SetUp();
+        nextFields = {kPlainField};
+        nextFields.insert(nextFields.end(), c.after.begin(), c.after.end());
+        const QString json = QStringLiteral(R"({"text": "%1"})").arg(QString::fromUtf8(c.text));
+        const ToolResult result = runTask(actions->handle(QStringLiteral("type_text"), toolargs::parse(json), {}));
+        EXPECT_EQ(result.text, c.answer);
+        EXPECT_EQ(input->events.size(), c.keys) << input->events.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(fieldChecks, 1 + static_cast<int>(c.after.size()));
+    }
+    // A line break written as CR LF is one Return.
+    SetUp();
+    call("type_text", R"({"text": "a\r\nb"})");
+    EXPECT_EQ(input->events, (QStringList {QStringLiteral("key a"), QStringLiteral("key Return"), QStringLiteral("key b")}));
+}
+
+TEST_F(ComputerActionsTest, KeysThatCannotBeSentAreReportedNotCounted)
+{
+    input->failing = {XK_c};
+    const ToolResult pressed = call("press_keys", R"({"keys": "ctrl+c"})");
+    EXPECT_EQ(pressed.text, QStringLiteral("I couldn't press \"ctrl+c\": the key could not be sent to this desktop."));
+    EXPECT_FALSE(pressed.image);
+
+    const ToolResult typed = call("type_text", R"({"text": "abcde"})");
+    EXPECT_EQ(typed.text, QStringLiteral("I couldn't type \"c\" on this desktop. I typed 2 of 5 characters, then stopped."));
+    EXPECT_EQ(input->events, (QStringList {QStringLiteral("key a"), QStringLiteral("key b")}));
+
+    SetUp();
+    input->failing = {XK_Return};
+    const ToolResult entered = call("type_text", R"({"text": "ab", "press_return": true})");
+    EXPECT_EQ(entered.text, QStringLiteral("Typed it. I couldn't press \"return\": the key could not be sent to "
+                                           "this desktop."));
+    EXPECT_EQ(screen->reads, 0);
+}
+
+TEST_F(ComputerActionsTest, ATextTooLongToTypeIsRefusedWithItsLimit)
+{
+    const ToolResult over = runTask(actions->handle(QStringLiteral("type_text"),
+                                                    toolargs::parse(typeArguments(ComputerControl::kMaxTypedCharacters + 1)), {}));
+    EXPECT_EQ(over.text, ComputerActions::tooLongToType());
+    EXPECT_TRUE(over.text.contains(QString::number(ComputerControl::kMaxTypedCharacters)));
+    const ToolResult huge = runTask(actions->handle(QStringLiteral("type_text"), toolargs::parse(typeArguments(1 << 22)), {}));
+    EXPECT_EQ(huge.text, ComputerActions::tooLongToType());
+    EXPECT_TRUE(input->events.isEmpty());
+    EXPECT_EQ(fieldChecks, 0);
+
+    // Characters, not code units: accented letters written with combining marks count once.
+    const QString accented = QString(QStringLiteral("e\u0301")).repeated(ComputerControl::kMaxTypedCharacters);
+    const ToolResult whole = runTask(actions->handle(QStringLiteral("type_text"),
+                                                     toolargs::parse(QStringLiteral(R"({"text": "%1"})").arg(accented)), {}));
+    EXPECT_EQ(whole.text, QStringLiteral("Typed it."));
+}
+
+TEST_F(ComputerActionsTest, ActionsNeverOverlapAcrossSleepAndWake)
+{
+    // The first action waits on its field check when going to sleep calls it off.
+    gate = CancelToken();
+    CancelToken firstChain;
+    QCoro::Task<ToolResult> first =
+        actions->handle(QStringLiteral("type_text"), toolargs::parse(QStringLiteral(R"({"text": "abc"})")), firstChain);
+    firstChain.cancel();
+    // Awake again: the next call waits for the first one to be over.
+    QCoro::Task<ToolResult> second =
+        actions->handle(QStringLiteral("press_keys"), toolargs::parse(QStringLiteral(R"({"keys": "tab"})")), {});
+    waitUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_TRUE(input->events.isEmpty());
+    gate->cancel();
+    EXPECT_EQ(runTask(std::move(first)).text, ComputerActions::calledOffSentence());
+    EXPECT_TRUE(runTask(std::move(second)).text.startsWith(QStringLiteral("Pressed tab.") + kNowMarker));
+    EXPECT_EQ(input->events, QStringList {QStringLiteral("key Tab")});
 }
 
 } // namespace

@@ -189,7 +189,11 @@ TEST(ComputerControlOnDisplay, TypingReachesTheFieldWithLettersOffTheLayoutAndRe
     ComputerControl control;
     QStringList popped;
     const QString typed = QStringLiteral("Hé ß Ω 7!");
-    runTask(control.typeText(typed, [&](const QString& character) { popped << character; }));
+    ComputerControl::Typing typing;
+    typing.pop = [&](const QString& character) { popped << character; };
+    const ComputerControl::Typed done = runTask(control.typeText(typed, std::move(typing)));
+    EXPECT_EQ(done.end, ComputerControl::Typed::End::whole);
+    EXPECT_EQ(done.characters, typed.size());
     EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT ") + typed)) << window.lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(popped.join(QString()), typed);
 
@@ -226,6 +230,13 @@ TEST(ComputerControlOnDisplay, TheFocusedFieldIsSecureCheckedOrUnknown)
     EXPECT_FALSE(text.secure);
     ASSERT_TRUE(text.frame);
     EXPECT_NEAR(text.frame->x(), window.controls.value(QStringLiteral("text")).x(), 2.0);
+
+    // The window is active but nothing in it has the focus: a walk that finds no focused element
+    // cannot say where the text would go.
+    window.focus("none");
+    const ControlsReader::FocusedField unfocused = runTask(ControlsReader::focusedFieldIsSecure());
+    EXPECT_FALSE(unfocused.checked);
+    EXPECT_FALSE(unfocused.secure);
 
     // No active window: nothing can say where the text would go.
     manage(0);

@@ -122,6 +122,15 @@ TEST_F(ComputerActionsOnDisplay, APasswordFieldRefusesTypingAndAPlainOneGetsTheT
     EXPECT_TRUE(until(QStringLiteral("TEXT Olé")));
     EXPECT_TRUE(until(QStringLiteral("RETURN")));
 
+    // A tab takes the focus to the password field: the typing stops there, before the secret.
+    focus("text");
+    const ToolResult tabbed = call("type_text", QStringLiteral(R"({"text": "alice\thunter2"})"));
+    EXPECT_EQ(tabbed.text, QStringLiteral("I typed 6 of 13 characters, then stopped. The focus moved to another "
+                                          "field. That's a password field. Ask the user to type it themselves."));
+    EXPECT_TRUE(until(QStringLiteral("TEXT Oléalice")));
+    focus("text");
+    EXPECT_TRUE(seen.filter(QStringLiteral("SECRET")).isEmpty()) << seen.join(QLatin1Char('\n')).toStdString();
+
     // Nothing answers for the focused field without an active window: no typing blind.
     activate(0);
     EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "x"})")).text, ComputerActions::couldNotCheckField());

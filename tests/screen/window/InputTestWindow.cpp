@@ -4,8 +4,9 @@
 //   CONTROL <name> <x> <y> <w> <h>     "pad" (mouse events), "text", "password"
 //   READY
 //   PRESS|RELEASE|DOUBLE <button> <x> <y>, MOVE <x> <y> (while a button is down), WHEEL <dx> <dy>
-//   TEXT <text>, RETURN
-// Commands: "FOCUS text", "FOCUS password".
+//   TEXT <text>, RETURN, SECRET <length> (the password field's text changed)
+// Commands: "FOCUS text", "FOCUS password", "FOCUS none" (the window keeps the keyboard, no field has
+// the focus).
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -79,6 +80,8 @@ int main(int argc, char** argv)
     password->setGeometry(420, 80, 160, 30);
     QObject::connect(text, &QLineEdit::textChanged, [](const QString& now) { say(QStringLiteral("TEXT ") + now); });
     QObject::connect(text, &QLineEdit::returnPressed, [] { say(QStringLiteral("RETURN")); });
+    QObject::connect(password, &QLineEdit::textChanged,
+                     [](const QString& now) { say(QStringLiteral("SECRET %1").arg(now.size())); });
     window.setGeometry(200, 200, 600, 320);
     window.show();
     window.activateWindow();
@@ -97,6 +100,8 @@ int main(int argc, char** argv)
             text->setFocus();
         else if (command == QLatin1String("FOCUS password"))
             password->setFocus();
+        else if (command == QLatin1String("FOCUS none") && QApplication::focusWidget())
+            QApplication::focusWidget()->clearFocus();
         say(QStringLiteral("DONE"));
     });
 
