@@ -10,7 +10,7 @@
 
 #include "Tovrick/AppDelegate.h"
 #include "Tovrick/FocusLinkProbe.h"
-#include "Tovrick/focus/FocusSelfTest.h"
+#include "Tovrick/FocusSelfTest.h"
 #include "Tovrick/screen/ScreenPermissionCheck.h"
 #include "Tovrick/shell/AppFonts.h"
 #include "Tovrick/shell/AppIcon.h"

@@ -1,21 +1,10 @@
 #include "Tovrick/assistant/RealtimeHost.h"
 
-#include "shared/util/Settings.h"
-#include "shared/util/Text.h"
+#include "Tovrick/persona/Persona.h"
 
 namespace {
 
 // Model-facing texts: every byte counts, line breaks included.
-
-QString builtInPersona()
-{
-    return QStringLiteral(
-        "You are a small blueberry with big fennow eyes who lives on an iPhone under the user's screen and "
-        "has your own cursor. You're a young British guy: dry, quick-witted, a bit cheeky, British phrasing. "
-        "You never speak out loud: your replies pop up as a tiny speech bubble, so keep them to one short "
-        "line, under fifteen words. Answer immediately with the actual answer. Never announce what you're "
-        "going to do, never recap, never offer more help.");
-}
 
 QString focusSection()
 {
@@ -91,12 +80,7 @@ QString computerControlSection()
 
 QString RealtimeHost::persona()
 {
-    if (const auto own = Settings::shared().stringValue(QStringLiteral("personality"))) {
-        const QString trimmed = text::trimmedWhitespaceAndNewlines(*own);
-        if (!trimmed.isEmpty())
-            return trimmed;
-    }
-    return builtInPersona();
+    return ::persona::current();
 }
 
 QString RealtimeHost::instructions(TurnOptions options)

@@ -1,4 +1,4 @@
-#include "Tovrick/focus/FocusSelfTest.h"
+#include "Tovrick/FocusSelfTest.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "Tovrick/focus/FocusSelfTest.h"
+#include "Tovrick/FocusSelfTest.h"
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "Tovrick/screen/ScreenReaderError.h"

@@ -1,0 +1,11 @@
+# No cycle, but a subsystem reaches up into the shell.
+set(graph_libraries "tovrick_util;tovrick_screen;tovrick_shell")
+set(graph_folder_tovrick_util "shared/util")
+set(graph_layer_tovrick_util "0")
+set(graph_links_tovrick_util "")
+set(graph_folder_tovrick_screen "Tovrick/screen")
+set(graph_layer_tovrick_screen "1")
+set(graph_links_tovrick_screen "tovrick_util;tovrick_shell")
+set(graph_folder_tovrick_shell "Tovrick/shell")
+set(graph_layer_tovrick_shell "2")
+set(graph_links_tovrick_shell "tovrick_util")
