@@ -137,6 +137,8 @@ TEST_F(AccountShell, ASignInFromThePhoneShowsTheWindowBelowTheAddThisComputerWin
     EXPECT_EQ(app->focusPanel().window(), nullptr) << "a sign-out opens nothing by itself";
     app->showPairingPanel();
     QQuickView* pairing = app->pairingPanel().window();
+    // The code's request answered: none is left on its way when the test ends.
+    ASSERT_TRUE(waitUntil([&] { return !app->pairingPanel().view().code().isEmpty(); }));
     ASSERT_TRUE(waitUntil([&] { return QGuiApplication::focusWindow() == pairing; }));
 
     account.adoptSession(approved); // as the phone's approval does
