@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QPointer>
+#include <QQuickView>
+#include <QTimer>
 
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/FocusPhoneCommands.h"
@@ -12,6 +14,7 @@
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/MacFocusPanel.h"
+#include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/focus/MacVisionLibrary.h"
 #include "Tovrick/focus/SessionSignals.h"
 #include "Tovrick/shell/DemoModes.h"
@@ -129,6 +132,13 @@ void AppDelegate::launched()
     auto heard = std::make_shared<Heard>();
     account.subscribeSession(this, [self, heard](const std::optional<AccountSession>& session) {
         const std::optional<QString> user = signedInUser(session);
+        // Heard before the account holds it: a valid session where there was none is a sign-in that
+        // just finished (the browser's link, the phone), and the window shows that it worked.
+        if (self && heard->any && user && !TovrickAccount::shared().isSignedIn())
+            QTimer::singleShot(0, self.data(), [self] {
+                if (self)
+                    self->showSignedIn();
+            });
         if (!self || (heard->any && heard->user == user))
             return;
         *heard = {true, user};
@@ -187,6 +197,18 @@ void AppDelegate::showFocusWindow()
         if (self)
             self->showPairingPanel();
     });
+}
+
+void AppDelegate::showSignedIn()
+{
+    showFocusWindow();
+    m_focusPanel->view()->selectPage(static_cast<int>(FocusPage::focus));
+    // When the phone brought the sign-in, the add-this-computer window stays on top: it now shows the
+    // phone-link code.
+    if (QQuickView* pairing = m_pairingPanel->window(); pairing && pairing->isVisible()) {
+        pairing->raise();
+        pairing->requestActivate();
+    }
 }
 
 void AppDelegate::showPairingPanel()

@@ -57,6 +57,8 @@ public:
     ShellControls* shell() { return m_shell.get(); }
 
 private:
+    // After a sign-in: the focus window, raised, on its Focus page.
+    void showSignedIn();
     void handleRequest(const Packet& request, const PhoneServer::Reply& reply);
     void deliverNudge(const QString& message, const std::optional<Target>& target);
     QCoro::Task<> relayCodexNote(QString note, QString line);

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QQuickWindow>
@@ -59,6 +60,22 @@ struct AccountWindow : FocusWindowWorld {
         for (QQuickItem* banner : found)
             texts.append(banner->property("message").toString());
         return texts;
+    }
+    // The names a screen reader can reach in the window: the accessibility tree's nodes not marked
+    // invisible.
+    QStringList accessibleNames()
+    {
+        QStringList names;
+        collectNames(QAccessible::queryAccessibleInterface(panel.window()), names);
+        return names;
+    }
+    static void collectNames(QAccessibleInterface* node, QStringList& names)
+    {
+        if (!node || node->state().invisible)
+            return;
+        names.append(node->text(QAccessible::Name));
+        for (int i = 0; i < node->childCount(); ++i)
+            collectNames(node->child(i), names);
     }
     void collect(QQuickItem* item, QList<QQuickItem*>& found)
     {
@@ -195,6 +212,7 @@ TEST(SignInPage, ShowsTheSignInViewAndItsBanners)
     EXPECT_FALSE(w.item("macAppleSignIn")->isEnabled());
     EXPECT_TRUE(w.item("macPairInstead")->isEnabled());
     EXPECT_EQ(w.banners(), QStringList({TovrickSignInView::notConfiguredText}));
+    EXPECT_TRUE(w.accessibleNames().contains(TovrickSignInView::notConfiguredText));
     QMetaObject::invokeMethod(w.item("macPairInstead"), "clicked");
     EXPECT_EQ(w.pairs, 1);
 
@@ -217,10 +235,14 @@ TEST(SignInPage, NothingCanStartAnotherAccountOperationWhileOneRuns)
         ++opened;
         return true;
     };
+    const QString progress = QStringLiteral("Signing in\u2026");
+    EXPECT_FALSE(w.accessibleNames().contains(progress));
     QMetaObject::invokeMethod(w.item("macGoogleSignIn"), "clicked");
     ASSERT_TRUE(waitUntil([&] { return opened == 1; }));
     EXPECT_TRUE(w.shown("macSignInProgress"));
-    EXPECT_EQ(w.text("macSignInProgressText"), QStringLiteral("Signing in\u2026"));
+    EXPECT_EQ(w.text("macSignInProgressText"), progress);
+    // Read out as the banners are.
+    EXPECT_TRUE(w.accessibleNames().contains(progress)) << w.accessibleNames().join(QLatin1Char('|')).toStdString();
     for (const char* name : {"macGoogleSignIn", "macAppleSignIn", "macPairInstead"})
         EXPECT_FALSE(w.item(name)->isEnabled()) << name;
     EXPECT_EQ(api.requestCount(QStringLiteral("auth/google/start")), 1);

@@ -32,6 +32,8 @@ Column {
     Row {
         objectName: "macSignInProgress"
         visible: block.signIn.busy
+        Accessible.role: Accessible.StaticText
+        Accessible.name: "Signing in\u2026"
         spacing: 8
         anchors.horizontalCenter: parent.horizontalCenter
         FocusSpinner {
