@@ -211,6 +211,13 @@ void HostPointing::say(const QString& text, const std::optional<Target>& target,
     });
 }
 
+void HostPointing::cancelMotivation()
+{
+    if (m_motivationTask)
+        m_motivationTask->cancel();
+    m_motivationTask.reset();
+}
+
 void HostPointing::motivationFollowUp(std::optional<QUuid> session, CancelToken token)
 {
     m_ports.refreshClips();

@@ -91,6 +91,8 @@ public:
     void scheduleCaptionClear(double delay);
     // A focus nudge: the sentence, where to point and the extras the plan drew.
     void say(const QString& text, const std::optional<Target>& target, const MotivationNudgePlan& plan);
+    // Calls off a nudge's clip that has not started yet (the phone is about to speak).
+    void cancelMotivation();
     // The character's part of waking and sleeping.
     void setAwake(bool awake);
     // The user's stop: computer control refused for a while, the queue dropped, the character home.

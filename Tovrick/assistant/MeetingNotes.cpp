@@ -14,6 +14,7 @@
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/AppPaths.h"
 #include "shared/util/Files.h"
+#include "shared/util/Log.h"
 #include "shared/util/Text.h"
 
 namespace {
@@ -188,15 +189,24 @@ std::optional<QString> MeetingNotes::saveSession(const Json& record)
     const std::optional<QString> folder = sessionFolder(*id, startedAt);
     if (!folder)
         return std::nullopt;
+    // A record that cannot be written keeps the folder (the chunks still belong there), but the
+    // phone is told that nothing was saved.
+    std::optional<QString> failed;
     try {
         // nlohmann's own map type keeps the keys sorted.
         const nlohmann::json sorted = nlohmann::json::parse(json::dump(record));
-        files::writeAtomically(*folder + QStringLiteral("/session.json"), QByteArray::fromStdString(sorted.dump(2)),
-                               false);
-    } catch (const std::exception&) {
-        // A record that cannot be written keeps the folder: the chunks still belong there.
+        failed = files::writeAtomically(*folder + QStringLiteral("/session.json"),
+                                        QByteArray::fromStdString(sorted.dump(2)), false);
+    } catch (const std::exception& error) {
+        failed = QString::fromUtf8(error.what());
     }
-    files::writeAtomically(*folder + QStringLiteral("/notes.md"), renderNotes(record, startedAt).toUtf8(), false);
+    if (const auto notes = files::writeAtomically(*folder + QStringLiteral("/notes.md"),
+                                                  renderNotes(record, startedAt).toUtf8(), false))
+        failed = notes;
+    if (failed) {
+        logline::warning(QStringLiteral("meeting notes not saved: ") + *failed);
+        return std::nullopt;
+    }
     return folder;
 }
 

@@ -34,7 +34,7 @@ public:
     // for that id.
     virtual std::optional<QString> sessionFolder(const QString& id, const QDateTime& started) = 0;
     // Keeps the phone's session record; the session folder, or none when the record lacks its
-    // "id" or "started".
+    // "id" or "started" or could not be written whole.
     virtual std::optional<QString> saveSession(const Json& record) = 0;
     // Transcribes one m4a chunk with speaker labels, or without them. Throw what the service threw.
     virtual QCoro::Task<std::vector<TranscriptSegment>> transcribeDiarized(QByteArray audio) = 0;

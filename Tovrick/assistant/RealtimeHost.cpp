@@ -164,6 +164,9 @@ void RealtimeHost::handlePhoneRequest(const Packet& packet, const Reply& reply)
 
 void RealtimeHost::voiceResponse(const Packet& packet, const Reply& reply)
 {
+    // A nudge's clip still to come would start over the phone's answer.
+    if (m_ports.pointing)
+        m_ports.pointing->cancelMotivation();
     m_ports.stopMotivation();
     std::optional<Json> arguments = objectArguments(packet.text);
     Json* input = nullptr;

@@ -11,8 +11,12 @@
 
 #include <limits>
 
+#include <csignal>
+#include <unistd.h>
+
 #include "shared/util/AppPaths.h"
 #include "shared/util/Log.h"
+#include "shared/util/ProcessTree.h"
 #include "shared/util/Text.h"
 
 namespace {
@@ -73,7 +77,7 @@ CodexController::~CodexController()
     for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
         process->disconnect(this);
     if (m_process) {
-        m_process->kill();
+        endTree(*m_process);
         m_process->waitForFinished(2000);
         delete m_process;
     }
@@ -119,8 +123,17 @@ bool CodexController::isRunning() const
 
 void CodexController::terminate()
 {
-    if (m_process)
-        m_process->terminate();
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    // Gathered while the agent still holds them: once it is gone, what it started belongs to init.
+    // Each is asked to end and given a moment to save its work; whatever is left then is ended.
+    const pid_t leader = m_pid;
+    const std::vector<processtree::Member> tree = processtree::freeze(leader);
+    processtree::signal(leader, tree, SIGTERM);
+    processtree::signal(leader, tree, SIGCONT);
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->waitForFinished(1000);
+    processtree::signal(leader, tree, SIGKILL);
 }
 
 QCoro::Task<> CodexController::ensureRunning()
@@ -159,6 +172,9 @@ void CodexController::launch()
     process->setWorkingDirectory(AppPaths::home());
     process->setProcessEnvironment(environment);
     process->setStandardErrorFile(QProcess::nullDevice());
+    // A session of its own: the agent may be a launcher whose child does the work and starts builds
+    // of its own, and ending the agent has to end all of them.
+    process->setChildProcessModifier([] { ::setsid(); });
     const quint64 launch = m_launch + 1;
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process, launch] { readOutput(process, launch); });
     connect(process, &QProcess::finished, this, [this, process, launch] {
@@ -169,6 +185,7 @@ void CodexController::launch()
     if (!process->waitForStarted(10000)) {
         const QString error = process->errorString();
         process->disconnect(this);
+        endTree(*process);
         process->kill();
         process->waitForFinished(1000);
         delete process;
@@ -177,6 +194,7 @@ void CodexController::launch()
 
     m_launch = launch;
     m_process = process;
+    m_pid = static_cast<pid_t>(process->processId());
     m_buffer.clear();
     m_loaded.clear();
     Completion<bool> ready;
@@ -283,8 +301,12 @@ void CodexController::processExited(quint64 launch)
         return;
     // Lines written just before the exit still count.
     drainLines(m_process->readAllStandardOutput());
+    // What the agent started and left behind (its worker, a build) would hold the agent's locks.
+    if (m_pid > 0)
+        ::kill(-m_pid, SIGKILL);
 
     m_process = nullptr;
+    m_pid = 0;
     m_ready.reset();
     m_loaded.clear();
     auto waiting = std::exchange(m_waiting, {});
@@ -303,9 +325,15 @@ void CodexController::endHungChild(quint64 launch)
     if (launch != m_launch || !m_process)
         return;
     logline::warning(QStringLiteral("Codex stopped answering; ending it"));
-    QProcess* process = m_process;
+    endTree(*m_process);
     processExited(launch);
-    process->kill();
+}
+
+void CodexController::endTree(const QProcess& process)
+{
+    // Only while the child has not been reaped: until then its id cannot name another process.
+    if (process.state() != QProcess::NotRunning)
+        processtree::kill(static_cast<pid_t>(process.processId()));
 }
 
 void CodexController::drainLines(const QByteArray& bytes)

@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QCoro/QCoroTask>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -39,6 +41,9 @@ public:
         QString status;
         std::optional<QString> lastMessage;
         QDateTime started;
+        // What the agent says while it retries (offline, say): news of the running turn only, never
+        // its summary.
+        std::optional<QString> retrying = std::nullopt;
     };
 
     struct Approval {
@@ -108,7 +113,8 @@ public:
     void respondError(const Json& id, const QString& message);
     static Json textInput(const QString& text);
     static QString oneLineClip(const QString& text, qsizetype limit);
-    // Asks the running agent to quit (application exit).
+    // Ends the running agent and everything it started (application exit): each is asked to end,
+    // and what is left a second later is ended.
     void terminate();
     bool isRunning() const;
 
@@ -143,6 +149,8 @@ private:
     void handleNotification(const QString& method, const Json& params);
     void finishTurn(qsizetype index, const QString& threadID, const Json& params);
     void endHungChild(quint64 launch);
+    // Ends the child and everything it started.
+    static void endTree(const QProcess& process);
     QCoro::Task<> interruptLateTurn(QString threadID, QString turnID);
     QCoro::Task<> awaitTurnID(qsizetype index);
     std::optional<qsizetype> newestJob(const QString& threadID) const;
@@ -151,6 +159,8 @@ private:
     void changed();
 
     QProcess* m_process = nullptr;
+    // The child's process id, which also names its process group.
+    pid_t m_pid = 0;
     // Which launch the current child belongs to; exit and output notices of older children are ignored.
     quint64 m_launch = 0;
     ByteLines m_buffer;

@@ -198,6 +198,7 @@ QCoro::Task<QString> CodexController::followUp(std::optional<QString> project, Q
         next.status = QStringLiteral("starting");
         next.turnID.reset();
         next.lastMessage.reset();
+        next.retrying.reset();
         m_failedStarts.remove(job.threadID);
         begun = true;
         changed();
@@ -316,8 +317,10 @@ QString CodexController::statusText() const
         const auto minutes = static_cast<qint64>(double(job.started.msecsTo(now)) / 1000.0 / 60.0);
         QString line = job.project + QStringLiteral(": ") + job.status + QStringLiteral(", started ")
             + QString::number(minutes) + QStringLiteral(" min ago, job ") + quoted(oneLineClip(job.prompt, 100));
-        if (job.lastMessage)
-            line += QStringLiteral(". Latest from Codex: ") + oneLineClip(*job.lastMessage, 300);
+        const std::optional<QString> latest =
+            job.retrying && liveStatuses.contains(job.status) ? job.retrying : job.lastMessage;
+        if (latest)
+            line += QStringLiteral(". Latest from Codex: ") + oneLineClip(*latest, 300);
         lines.append(line);
     }
     if (lines.isEmpty())

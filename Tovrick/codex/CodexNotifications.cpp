@@ -66,22 +66,30 @@ void CodexController::handleNotification(const QString& method, const Json& para
         job.turnID = turn ? codexjson::string(*turn, "id") : std::nullopt;
         job.status = QStringLiteral("working");
         job.lastMessage.reset();
+        job.retrying.reset();
         changed();
     } else if (method == u"error") {
-        // While the agent retries (offline, say) this is the only word of what it is doing.
         const Json* error = codexjson::object(params, "error");
         const auto message = error ? codexjson::string(*error, "message") : std::nullopt;
-        if (message && !message->isEmpty()) {
+        if (!message || message->isEmpty())
+            return;
+        // While the agent retries this is the only word of what it is doing; once the turn is over
+        // it is stale.
+        const auto retry = params.find("willRetry");
+        if (retry != params.end() && retry->is_boolean() && retry->get<bool>())
+            job.retrying = *message;
+        else
             job.lastMessage = *message;
-            changed();
-        }
+        changed();
     } else if (method == u"item/completed") {
         const Json* item = codexjson::object(params, "item");
         if (!item || codexjson::string(*item, "type") != u"agentMessage")
             return;
         const auto text = codexjson::string(*item, "text");
-        if (text && !text->isEmpty())
+        if (text && !text->isEmpty()) {
             job.lastMessage = *text;
+            job.retrying.reset();
+        }
     } else {
         finishTurn(*index, *threadID, params);
     }
@@ -94,6 +102,7 @@ void CodexController::finishTurn(qsizetype index, const QString& threadID, const
         return;
     const QString status = codexjson::string(*turn, "status").value_or(QStringLiteral("completed"));
     Job& job = jobs[index];
+    job.retrying.reset();
     if (const Json* items = codexjson::arrayOfObjects(*turn, "items")) {
         for (const Json& item : *items) {
             const auto text = codexjson::string(item, "text");

@@ -117,6 +117,9 @@ MacVisionLibrary::~MacVisionLibrary() = default;
 
 QString MacVisionLibrary::folderFor(const QString& appFolder, const std::optional<QString>& userId)
 {
+    // Without the app folder there is no folder at all: never one under the file system's root.
+    if (appFolder.isEmpty())
+        return QString();
     const QString owner = TovrickAccount::nonceHash(userId.value_or(QStringLiteral("signed-out")));
     return appFolder + QStringLiteral("/ReminderImages/") + owner;
 }
@@ -129,9 +132,13 @@ QString MacVisionLibrary::folder() const
 void MacVisionLibrary::reload()
 {
     QStringList found;
-    for (const QFileInfo& info : QDir(folder()).entryInfoList(QDir::Files, QDir::Unsorted))
-        if (info.suffix() == QLatin1String("jpg"))
-            found << info.absoluteFilePath();
+    const QString listed = folder();
+    // An empty path would list the working folder.
+    if (!listed.isEmpty()) {
+        for (const QFileInfo& info : QDir(listed).entryInfoList(QDir::Files, QDir::Unsorted))
+            if (info.suffix() == QLatin1String("jpg"))
+                found << info.absoluteFilePath();
+    }
     // Plain comparison of the names, whatever the locale.
     std::sort(found.begin(), found.end(), [](const QString& a, const QString& b) {
         return QFileInfo(a).fileName() < QFileInfo(b).fileName();
@@ -164,6 +171,10 @@ void MacVisionLibrary::handleChosen(const std::optional<QStringList>& files)
     const qsizetype room = std::max<qsizetype>(0, kMaximumImages - m_entries.size());
     const QStringList kept = files->mid(0, room);
     const QString target = folder();
+    if (target.isEmpty()) {
+        setMessage(kNoFolder);
+        return;
+    }
     setImporting(true);
     setMessage({});
     importChosen(kept, target);

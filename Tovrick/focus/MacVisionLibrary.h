@@ -32,6 +32,8 @@ public:
     static inline const QString kFailureText =
         QStringLiteral(" image(s) couldn\u2019t be added. Please try another photo.");
     static inline const QString kRemoveFailed = QStringLiteral("That image couldn\u2019t be removed. Please try again.");
+    static inline const QString kNoFolder =
+        QStringLiteral("Images can\u2019t be added: Tovrick\u2019s folder couldn\u2019t be created. Please try again.");
 
     // The process-wide library over the shared account and the app folder, listed on first use.
     static MacVisionLibrary& shared();
@@ -41,7 +43,8 @@ public:
                      std::unique_ptr<ImageChooser> chooser, QObject* parent = nullptr);
     ~MacVisionLibrary() override;
 
-    // The folder of the account signed in now, computed anew at every call.
+    // The folder of the account signed in now, computed anew at every call; empty when the app
+    // folder cannot be made private.
     QString folder() const;
     static QString folderFor(const QString& appFolder, const std::optional<QString>& userId);
 

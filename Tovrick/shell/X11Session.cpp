@@ -9,6 +9,11 @@ X11Session::~X11Session() = default;
 void X11Session::release()
 {
     m_trial.reset();
+    // Qt has chosen its platform; what the program starts (apps, links, the coding agent) gets the
+    // user's own environment.
+    if (m_choseX11)
+        qunsetenv("QT_QPA_PLATFORM");
+    m_choseX11 = false;
 }
 
 std::optional<QString> X11Session::problem(const QStringList& arguments)
@@ -19,8 +24,10 @@ std::optional<QString> X11Session::problem(const QStringList& arguments)
             || argument == QStringLiteral("-display") || argument == QStringLiteral("--display"))
             return std::nullopt; // chosen on the command line: Qt's own choice and its own messages
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.isEmpty())
+    if (platform.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "xcb"); // never Wayland: nothing here works there
+        m_choseX11 = true;
+    }
     else if (!platform.startsWith("xcb"))
         return std::nullopt; // offscreen and the like, for tests and pictures
     m_trial = std::make_unique<X11Display>();

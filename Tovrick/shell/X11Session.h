@@ -21,9 +21,11 @@ public:
     std::optional<QString> problem(const QStringList& arguments);
 
     // Lets the trial connection go, once Qt has its own. Until then it stays open: a server whose
-    // last client leaves resets itself, and refuses connections while it does.
+    // last client leaves resets itself, and refuses connections while it does. Also takes back the
+    // platform choice from the environment that processes started later inherit.
     void release();
 
 private:
     std::unique_ptr<X11Display> m_trial;
+    bool m_choseX11 = false;
 };

@@ -16,6 +16,7 @@
 #include "shared/focus/FocusSync.h"
 #include "shared/link/LineConnection.h"
 #include "shared/util/Files.h"
+#include "shared/util/ProcessTree.h"
 #include "support/RunTask.h"
 
 namespace {
@@ -30,7 +31,8 @@ bool processExists(pid_t pid)
 } // namespace
 
 // Being told to end is a Quit: SIGTERM in the middle of a focus session pauses and saves it and ends
-// the coding agent, instead of killing the program where it stands.
+// the coding agent with what it started, instead of killing the program where it stands. On the way,
+// the program runs under its own name and starts the agent with the environment the user gave it.
 TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
 {
     REQUIRE_END_TO_END_SERVICES();
@@ -39,12 +41,15 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     ASSERT_NO_FATAL_FAILURE(folders.prepare());
 
     // The coding agent where the program looks for it: a stand-in that outlives its closed input
-    // for a minute, so only being ended ends it.
+    // for a minute, and starts a process of its own that lives as long, so only being ended ends them.
     const QString agentLog = folders.root.filePath(QStringLiteral("agent.log"));
     const QString agentScript = folders.root.filePath(QStringLiteral("agent.json"));
-    std::ofstream(agentScript.toStdString())
-        << Json {{"log", agentLog.toStdString()}, {"rules", Json::object()}, {"cues", Json::object()}, {"linger", 60000}}
-               .dump();
+    std::ofstream(agentScript.toStdString()) << Json {{"log", agentLog.toStdString()},
+                                                      {"rules", Json::object()},
+                                                      {"cues", Json::object()},
+                                                      {"linger", 60000},
+                                                      {"child", {{"linger", 60000}}}}
+                                                    .dump();
     const QString agent = QDir(folders.home).filePath(QStringLiteral(".local/bin/codex"));
     ASSERT_TRUE(QDir().mkpath(QFileInfo(agent).absolutePath()));
     {
@@ -55,6 +60,9 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     }
     QProcessEnvironment environment = folders.environment;
     environment.insert(QStringLiteral("FAKE_AGENT_SCRIPT"), agentScript);
+    // What the program sets for itself (one text-recognition thread, X11) is not the user's.
+    environment.remove(QStringLiteral("OMP_THREAD_LIMIT"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
 
     QProcess app;
     app.setProcessEnvironment(environment);
@@ -110,23 +118,36 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     };
     ASSERT_TRUE(waitUntil(running, 10s)) << log.toStdString();
 
+    // Named as it was started, not after the link it restarts itself through.
+    const auto programName = files::read(QStringLiteral("/proc/%1/comm").arg(app.processId()));
+    EXPECT_EQ(programName.value_or("(gone)"), "tovrick\n");
+
     // The agent, warmed up at launch, is up and answered its handshake.
     pid_t agentPid = 0;
+    pid_t agentChild = 0;
+    Json agentEnvironment;
     ASSERT_TRUE(waitUntil([&] {
         std::ifstream lines(agentLog.toStdString());
         bool initialized = false;
         for (std::string line; std::getline(lines, line);) {
             const Json entry = Json::parse(line, nullptr, false);
-            if (entry.is_object() && entry.value("method", "") == "launch")
+            if (entry.is_object() && entry.value("method", "") == "launch") {
                 agentPid = entry.value("pid", 0);
+                agentChild = entry.value("child", 0);
+                agentEnvironment = entry.value("environment", Json::object());
+            }
             initialized = initialized || (entry.is_object() && entry.value("method", "") == "initialized");
         }
         return agentPid > 0 && initialized;
     }, 20s)) << log.toStdString();
     const auto reapAgent = qScopeGuard([&] {
-        if (processExists(agentPid))
-            ::kill(agentPid, SIGKILL);
+        for (const pid_t pid : {agentPid, agentChild})
+            if (pid > 0 && processExists(pid))
+                ::kill(pid, SIGKILL);
     });
+    for (const char* name : {"OMP_THREAD_LIMIT", "QT_QPA_PLATFORM", "TOVRICK_STARTED_AS", "TOVRICK_USER_OMP_THREAD_LIMIT"})
+        EXPECT_FALSE(agentEnvironment.contains(name)) << name << " reached the agent";
+    EXPECT_EQ(agentEnvironment.value("FAKE_AGENT_SCRIPT", ""), agentScript.toStdString());
 
     // Let the focus clock run, keeping the phone alive.
     for (int second = 0; second < 3; ++second) {
@@ -153,5 +174,7 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     EXPECT_EQ(history[0].detail, FocusHistoryStore::kClosedDetail);
     EXPECT_GE(history[0].elapsed, ranFor) << "the session was last saved at its start";
 
-    EXPECT_TRUE(waitUntil([&] { return !processExists(agentPid); }, 5s)) << "the coding agent was left running";
+    EXPECT_TRUE(waitUntil([&] { return !processtree::alive(agentPid); }, 5s)) << "the coding agent was left running";
+    EXPECT_TRUE(waitUntil([&] { return !processtree::alive(agentChild); }, 5s))
+        << "what the coding agent started was left running";
 }

@@ -8,6 +8,8 @@
 #include <ctime>
 
 #include "Tovrick/assistant/MeetingNotes.h"
+#include "Tovrick/codex/CodexController.h"
+#include "assistant/AssistantFakes.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/AppPaths.h"
 #include "support/LoopbackApi.h"
@@ -183,6 +185,41 @@ TEST_F(Notes, SavingWritesTheRecordAndTheNotesUnderTheSignedInAccount)
     ASSERT_TRUE(signedOut);
     EXPECT_TRUE(signedOut->contains(TovrickAccount::nonceHash(QStringLiteral("signed-out"))));
     EXPECT_TRUE(QFile::exists(*signedOut + QStringLiteral("/notes.md")));
+}
+
+// A full or broken disk is not a save: the phone's "notes" answer then carries no folder, as for a
+// record it could not read, so the phone can tell.
+TEST_F(Notes, ARecordThatCannotBeWrittenIsAnsweredAsNotSaved)
+{
+    const Json record = json::parse(fixture("notes-record.json"));
+    const auto folder = notes.saveSession(record);
+    ASSERT_TRUE(folder);
+    CodexController codex;
+    RealtimeHost::Ports ports;
+    ports.notes = std::make_shared<MeetingNotes>();
+    ports.stopMotivation = [] {};
+    RealtimeHost host(codex, std::move(ports));
+    const QString text = QString::fromStdString(json::dump(record));
+
+    for (const char* blocked : {"session.json", "notes.md", ""}) {
+        SCOPED_TRACE(blocked);
+        // A folder where the file goes makes its write fail whoever runs the test.
+        const QString path = *folder + QStringLiteral("/") + QString::fromLatin1(blocked);
+        if (*blocked) {
+            QFile::remove(path);
+            ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/in-the-way")));
+        }
+        EXPECT_EQ(notes.saveSession(record), *blocked ? std::nullopt : folder);
+        ReplySink sink;
+        host.handlePhoneRequest(request("notes", text, QStringLiteral("n1")), sink.reply());
+        ASSERT_EQ(sink.packets.size(), 1u);
+        EXPECT_EQ(sink.packets[0].command, QStringLiteral("notes"));
+        EXPECT_EQ(sink.packets[0].callID, QStringLiteral("n1"));
+        EXPECT_EQ(sink.packets[0].text, *blocked ? std::nullopt : folder);
+        if (*blocked) {
+            ASSERT_TRUE(QDir(path).removeRecursively());
+        }
+    }
 }
 
 TEST_F(Notes, OneSpeakersNeighbouringSegmentsMerge)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "Tovrick/codex/CodexController.h"
 #include "Tovrick/screen/ScreenReaderError.h"
+#include "assistant/AssistantFakes.h"
 #include "assistant/PointingFakes.h"
 
 namespace {
@@ -198,6 +200,37 @@ TEST(Nudges, TheClipPlaysOnlyWhileTheSameSessionRunsOffTask)
     world.pointing->say(QStringLiteral("Two"), std::nullopt, plan(false, false));
     world.time.advance(0.01);
     EXPECT_EQ(world.clips, 0);
+}
+
+// The phone starting to answer calls off a nudge's clip that has not started yet, as well as one that
+// plays, so no clip starts over its voice.
+TEST(Nudges, ThePhonesAnswerCallsOffTheClipStillToCome)
+{
+    const struct {
+        const char* name;
+        const char* command;
+        int clips;
+    } cases[] = {
+        {"a voice turn", "voiceResponse", 0},
+        {"a caption", "caption", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PointingWorld world;
+        world.session = session(FocusSession::Status::running, {FocusActivity::offTask});
+        CodexController codex;
+        RealtimeHost::Ports ports;
+        ports.pointing = world.pointing;
+        int stops = 0;
+        ports.stopMotivation = [&] { ++stops; };
+        RealtimeHost host(codex, std::move(ports));
+        world.pointing->say(QStringLiteral("Back to it"), std::nullopt, plan(false, true));
+        ReplySink sink;
+        host.handlePhoneRequest(request(c.command, QStringLiteral("{}")), sink.reply());
+        world.time.advance(0.01);
+        EXPECT_EQ(world.clips, c.clips);
+        EXPECT_EQ(stops, c.clips == 0 ? 1 : 0);
+    }
 }
 
 TEST(AwakeAndStop, SleepResetsPointingAndCaptionAndStopRefusesControlForSixSeconds)

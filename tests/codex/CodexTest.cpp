@@ -15,6 +15,7 @@
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/AppPaths.h"
 #include "shared/util/Files.h"
+#include "shared/util/ProcessTree.h"
 #include "shared/util/Settings.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
@@ -63,6 +64,12 @@ public:
     FakeAgent& on(const char* method, std::initializer_list<Json> actions)
     {
         m_script["rules"][method].push_back(std::vector<Json>(actions));
+        return *this;
+    }
+    // Starts a process of its own at each launch, which lives `linger` ms unless it is ended.
+    FakeAgent& child(int linger, bool ownSession)
+    {
+        m_script["child"] = {{"linger", linger}, {"session", ownSession}};
         return *this;
     }
     QString cue(std::initializer_list<Json> actions)
@@ -348,6 +355,62 @@ TEST_F(CodexAgent, ASilentAgentIsEndedAndTheNextUseStartsAFreshOne)
     EXPECT_EQ(agent.received("launch").size(), 3);
 }
 
+// The agent as installed is a launcher whose child does the work: ending the agent ends what it
+// started too, or that child would keep the thread's writer lock for every later follow-up. A child
+// in a session of its own is found below the agent all the same.
+TEST_F(CodexAgent, EndingTheAgentEndsWhatItStarted)
+{
+    enum class Ending { silent, quit, controllerGone, exitsItself };
+    const struct {
+        const char* name;
+        Ending ending;
+        bool ownSession;
+    } cases[] = {
+        {"a request it never answers", Ending::silent, false},
+        {"a request it never answers, child in its own session", Ending::silent, true},
+        {"quit", Ending::quit, false},
+        {"quit, child in its own session", Ending::quit, true},
+        {"the controller goes", Ending::controllerGone, false},
+        {"the controller goes, child in its own session", Ending::controllerGone, true},
+        {"the agent exits by itself", Ending::exitsItself, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeAgent local;
+        const QString exit = local.cue({Json {{"exit", 0}}});
+        local.child(60000, c.ownSession).on("thread/list", {5000});
+        auto owner = std::make_unique<CodexController>();
+        owner->requestTimeout = std::chrono::milliseconds(500);
+        local.install(*owner);
+        runTask(owner->ensureRunning());
+        const Json launch = local.received("launch").value(0);
+        const pid_t agentPid = launch.value("pid", 0);
+        const pid_t childPid = launch.value("child", 0);
+        ASSERT_GT(childPid, 0);
+        ASSERT_TRUE(processtree::alive(childPid));
+
+        switch (c.ending) {
+        case Ending::silent:
+            EXPECT_EQ(failureOf(owner->request("thread/list", Json::object())), "Codex said: Codex didn't answer in time.");
+            break;
+        case Ending::quit:
+            owner->terminate();
+            break;
+        case Ending::controllerGone:
+            owner.reset();
+            break;
+        case Ending::exitsItself:
+            trigger(exit);
+            break;
+        }
+        EXPECT_TRUE(waitUntil([&] { return !processtree::alive(agentPid) && !processtree::alive(childPid); }))
+            << "agent " << processtree::alive(agentPid) << ", its child " << processtree::alive(childPid);
+        if (owner) {
+            EXPECT_TRUE(waitUntil([&] { return !owner->isRunning(); }));
+        }
+    }
+}
+
 TEST_F(CodexAgent, AJobReportedFailedStopsItsLateTurnAndStaysFailed)
 {
     controller.requestTimeout = std::chrono::milliseconds(700);
@@ -429,6 +492,59 @@ TEST_F(CodexAgent, NotificationsKeepTheJobsLatestWord)
         EXPECT_EQ(events.isEmpty() ? QString() : events[0].note, c.note);
         EXPECT_EQ(controller.approvals.size(), c.note.isEmpty() ? 1 : 0);
     }
+}
+
+// While the agent retries (offline, say) its notice is the news of the running turn; it is never the
+// job's summary, and once the turn is over the status no longer shows it.
+TEST_F(CodexAgent, ARetryNoticeIsNewsOnlyWhileTheTurnRuns)
+{
+    const auto notice = [](const char* method, Json params) {
+        params["threadId"] = "th-p";
+        return json::dumpBytes(Json {{"method", method}, {"params", std::move(params)}});
+    };
+    const QByteArray retry = notice("error", {{"turnId", "tu-2"}, {"willRetry", true},
+                                              {"error", {{"message", "Reconnecting... waiting for network"}}}});
+    const QString head = QStringLiteral("p: %1, started 0 min ago, job \"task\"");
+    const QString news = QStringLiteral(". Latest from Codex: Reconnecting... waiting for network");
+    const struct {
+        const char* name;
+        QList<QByteArray> after;
+        QString status;
+        QString note = {};
+    } cases[] = {
+        {"still running", {}, head.arg("working") + news},
+        {"completed with no message", {notice("turn/completed", {{"turn", {{"id", "tu-2"}}}})}, head.arg("done"),
+         QStringLiteral("Codex finished in p (job: \"task\"). Codex's own summary: (no summary)")},
+        {"stopped", {notice("turn/completed", {{"turn", {{"id", "tu-2"}, {"status", "interrupted"}}}})}, head.arg("stopped")},
+        {"a message after the retry",
+         {notice("item/completed", {{"item", {{"type", "agentMessage"}, {"text", "Back online"}}}})},
+         head.arg("working") + QStringLiteral(". Latest from Codex: Back online")},
+        {"a message, then completed",
+         {notice("item/completed", {{"item", {{"type", "agentMessage"}, {"text", "Fixed it"}}}}),
+          retry, notice("turn/completed", {{"turn", {{"id", "tu-2"}}}})},
+         head.arg("done") + QStringLiteral(". Latest from Codex: Fixed it"),
+         QStringLiteral("Codex finished in p (job: \"task\"). Codex's own summary: Fixed it")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller.jobs = {job("p", QStringLiteral("tu-1"), "done")};
+        events.clear();
+        CodexControllerProbe::hear(controller, notice("turn/started", {{"turn", {{"id", "tu-2"}}}}));
+        CodexControllerProbe::hear(controller, retry);
+        for (const QByteArray& line : c.after)
+            CodexControllerProbe::hear(controller, line);
+        EXPECT_EQ(controller.statusText(), c.status);
+        EXPECT_EQ(events.isEmpty() ? QString() : events[0].note, c.note);
+    }
+
+    // The agent quitting mid-retry leaves no stale news either.
+    agent.install(controller);
+    runTask(controller.ensureRunning());
+    controller.jobs = {job("p", QStringLiteral("tu-1"), "working")};
+    CodexControllerProbe::hear(controller, retry);
+    controller.terminate();
+    ASSERT_TRUE(waitUntil([&] { return !controller.isRunning(); }));
+    EXPECT_EQ(controller.statusText(), head.arg("stopped (Codex quit)"));
 }
 
 TEST_F(CodexAgent, AnswersRelayedToTheAssistant)

@@ -12,6 +12,7 @@
 #include "Tovrick/focus/MacVisionLibrary.h"
 #include "focus/FocusWindowWorld.h"
 #include "shared/account/TovrickAccount.h"
+#include "shared/util/AppPaths.h"
 
 namespace {
 
@@ -278,6 +279,29 @@ TEST(MacVisionLibrary, EachAccountHasItsOwnFolder)
 
     l.account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
     EXPECT_EQ(l.vision.entries().size(), 1);
+}
+
+// An app folder that cannot be made (a file in its place, a full disk) leaves no folder at all: the
+// library lists nothing and refuses an import with a message, instead of writing the images under
+// the root of the file system.
+TEST(MacVisionLibrary, WithoutItsAppFolderAnImportIsRefusedWithAMessage)
+{
+    Library l;
+    QTemporaryDir base;
+    const QString app = write(base.filePath(QStringLiteral("Tovrick")), "in the way");
+    auto* chooser = new ScriptedChooser;
+    MacVisionLibrary blocked(l.account, [app] { return AppPaths::ensurePrivateFolder(app) ? app : QString(); },
+                             std::unique_ptr<ImageChooser>(chooser));
+    EXPECT_EQ(blocked.folder(), QString());
+    EXPECT_TRUE(blocked.entries().isEmpty());
+
+    blocked.chooseImages();
+    ASSERT_TRUE(chooser->pending);
+    chooser->answer(QStringList {l.pick(QStringLiteral("a.jpg"), jpeg(halves(40, 30)))});
+    EXPECT_FALSE(blocked.importing());
+    EXPECT_EQ(blocked.message(), MacVisionLibrary::kNoFolder);
+    EXPECT_TRUE(blocked.entries().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/ReminderImages")));
 }
 
 TEST(MacVisionLibrary, OneChooserAtATimeAndNoneWhileImporting)

@@ -7,11 +7,16 @@
 // ms, {"exit": code} exits, a string is written as it is, another object as a line; "$ID" (quotes
 // included) stands for the request's id. Replies leave out "jsonrpc", as the real agent does. With
 // "linger": ms it stays that long after its input closes (an agent finishing work of its own), so
-// only being ended ends it sooner; "pid" in the launch line says which process to look for.
+// only being ended ends it sooner; "pid" in the launch line says which process to look for. With
+// "child": {"linger": ms, "session": bool} it starts a process of its own that lives that long (in a
+// session of its own when asked), as the agent's launcher does; "child" in the launch line is its pid.
+// "environment" in the launch line holds the variables it was given.
 #include <nlohmann/json.hpp>
 
 #include <poll.h>
 #include <unistd.h>
+
+extern char** environ;
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,11 +75,31 @@ int main(int argc, char** argv)
 {
     const char* path = std::getenv("PATH");
     script = json::parse(std::ifstream(std::getenv("FAKE_AGENT_SCRIPT")));
+    json environment = json::object();
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string entry = *variable;
+        const std::size_t equals = entry.find('=');
+        if (equals != std::string::npos)
+            environment[entry.substr(0, equals)] = entry.substr(equals + 1);
+    }
+    pid_t child = 0;
+    if (script.contains("child")) {
+        const json& asked = script["child"];
+        child = ::fork();
+        if (child == 0) {
+            if (asked.value("session", false))
+                ::setsid();
+            ::usleep(asked.value("linger", 0u) * 1000);
+            ::_exit(0);
+        }
+    }
     log(json {{"method", "launch"},
               {"args", std::vector<std::string>(argv + 1, argv + argc)},
               {"cwd", std::filesystem::current_path().string()},
               {"path", path ? path : ""},
-              {"pid", ::getpid()}}.dump());
+              {"pid", ::getpid()},
+              {"child", child},
+              {"environment", environment}}.dump());
     std::string pending;
     for (;;) {
         // A cue is taken at once, so a child started later does not act on it again.
