@@ -73,6 +73,9 @@ void MacFocusView::userMayHaveChanged()
     if (user == m_userId)
         return;
     m_userId = user;
+    // The confirmation was given for the account shown then; "Delete account" would now delete
+    // whoever is signed in.
+    setConfirmDelete(false);
     if (m_page != FocusPage::focus) {
         m_page = FocusPage::focus;
         emit pageChanged();

@@ -4,12 +4,19 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
 #include "shared/util/Log.h"
 #include "shared/util/UserFacingError.h"
 
 namespace {
 
 constexpr int kPollMilliseconds = 40;
+// The raw audio handed to the encoder; the pipeline converts whatever the source gives into it.
+constexpr int kRate = 24000;
+constexpr int kBytesPerFrame = 2; // 16-bit samples, one channel
 // How long the muxer may take to finish the file after the end of the stream was sent.
 constexpr int kFinishLimitMilliseconds = 5000;
 
@@ -28,10 +35,56 @@ bool hasElement(const char* name)
     return true;
 }
 
+// Lets exactly the allowed number of sample frames through to the encoder and drops the rest, with
+// timestamps counted from the samples themselves. The file's length then follows from the samples
+// alone, whatever the source's clock, the buffers in flight or the lag of the main thread: a recording
+// that runs to its end is never longer than the limit (plus the encoder's last partial frame).
+// Runs on the streaming thread.
+struct SampleLimit {
+    std::atomic<qint64> frames {0};
+    qint64 limit = 0;
+    std::atomic<bool> reached {false};
+
+    static GstPadProbeReturn probe(GstPad*, GstPadProbeInfo* info, gpointer data)
+    {
+        auto* self = static_cast<SampleLimit*>(data);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const qint64 before = self->frames.load();
+        if (!buffer || before >= self->limit) {
+            self->reached = true;
+            return GST_PAD_PROBE_DROP;
+        }
+        const qint64 offered = qint64(gst_buffer_get_size(buffer)) / kBytesPerFrame;
+        const qint64 taken = std::min(offered, self->limit - before);
+        buffer = gst_buffer_make_writable(buffer);
+        if (taken < offered)
+            gst_buffer_resize(buffer, 0, gssize(taken * kBytesPerFrame));
+        GST_BUFFER_PTS(buffer) = gst_util_uint64_scale_int(guint64(before), GST_SECOND, kRate);
+        GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale_int(guint64(taken), GST_SECOND, kRate);
+        GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+        GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DISCONT);
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+        self->frames = before + taken;
+        if (before + taken >= self->limit)
+            self->reached = true;
+        return GST_PAD_PROBE_OK;
+    }
+};
+
 class GstClipRecording : public ClipRecording {
 public:
-    GstClipRecording(GstElement* pipeline, double seconds) : m_pipeline(pipeline), m_seconds(seconds)
+    GstClipRecording(GstElement* pipeline, double seconds) : m_pipeline(pipeline)
     {
+        m_limit.limit = qint64(std::llround(seconds * kRate));
+        GstElement* raw = gst_bin_get_by_name(reinterpret_cast<GstBin*>(m_pipeline), "raw");
+        if (raw) {
+            GstPad* pad = gst_element_get_static_pad(raw, "src");
+            if (pad) {
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &SampleLimit::probe, &m_limit, nullptr);
+                gst_object_unref(pad);
+            }
+            gst_object_unref(raw);
+        }
         m_bus = gst_element_get_bus(m_pipeline);
         m_poll.setInterval(kPollMilliseconds);
         QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] { poll(); });
@@ -64,13 +117,7 @@ public:
 
     double currentTime() const override
     {
-        if (m_done)
-            return m_lastTime;
-        gint64 position = 0;
-        if (!gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &position) || position < 0)
-            return m_lastTime;
-        m_lastTime = double(position) / 1e9;
-        return m_lastTime;
+        return double(m_limit.frames.load()) / kRate;
     }
 
     void stop() override
@@ -116,7 +163,7 @@ private:
             }
             return;
         }
-        if (!m_stopping && !m_done && currentTime() >= m_seconds)
+        if (!m_stopping && !m_done && m_limit.reached)
             stop();
     }
 
@@ -124,7 +171,6 @@ private:
     {
         if (m_done)
             return;
-        currentTime();
         m_done = true;
         m_poll.stop();
         m_finishLimit.stop();
@@ -136,8 +182,7 @@ private:
 
     GstElement* m_pipeline;
     GstBus* m_bus = nullptr;
-    double m_seconds;
-    mutable double m_lastTime = 0;
+    SampleLimit m_limit;
     bool m_stopping = false;
     bool m_done = false;
     QTimer m_poll;
@@ -164,8 +209,11 @@ QString GstClipRecorder::pipelineDescription()
         return {};
     const QString source = hasElement("pulsesrc") ? QStringLiteral("pulsesrc") : QStringLiteral("autoaudiosrc");
     return source
-        + QStringLiteral(" ! audioconvert ! audioresample ! audio/x-raw,rate=24000,channels=1 ! ") + encoder
-        + QStringLiteral(" ! mp4mux");
+        + QStringLiteral(" ! audioconvert ! audioresample"
+                         " ! capsfilter name=raw caps=audio/x-raw,format=S16LE,layout=interleaved,rate=%1,channels=1"
+                         " ! audioconvert ! ")
+              .arg(kRate)
+        + encoder + QStringLiteral(" ! mp4mux");
 }
 
 std::unique_ptr<ClipRecording> GstClipRecorder::record(const QString& path, double seconds)

@@ -10,6 +10,7 @@
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "Tovrick/motivation/Mp4Duration.h"
 #include "Tovrick/motivation/SoundServerMicrophoneAccess.h"
+#include "shared/util/AppPaths.h"
 
 namespace {
 
@@ -61,8 +62,16 @@ QCoro::Task<> MotivationRecorder::start()
     }
 
     const QString name = QStringLiteral("motivation-%1.m4a").arg(m_clientId.toString(QUuid::WithoutBraces).toUpper());
-    m_url = QDir(QDir::tempPath()).filePath(name);
+    // The user's voice is for the user alone: a folder of their own and a file only they can read.
+    const QString folder = AppPaths::privateTemporary();
     try {
+        if (folder.isEmpty())
+            throw MotivationFileError::couldNot(QStringLiteral("created"), QStringLiteral("Tovrick"));
+        m_url = QDir(folder).filePath(name);
+        QFile file(*m_url);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            throw MotivationFileError::couldNot(QStringLiteral("created"), *m_url, file.errorString());
+        file.close();
         m_recording = m_recorder.record(*m_url, kLongest);
         if (!m_recording)
             throw MotivationAudioError(MotivationAudioError::Kind::invalid);
@@ -126,6 +135,10 @@ void MotivationRecorder::recordingFinished(bool successfully)
         return;
     }
     m_timer.stop();
+    // The time recorded up to the end, not as the last progress tick saw it: a recording that ran to
+    // its limit counts all of it.
+    if (m_recording)
+        setElapsed(std::min(kLongest, m_recording->currentTime()));
     double measured = 0;
     try {
         measured = m_url ? mp4::audioDuration(*m_url) : 0;

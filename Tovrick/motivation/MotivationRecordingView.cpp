@@ -76,6 +76,7 @@ void MotivationRecordingView::appear()
 
 void MotivationRecordingView::disappear()
 {
+    m_gone = true;
     m_recorder.cancel();
 }
 
@@ -96,6 +97,11 @@ void MotivationRecordingView::save()
     QMetaObject::invokeMethod(
         this,
         [this, path = *url] {
+            // Closed before the save began: the recording was thrown away with the sheet.
+            if (m_gone) {
+                setSaving(false);
+                return;
+            }
             try {
                 m_store.save(path, m_recorder.duration(), m_recorder.clientId());
             } catch (const std::exception& failure) {

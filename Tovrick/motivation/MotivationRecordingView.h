@@ -90,4 +90,5 @@ private:
     bool m_saving = false;
     QString m_error;
     bool m_appeared = false;
+    bool m_gone = false;
 };

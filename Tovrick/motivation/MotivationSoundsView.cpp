@@ -4,7 +4,7 @@
 #include "shared/account/TovrickAccount.h"
 
 MotivationSoundsView::MotivationSoundsView(MotivationAudioStore& store, TovrickAccount& account, QObject* parent)
-    : QObject(parent), m_store(store), m_account(account)
+    : QObject(parent), m_store(store), m_account(account), m_userId(account.userId())
 {
     for (auto changed : { &MotivationAudioStore::libraryChanged, &MotivationAudioStore::busyChanged,
                           &MotivationAudioStore::playingIDChanged, &MotivationAudioStore::messageChanged })
@@ -141,6 +141,13 @@ void MotivationSoundsView::closeRecording()
 {
     if (!m_sheet || m_sheet->saving())
         return;
+    endRecording();
+}
+
+void MotivationSoundsView::endRecording()
+{
+    if (!m_sheet)
+        return;
     MotivationRecordingView* sheet = m_sheet;
     m_sheet = nullptr;
     sheet->disappear();
@@ -155,6 +162,10 @@ void MotivationSoundsView::setShown(bool shown)
         return;
     m_shown = shown;
     if (!shown) {
+        // What was open on the screen goes with it, a recording under way and its file included: the
+        // next visit may be by someone else.
+        endRecording();
+        dismissDelete();
         m_store.stop();
         m_refreshedFor.reset();
         return;
@@ -174,6 +185,13 @@ void MotivationSoundsView::setWindowActive(bool active)
 
 void MotivationSoundsView::userMayHaveChanged()
 {
+    // Nothing of one user's is left open for the next.
+    const std::optional<QString> user = m_account.userId();
+    if (user != m_userId) {
+        m_userId = user;
+        endRecording();
+        dismissDelete();
+    }
     if (!m_shown)
         return;
     const QString userId = m_account.userId().value_or(QString());

@@ -74,6 +74,8 @@ signals:
 private:
     QVariantMap tile(const QString& id, const QString& title, bool own) const;
     void userMayHaveChanged();
+    // Closes the sheet whatever it is doing: its recording stops and its file goes.
+    void endRecording();
 
     MotivationAudioStore& m_store;
     TovrickAccount& m_account;
@@ -81,4 +83,5 @@ private:
     QPointer<MotivationRecordingView> m_sheet;
     bool m_shown = false;
     std::optional<QString> m_refreshedFor;
+    std::optional<QString> m_userId;
 };

@@ -18,6 +18,7 @@
 #include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroSignal>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -95,6 +96,8 @@ struct TovrickAccount::Private {
 
     QTimer loopTimer;
     quint64 loopGeneration = 0;
+    // Fires when the held session reaches its expiry, so that its end is published like a sign-out.
+    QTimer expiryTimer;
     Timing timing;
     std::optional<QUrl> baseOverride;
     QList<QSslCertificate> trusted;
@@ -121,6 +124,9 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
     d->vault = &vault;
     openURL = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     connect(&d->loopTimer, &QTimer::timeout, this, [this] { refreshAccount(d->loopGeneration); });
+    d->expiryTimer.setSingleShot(true);
+    d->expiryTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->expiryTimer, &QTimer::timeout, this, &TovrickAccount::sessionMayHaveExpired);
     // A development or end-to-end API with a certificate of its own: trusted in addition, never instead.
     const QString extraCertificate = qEnvironmentVariable("TOVRICK_API_CERTIFICATE");
     if (!extraCertificate.isEmpty())
@@ -134,6 +140,7 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
             logline::warning(QStringLiteral("the stored session cannot be read; starting signed out"));
         }
     }
+    armExpiry();
 }
 
 TovrickAccount::~TovrickAccount()
@@ -142,6 +149,7 @@ TovrickAccount::~TovrickAccount()
     // coroutine frames would leak: end them now, while everything they touch still exists.
     d->closing = true;
     d->loopTimer.stop();
+    d->expiryTimer.stop();
     for (QNetworkReply* reply : d->network.findChildren<QNetworkReply*>()) {
         if (reply->isRunning())
             reply->abort();
@@ -199,7 +207,32 @@ void TovrickAccount::setSession(std::optional<AccountSession> value)
     }
     std::erase_if(d->subscribers, [](const Private::Subscriber& s) { return s.hasContext && !s.context; });
     d->session = std::move(value);
+    armExpiry();
     emit sessionChanged();
+}
+
+void TovrickAccount::armExpiry()
+{
+    d->expiryTimer.stop();
+    // Only a valid session can expire; one adopted already expired was published as it is.
+    if (!isSignedIn())
+        return;
+    // The monotonic clock stops while the computer sleeps and the wall clock may be set: look again
+    // at least every minute rather than trust one long wait.
+    const double remaining = d->session->expiresAt - nowMs();
+    d->expiryTimer.start(static_cast<int>(std::clamp(std::ceil(remaining), 1.0, 60000.0)));
+}
+
+void TovrickAccount::sessionMayHaveExpired()
+{
+    if (!d->session || d->closing)
+        return;
+    if (isSignedIn()) {
+        armExpiry();
+        return;
+    }
+    logline::info(QStringLiteral("the sign-in expired"));
+    clearSession();
 }
 
 void TovrickAccount::setBusy(bool busy)

@@ -111,6 +111,9 @@ signals:
 private:
     TovrickAccount();
     void setSession(std::optional<AccountSession> value);
+    // Waits for the held session's expiry; none for a session that is not valid now.
+    void armExpiry();
+    void sessionMayHaveExpired();
     void setBusy(bool busy);
     void setMessage(const QString& message);
     QCoro::Task<> webSignIn(QString provider);

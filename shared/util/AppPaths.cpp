@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +58,27 @@ QString AppPaths::temporary()
     if (!overriddenRoot().isEmpty())
         return under(QStringLiteral("tmp"));
     return QDir::tempPath();
+}
+
+QString AppPaths::privateTemporary()
+{
+    QString base;
+    if (!overriddenRoot().isEmpty()) {
+        base = QDir(overriddenRoot()).filePath(QStringLiteral("runtime"));
+    } else {
+        // The runtime folder only when it is the user's own, as its specification requires; the
+        // shared temporary folder never.
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        const QFileInfo info(runtime);
+        if (!runtime.isEmpty() && info.isAbsolute() && info.isDir() && info.ownerId() == ::getuid())
+            base = runtime;
+        else
+            base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    }
+    if (base.isEmpty())
+        return {};
+    const QString folder = QDir(base).filePath(QStringLiteral("Tovrick"));
+    return ensurePrivateFolder(folder) ? folder : QString();
 }
 
 bool AppPaths::ensurePrivateFolder(const QString& path)

@@ -14,8 +14,12 @@ public:
     static QString home();
     // A folder for short-lived files.
     static QString temporary();
+    // A folder for short-lived files nobody else may read: "Tovrick" in the user's runtime folder
+    // (XDG_RUNTIME_DIR), else in the user's cache folder, with mode 0700. Empty when it cannot be made.
+    static QString privateTemporary();
 
-    // Everything below `root`: root/data/Tovrick, root/Documents, root/home, root/tmp. Empty restores.
+    // Everything below `root`: root/data/Tovrick, root/Documents, root/home, root/tmp,
+    // root/runtime/Tovrick. Empty restores.
     static void overrideRoot(const QString& root);
 
     // Creates `path` (and its parents) and sets its mode to 0700. Returns false when that fails.

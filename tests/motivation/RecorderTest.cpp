@@ -5,6 +5,8 @@
 #include <QMediaDevices>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "RecorderRig.h"
 #include "support/RunTask.h"
 #include "Tovrick/motivation/GstClipRecorder.h"
@@ -19,6 +21,13 @@ using Phase = MotivationRecorder::Phase;
 const QString kTooShort = QStringLiteral("Die Aufnahme war zu kurz. Bitte versuche es erneut.");
 const QString kInterrupted = QStringLiteral("Die Aufnahme wurde unterbrochen. Bitte versuche es erneut.");
 const QString kFailed = QStringLiteral("Die Aufnahme ist fehlgeschlagen.");
+
+// The permission bits of a file or folder; -1 when it is not there.
+int modeOf(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -56,7 +65,10 @@ TEST_F(RecorderTest, StartSilencesTheStoreAndRecordsTwentySecondsToANamedTempora
     EXPECT_TRUE(rig.store->recordingActive());
     EXPECT_EQ(rig.seconds, 20.0);
     const QString name = QStringLiteral("motivation-%1.m4a").arg(recorder.clientId().toString(QUuid::WithoutBraces).toUpper());
-    EXPECT_EQ(rig.path, QDir(QDir::tempPath()).filePath(name));
+    // In a folder of the user's own, not the shared temporary one.
+    const QString folder = AppPaths::privateTemporary();
+    EXPECT_EQ(rig.path, QDir(folder).filePath(name));
+    EXPECT_EQ(modeOf(folder), 0700);
     EXPECT_EQ(recorder.url(), rig.path);
     // Nothing plays over a recording.
     rig.store->play(QStringLiteral("default-2"));
@@ -130,6 +142,20 @@ TEST_F(RecorderTest, ThePlatformsEndMeasuresTheFile)
         EXPECT_EQ(subject.message(), c.message ? *c.message : QString()) << c.file;
         EXPECT_FALSE(r.store->recordingActive());
     }
+}
+
+TEST_F(RecorderTest, TheEndCountsWhatWasRecordedAfterTheLastTick)
+{
+    MotivationRecorder& subject = recording();
+    rig.time = 19.9;
+    ASSERT_TRUE(waitUntil([&] { return subject.elapsed() == 19.9; }));
+    // The limit is reached and the file completed before the next tick.
+    rig.time = 20;
+    rig.finish(true, 19.968);
+    drainEvents();
+    EXPECT_EQ(subject.phase(), Phase::stopped);
+    EXPECT_EQ(subject.duration(), 20);
+    EXPECT_EQ(subject.elapsed(), 20);
 }
 
 TEST_F(RecorderTest, RefusedMicrophoneAsksForTheSettings)
@@ -274,4 +300,36 @@ TEST(RealRecording, ASecondFromTheSoundServerBecomesAClip)
     recorder.cancel();
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_TRUE(QFile::exists(*stored));
+}
+
+// A recording left to run to its end, from the sound server's null source: the file stops at the
+// limit, whatever the timing of the main thread, and the store takes it. The recording stays
+// readable by its user alone until it goes.
+TEST(RealRecording, TwentySecondsToTheEndAreAlwaysAcceptedByTheStore)
+{
+    if (qEnvironmentVariableIsEmpty("TOVRICK_TEST_SERVICES"))
+        GTEST_SKIP() << "needs the sound server of scripts/with-test-services";
+    ASSERT_FALSE(GstClipRecorder::pipelineDescription().isEmpty()) << "no AAC encoder for GStreamer";
+    RecorderRig rig;
+    MotivationRecorder recorder(*rig.store, &GstClipRecorder::shared(), &SoundServerMicrophoneAccess::shared());
+    runTask(recorder.start());
+    ASSERT_EQ(recorder.phase(), MotivationRecorder::Phase::recording) << recorder.message().toStdString();
+    const QString path = *recorder.url();
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(QFileInfo(path).path()), 0700);
+
+    ASSERT_TRUE(waitUntil([&] { return recorder.phase() != MotivationRecorder::Phase::recording; }, std::chrono::seconds(40)));
+    ASSERT_EQ(recorder.phase(), MotivationRecorder::Phase::stopped) << recorder.message().toStdString();
+    EXPECT_EQ(recorder.duration(), MotivationRecorder::kLongest);
+    EXPECT_EQ(recorder.elapsed(), MotivationRecorder::kLongest);
+    const double measured = mp4::audioDuration(path);
+    EXPECT_GE(measured, 19.9);
+    EXPECT_LE(measured, 20.1);
+    EXPECT_EQ(modeOf(path), 0600);
+
+    rig.store->save(path, recorder.duration(), recorder.clientId());
+    ASSERT_EQ(rig.store->library().clips.size(), 1);
+    EXPECT_DOUBLE_EQ(rig.store->library().clips.first().duration, measured);
+    recorder.cancel();
+    EXPECT_FALSE(QFile::exists(path));
 }

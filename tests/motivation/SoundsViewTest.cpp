@@ -195,6 +195,22 @@ TEST_F(SoundsViewTest, RefreshesOnShowAndOnANewUserAndSilencesWhenLeft)
     EXPECT_FALSE(rig.store->playingID());
 }
 
+TEST_F(SoundsViewTest, LeavingTheScreenOrAChangeOfUserDropsTheDeleteQuestion)
+{
+    const std::function<void()> causes[] = {
+        [&] { view.setShown(false); },
+        [&] { rig.account.adoptSession(sessionOf(QStringLiteral("user-other"))); },
+    };
+    for (const auto& cause : causes) {
+        rig.account.adoptSession(sessionOf(kUser));
+        ownClips(1);
+        view.askDelete(view.ownTiles().value(0).toMap().value(QStringLiteral("id")).toString());
+        ASSERT_TRUE(view.deleteDialogShown());
+        cause();
+        EXPECT_FALSE(view.deleteDialogShown());
+    }
+}
+
 TEST_F(SoundsViewTest, RecordingStopsPlaybackAndASaveClosesTheSheet)
 {
     view.setShown(true);

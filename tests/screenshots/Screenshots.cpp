@@ -380,6 +380,10 @@ bool focusWindowStart(const QString& folder)
     scene.captureWorks = false;
     scene.await(scene.view().start());
     ok = scene.shoot(folder, QStringLiteral("focus-window-banner")) && ok;
+    scene.view().setMessage({});
+    scene.view().setTask(QStringLiteral("Finish the quarterly report summary\nCheck the figures again\n"
+                                        "Send it to the team\nBook the review meeting\nTidy the shared folder"));
+    ok = scene.shoot(folder, QStringLiteral("focus-window-long-task")) && ok;
     return ok;
 }
 

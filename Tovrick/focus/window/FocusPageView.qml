@@ -38,30 +38,40 @@ Column {
         width: parent.width
         spacing: 16
 
-        Basic.TextArea {
-            id: taskField
-            objectName: "macFocusTask"
+        // Two to three lines tall; a longer task scrolls inside, keeping the cursor in view, and
+        // never runs over the chips below.
+        Basic.ScrollView {
+            id: taskScroll
+            objectName: "macFocusTaskScroll"
             width: parent.width
             readonly property real lineHeight: fontMetrics.lineSpacing
-            height: Math.max(2 * lineHeight, Math.min(3 * lineHeight, contentHeight)) + topPadding + bottomPadding
-            padding: 18
-            placeholderText: "What do you want to work on?"
-            placeholderTextColor: FocusColor.secondaryText
-            text: focusView.task
-            onTextChanged: if (focusView.task !== text) focusView.task = text
-            wrapMode: TextEdit.Wrap
-            font.pixelSize: 16
-            color: FocusColor.text
-            selectionColor: FocusColor.accent
-            Accessible.name: "Focus task"
-            background: Rectangle { radius: 16; color: FocusColor.card }
-            onActiveFocusChanged: focusView.editingTask = activeFocus
-            FontMetrics { id: fontMetrics; font: taskField.font }
-            Connections {
-                target: focusView
-                function onEditingTaskChanged() {
-                    if (!focusView.editingTask && taskField.activeFocus)
-                        taskField.focus = false
+            height: Math.max(2 * lineHeight, Math.min(3 * lineHeight, taskField.contentHeight))
+                    + taskField.topPadding + taskField.bottomPadding
+            clip: true
+            contentWidth: availableWidth
+
+            Basic.TextArea {
+                id: taskField
+                objectName: "macFocusTask"
+                padding: 18
+                placeholderText: "What do you want to work on?"
+                placeholderTextColor: FocusColor.secondaryText
+                text: focusView.task
+                onTextChanged: if (focusView.task !== text) focusView.task = text
+                wrapMode: TextEdit.Wrap
+                font.pixelSize: 16
+                color: FocusColor.text
+                selectionColor: FocusColor.accent
+                Accessible.name: "Focus task"
+                background: Rectangle { radius: 16; color: FocusColor.card }
+                onActiveFocusChanged: focusView.editingTask = activeFocus
+                FontMetrics { id: fontMetrics; font: taskField.font }
+                Connections {
+                    target: focusView
+                    function onEditingTaskChanged() {
+                        if (!focusView.editingTask && taskField.activeFocus)
+                            taskField.focus = false
+                    }
                 }
             }
         }

@@ -83,12 +83,24 @@ Rectangle {
                 visible: focusView.page === 3
                 anchors.fill: parent
                 contentWidth: availableWidth
-                Loader {
-                    x: 20
-                    y: 20
-                    width: pageArea.width - 40
-                    active: focusView.page === 3
-                    source: "qrc:/tovrick/motivation/qml/MotivationSoundsPage.qml"
+                Item {
+                    implicitHeight: soundsBody.implicitHeight + 40
+                    Column {
+                        id: soundsBody
+                        x: 20
+                        y: 20
+                        width: pageArea.width - 40
+                        spacing: 24
+                        PlainPage {
+                            width: parent.width
+                            title: focusView.pageTitle
+                        }
+                        Loader {
+                            width: parent.width
+                            active: focusView.page === 3
+                            source: "qrc:/tovrick/motivation/qml/MotivationSoundsPage.qml"
+                        }
+                    }
                 }
             }
         }

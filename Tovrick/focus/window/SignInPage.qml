@@ -14,7 +14,7 @@ Basic.ScrollView {
 
         Column {
             id: stack
-            width: Math.min(parent.width - 40, 360)
+            width: parent.width - 40
             x: (parent.width - width) / 2
             // Centred in the view while it fits; from the top, scrolling, when it does not.
             y: Math.max(20, (page.height - implicitHeight) / 2)

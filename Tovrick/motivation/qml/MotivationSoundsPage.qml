@@ -6,7 +6,8 @@ import QtQuick.Controls.Basic as Basic
 Column {
     id: page
     property var sounds: soundsView
-    property bool shown: visible
+    // On screen: the page is shown and its window is open (closing the window only hides it).
+    property bool shown: visible && Window.visibility !== Window.Hidden
     objectName: "motivationSounds"
     spacing: 24
 
