@@ -154,7 +154,7 @@ protected:
     // (like this test) looks again when what it wants is not listed.
     QString idOf(const char* label)
     {
-        for (int attempt = 0; attempt < 5 && !listed(label); ++attempt)
+        for (int attempt = 0; attempt < 8 && !listed(label); ++attempt)
             look();
         const auto found = listed(label);
         return found ? found->id : QString();
