@@ -42,8 +42,9 @@ public:
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
     static QThreadPool* pool();
 
-    // The controls read, and whether the walk was cut short (by its time budget, or at
-    // `kMaxControls`), so that more may exist than were listed.
+    // The controls read, and whether the walk was cut short (by its time budget, at
+    // `kMaxControls`, or by calls the application did not answer), so that more may exist than
+    // were listed.
     struct Reading {
         QList<Control> controls;
         bool cutShort = false;
