@@ -126,3 +126,18 @@ function(tovrick_fuzz name source)
     set_tests_properties(${target} PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endif()
 endfunction()
+
+# tovrick_window_manager_test(<target> <gtest filter> [OPTIMISED])
+# Some tests of a display test binary once more, on a display of their own under a reparenting window
+# manager (scripts/with-window-manager), as on a user's desktop.
+function(tovrick_window_manager_test target filter)
+  cmake_parse_arguments(ARG "OPTIMISED" "" "" ${ARGN})
+  set(name ${target}_under_window_manager)
+  add_test(NAME ${name}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-window-manager $<TARGET_FILE:${target}> --gtest_filter=${filter})
+  set(properties TIMEOUT 300 ENVIRONMENT QT_QPA_PLATFORM=xcb)
+  if(ARG_OPTIMISED)
+    list(APPEND properties LABELS optimised)
+  endif()
+  set_tests_properties(${name} PROPERTIES ${properties})
+endfunction()

@@ -1,12 +1,15 @@
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 
 #include "Tovrick/CursorOverlay/CursorChoices.h"
+#include "Tovrick/CursorOverlay/OverlaySprite.h"
 #include "Tovrick/screen/X11Display.h"
 #include "shared/util/Settings.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
+
+#include <algorithm>
 
 #include <time.h>
 
@@ -76,6 +79,10 @@ CursorOverlay::CursorOverlay(CursorEngine::Environment environment, QObject* par
         if (onAwakeChange)
             onAwakeChange(awake);
     };
+    // Nobody else keeps the windows above the rest: they go back on top as soon as another window is
+    // mapped or raised over them.
+    m_stacking = std::make_unique<StackingWatch>([this](quint64 id) { return ownsWindow(id); });
+    m_stacking->onRestacked = [this] { m_view->raiseWindows(); };
     followScreen();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         connect(screen, &QScreen::geometryChanged, this, &CursorOverlay::followScreen);
@@ -93,6 +100,17 @@ void CursorOverlay::followScreen()
     const QRect whole = screen->geometry();
     m_view->setDisplay(whole.topLeft(), whole.size());
     m_view->engine().setUsableArea(QRectF(screen->availableGeometry().translated(-whole.topLeft())));
+}
+
+bool CursorOverlay::ownsWindow(quint64 id) const
+{
+    std::vector<OverlaySprite*> windows = m_view->ringWindows();
+    for (OverlaySprite* window : { m_view->characterWindow(), m_view->bubbleWindow(), m_view->labelWindow(),
+                                   m_view->photoWindow() })
+        windows.push_back(window);
+    // handle() first: winId() would create a window that was never shown.
+    return std::any_of(windows.begin(), windows.end(),
+                       [id](OverlaySprite* window) { return window && window->handle() && window->winId() == id; });
 }
 
 void CursorOverlay::start()
@@ -113,8 +131,8 @@ void CursorOverlay::step()
 {
     m_view->engine().step();
     m_view->update();
-    // Once a second: windows opened later are stacked above ours unless a window manager keeps
-    // ours above.
+    // Once a second as well: the windows bypass the window manager, so nobody else keeps them above
+    // the rest, and a restacking the watch missed is put right.
     if (++m_frames % 60 == 0)
         m_view->raiseWindows();
     if (onFace)

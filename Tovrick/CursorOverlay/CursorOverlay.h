@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Tovrick/CursorOverlay/CursorView.h"
+#include "Tovrick/screen/StackingWatch.h"
 #include "shared/link/FaceState.h"
 
 // The on-screen character: its view over the desktop, stepped by a 60 Hz timer on the media clock
@@ -43,8 +44,10 @@ public:
 
 private:
     void followScreen();
+    bool ownsWindow(quint64 id) const;
 
     std::unique_ptr<CursorView> m_view;
     QTimer m_timer;
     quint64 m_frames = 0;
+    std::unique_ptr<StackingWatch> m_stacking;
 };

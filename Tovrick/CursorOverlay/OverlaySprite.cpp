@@ -8,8 +8,11 @@
 OverlaySprite::OverlaySprite(const QString& name)
 {
     setObjectName(name);
+    // A window manager would put a managed window in a frame of its own size, and the frame takes
+    // the clicks that the empty input shape lets through: bypassed, the window is the root's child
+    // and on every workspace, and the overlay keeps it on top itself.
     setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
-             | Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint);
+             | Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint);
     QSurfaceFormat format = this->format();
     format.setAlphaBufferSize(8);
     setFormat(format);

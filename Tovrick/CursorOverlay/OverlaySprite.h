@@ -4,9 +4,9 @@
 #include <QPoint>
 #include <QRasterWindow>
 
-// One small click-through window over the desktop showing one picture: the character, its bubble,
-// a label, a ring or the goal photo. Moving it only moves the window; a new picture repaints it and
-// recuts its shape.
+// One small click-through window over the desktop, out of the window manager's hands, showing one
+// picture: the character, its bubble, a label, a ring or the goal photo. Moving it only moves the
+// window; a new picture repaints it and recuts its shape.
 class OverlaySprite : public QRasterWindow {
     Q_OBJECT
 

@@ -3,6 +3,7 @@
 #include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenSnapshot.h"
 #include "Tovrick/screen/X11Display.h"
+#include "shared/util/Log.h"
 
 #include <QCoroFuture>
 #include <QCoroSignal>
@@ -10,6 +11,10 @@
 #include <QElapsedTimer>
 #include <QThreadPool>
 #include <QtConcurrent>
+
+#include <atomic>
+#include <cmath>
+#include <map>
 
 #pragma push_macro("signals")
 #undef signals
@@ -22,7 +27,14 @@ namespace {
 
 constexpr int kMaxDepth = 40;
 constexpr int kMaxNodes = 5000;
-constexpr qint64 kWalkBudgetMs = 1200;
+std::atomic<qint64> gWalkBudgetMs {ControlsReader::kWalkBudget.count()};
+
+// Root pixels per pixel of the application being walked, for the walk's duration (walks run on the
+// one accessibility thread).
+thread_local double tAppScale = 1.0;
+// Calls of the walk under way that got no answer: what they would have told is missing. A call that
+// times out (a busy application, a loaded machine) gives -1 or null, often with no error set.
+thread_local int tUnanswered = 0;
 
 // libatspi dispatches on a GLib main context; the default one is iterated by Qt's main thread, so
 // it gets a private one that only this thread iterates.
@@ -105,10 +117,13 @@ std::optional<QRectF> extentsOf(AtspiAccessible* node, const DisplayGeometry& ge
     GError* error = nullptr;
     AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
     g_object_unref(component);
+    if (error || !rect)
+        ++tUnanswered;
     g_clear_error(&error);
     if (!rect)
         return std::nullopt;
-    const QRectF pixels(rect->x, rect->y, rect->width, rect->height);
+    const QRectF pixels(rect->x * tAppScale, rect->y * tAppScale, rect->width * tAppScale,
+                        rect->height * tAppScale);
     g_free(rect);
     if (pixels.width() <= 0 || pixels.height() <= 0)
         return std::nullopt;
@@ -125,8 +140,83 @@ QString nameOf(AtspiAccessible* node)
     return out;
 }
 
+// The application's scale: how many root pixels one of its own pixels makes. Its top-level windows
+// tell: what it reports for one of them against where that window really is on the root. Some
+// toolkits report a window's frame (with the window manager's decoration), some its client area;
+// both are tried. None when nothing matches; calls that got no answer are counted.
+std::optional<double> appScale(AtspiAccessible* app, qint64 pid)
+{
+    X11Display display;
+    if (!display)
+        return std::nullopt;
+    const QList<X11Display::PlacedWindow> windows = display.windowsOf(pid);
+    if (windows.isEmpty())
+        return std::nullopt;
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(app, &error);
+    if (error || count < 0)
+        ++tUnanswered;
+    g_clear_error(&error);
+    for (gint i = 0; i < count && i < 16; ++i) {
+        Ref top(atspi_accessible_get_child_at_index(app, i, &error));
+        g_clear_error(&error);
+        if (!top.object) {
+            ++tUnanswered;
+            continue;
+        }
+        AtspiComponent* component = atspi_accessible_get_component_iface(top.object);
+        if (!component)
+            continue;
+        AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+        g_object_unref(component);
+        g_clear_error(&error);
+        if (!rect) {
+            ++tUnanswered;
+            continue;
+        }
+        const QRectF reported(rect->x, rect->y, rect->width, rect->height);
+        g_free(rect);
+        if (reported.width() < 20 || reported.height() < 20)
+            continue;
+        for (const auto& window : windows) {
+            for (const QRect& real : { window.client, window.frame }) {
+                // Scales come in steps of a twentieth at the finest; a window's size is whole pixels.
+                const double scale = std::round(real.width() / reported.width() * 20.0) / 20.0;
+                if (scale < 0.5 || scale > 4.0)
+                    continue;
+                const double slack = 2.0 + scale;
+                if (std::abs(reported.height() * scale - real.height()) <= slack
+                    && std::abs(reported.x() * scale - real.x()) <= slack
+                    && std::abs(reported.y() * scale - real.y()) <= slack)
+                    return scale;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The scale an application was last seen at: a walk whose own look at the windows got no answer
+// still converts with it.
+double scaleFor(AtspiAccessible* app, qint64 pid)
+{
+    thread_local std::map<qint64, double> known;
+    const int before = tUnanswered;
+    if (const std::optional<double> learned = appScale(app, pid)) {
+        if (known.size() > 64)
+            known.clear();
+        known[pid] = *learned;
+        return *learned;
+    }
+    if (const auto found = known.find(pid); found != known.end()) {
+        tUnanswered = before;
+        return found->second;
+    }
+    return 1.0;
+}
+
 // How a walk ended: the application was not on the bus (or there is no bus), every showing node
-// was visited, the visitor stopped it, or a node, depth or time limit cut it short.
+// was visited, the visitor stopped it, or a node, depth or time limit cut it short (or a node did
+// not answer, so what lies below it is unknown).
 enum class Walked { noApp, whole, stopped, limited };
 
 // Visits the showing nodes of the application with process id `pid`, depth first in tree order,
@@ -137,23 +227,31 @@ Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, At
         return Walked::noApp;
     QElapsedTimer clock;
     clock.start();
+    const qint64 budgetMs = gWalkBudgetMs.load();
     int nodes = 0;
     bool stop = false;
     bool limited = false;
+    int& unanswered = tUnanswered;
+    unanswered = 0;
     bool found = false;
 
     std::function<void(AtspiAccessible*, int)> descend = [&](AtspiAccessible* node, int depth) {
-        if (stop || depth > kMaxDepth || ++nodes > kMaxNodes || clock.elapsed() > kWalkBudgetMs) {
+        if (stop || depth > kMaxDepth || ++nodes > kMaxNodes || clock.elapsed() >= budgetMs) {
             stop = true;
             limited = true;
             return;
         }
         AtspiStateSet* states = atspi_accessible_get_state_set(node);
-        if (!states)
+        if (!states) {
+            ++unanswered;
             return;
+        }
         const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
         GError* error = nullptr;
         const AtspiRole role = atspi_accessible_get_role(node, &error);
+        // Without its role a control would be passed over unseen.
+        if (showing && (error || role == ATSPI_ROLE_INVALID))
+            ++unanswered;
         g_clear_error(&error);
         if (depth > 0 && !showing) {
             g_object_unref(states);
@@ -166,9 +264,13 @@ Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, At
         }
         g_object_unref(states);
         const gint count = atspi_accessible_get_child_count(node, &error);
+        if (error || count < 0)
+            ++unanswered;
         g_clear_error(&error);
         for (gint i = 0; i < count && !stop; ++i) {
             Ref child(atspi_accessible_get_child_at_index(node, i, &error));
+            if (error || !child.object)
+                ++unanswered;
             g_clear_error(&error);
             if (child.object)
                 descend(child.object, depth + 1);
@@ -182,24 +284,40 @@ Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, At
     atspi_accessible_clear_cache(desktop.object);
     GError* error = nullptr;
     const gint apps = atspi_accessible_get_child_count(desktop.object, &error);
+    if (error || apps < 0)
+        ++unanswered;
     g_clear_error(&error);
     for (gint i = 0; i < apps && !stop; ++i) {
         Ref app(atspi_accessible_get_child_at_index(desktop.object, i, &error));
         g_clear_error(&error);
-        if (!app.object)
+        if (!app.object) {
+            ++unanswered;
             continue;
+        }
         const guint appPid = atspi_accessible_get_process_id(app.object, &error);
+        if (error)
+            ++unanswered;
         g_clear_error(&error);
         if (static_cast<qint64>(appPid) == pid) {
             found = true;
+            tAppScale = scaleFor(app.object, pid);
             descend(app.object, 0);
+            tAppScale = 1.0;
         }
     }
+    // An application that did not answer may be the one asked for.
     if (!found)
-        return Walked::noApp;
+        return unanswered > 0 ? Walked::limited : Walked::noApp;
+    if (limited || (unanswered > 0 && !stop))
+        logline::info(QStringLiteral("controls: walk cut short after %1 ms, %2 nodes, %3 without an answer")
+                          .arg(clock.elapsed())
+                          .arg(nodes)
+                          .arg(unanswered));
     if (limited)
         return Walked::limited;
-    return stop ? Walked::stopped : Walked::whole;
+    if (stop)
+        return Walked::stopped;
+    return unanswered > 0 ? Walked::limited : Walked::whole;
 }
 
 } // namespace
@@ -215,11 +333,16 @@ QThreadPool* ControlsReader::pool()
     return threads;
 }
 
-QList<ControlsReader::Control> ControlsReader::read(qint64 pid, const DisplayGeometry& geometry)
+void ControlsReader::setWalkBudget(std::chrono::milliseconds budget)
+{
+    gWalkBudgetMs = budget.count();
+}
+
+ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& geometry)
 {
     QList<Control> controls;
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
-    walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+    const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
         const QString kind = kindOf(role, states);
         if (kind.isEmpty())
             return true;
@@ -229,7 +352,8 @@ QList<ControlsReader::Control> ControlsReader::read(qint64 pid, const DisplayGeo
         controls.append(Control {QStringLiteral("C%1").arg(controls.size() + 1), kind, nameOf(node), *rect});
         return controls.size() < kMaxControls;
     });
-    return controls;
+    const bool cutShort = walked == Walked::limited || controls.size() >= kMaxControls;
+    return Reading {std::move(controls), cutShort};
 }
 
 ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry)

@@ -43,11 +43,25 @@ public:
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
     static QThreadPool* pool();
 
+    // The controls read, and whether the walk was cut short (by its time budget, at
+    // `kMaxControls`, or by calls the application did not answer), so that more may exist than
+    // were listed.
+    struct Reading {
+        QList<Control> controls;
+        bool cutShort = false;
+    };
+
     // Blocking (round trips to other processes): run on `pool()` only. `pid` is the frontmost
     // application's process id; 0 gives an empty list / no field. Controls outside the main display
-    // are left out; at most `kMaxControls`, and the walk gives up after about a second.
-    static QList<Control> read(qint64 pid, const DisplayGeometry& geometry);
+    // are left out; at most `kMaxControls`, and the walk gives up after its time budget. Rectangles
+    // are converted with the application's own scale: one that lays itself out in larger pixels
+    // than the display's (GTK at GDK_SCALE=2) reports its extents in those.
+    static Reading read(qint64 pid, const DisplayGeometry& geometry);
     static FocusedField focusedField(qint64 pid, const DisplayGeometry& geometry);
+
+    // How long one walk may take; tests shorten it.
+    static void setWalkBudget(std::chrono::milliseconds budget);
+    static constexpr std::chrono::milliseconds kWalkBudget {1200};
 
     // The frontmost application's focused field; no display, no frontmost application, no bus or
     // no focused element give no frame and false. Main thread; the walk runs on `pool()`.

@@ -21,9 +21,10 @@ QRegion fromAlpha(const QImage& drawn, int grow = 0);
 // Sets `shape` as the window's mask when nothing composites, and no mask when something does.
 void apply(QWindow& window, const QRegion& shape);
 
-// Marks a created, not yet shown window as an overlay for the window manager: above, sticky,
-// skip-taskbar and skip-pager, on all workspaces; and empties its input shape, so clicks, drags and
-// the wheel reach the windows below. Does nothing off X11.
+// Marks a created, not yet shown window as an overlay: above, sticky, skip-taskbar and skip-pager,
+// on all workspaces (for pagers and compositors; a window that bypasses the window manager keeps
+// its place itself); and empties its input shape, so clicks, drags and the wheel reach the windows
+// below. Does nothing off X11.
 void markOverlay(QWindow& window);
 
 // Puts the window on top of its siblings now. Does nothing off X11.

@@ -165,7 +165,9 @@ QCoro::Task<ScreenSnapshot> ScreenReader::snapshot()
 
     ScreenSnapshot snapshot;
     snapshot.jpeg = co_await jpeg;
-    snapshot.controls = co_await controls;
+    ControlsReader::Reading read = co_await controls;
+    snapshot.controls = std::move(read.controls);
+    snapshot.controlsCutShort = read.cutShort;
     if (recognised.error)
         throw *recognised.error;
     if (snapshot.jpeg.isEmpty())

@@ -78,6 +78,7 @@ Target ControlsReader::Control::target() const
 //   Frontmost app: <name, or unknown>
 //   Screen: <w>x<h> points; @x,y is an item's centre on a 0-1000 grid (0,0 top-left, 1000,1000 bottom-right).
 //   Controls: none | Controls (id kind "label" @x,y):   then one "C1 button "OK" @500,20" per control
+//   (a walk cut short says "incomplete" in either form)
 //   Text: none     | Text (lines L#, their words W# indented below):
 //   L1 "Inbox (3)" @80,40
 //     W1 "Inbox" @60,40  W2 "(3)" @95,40
@@ -89,10 +90,13 @@ QString ScreenSnapshot::promptText() const
                           "(0,0 top-left, 1000,1000 bottom-right).")
                .arg(std::lround(size.width()))
                .arg(std::lround(size.height()));
+    // A partial list must not read as the whole screen's.
     if (controls.isEmpty()) {
-        out << QStringLiteral("Controls: none");
+        out << (controlsCutShort ? QStringLiteral("Controls: none read (incomplete, some may exist)")
+                                 : QStringLiteral("Controls: none"));
     } else {
-        out << QStringLiteral("Controls (id kind \"label\" @x,y):");
+        out << (controlsCutShort ? QStringLiteral("Controls (id kind \"label\" @x,y; incomplete, more may exist):")
+                                 : QStringLiteral("Controls (id kind \"label\" @x,y):"));
         for (const auto& control : controls)
             out << QStringLiteral("%1 %2 %3 %4").arg(control.id, control.kind, quoted(control.label),
                                                      at(control.rect, size));

@@ -43,6 +43,8 @@ struct ScreenSnapshot {
     QSizeF size;                // the main display in points
     std::optional<QString> app; // the frontmost application's name
     QList<ControlsReader::Control> controls;
+    // The walk for the controls was cut short: more may exist than are listed.
+    bool controlsCutShort = false;
 
     // The reading described for the model: app, controls, then lines each followed by its words,
     // every item with its id and the grid position of its centre.

@@ -257,6 +257,71 @@ std::optional<FrontmostApp> X11Display::activeWindowApp()
     return app;
 }
 
+QList<X11Display::PlacedWindow> X11Display::windowsOf(qint64 pid)
+{
+    QList<PlacedWindow> found;
+    if (!m_display || pid <= 0)
+        return found;
+    const Window root = DefaultRootWindow(m_display);
+    QList<Window> candidates;
+    Window rootReturn = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(m_display, root, &rootReturn, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i)
+            candidates.append(children[i]);
+        XFree(children);
+    }
+    // Under a window manager the clients sit inside its frames.
+    const QByteArray clients = windowProperty(m_display, root, XInternAtom(m_display, "_NET_CLIENT_LIST", False),
+                                              XA_WINDOW, 32);
+    for (qsizetype at = 0; at + static_cast<qsizetype>(sizeof(long)) <= clients.size(); at += sizeof(long)) {
+        unsigned long id = 0;
+        std::memcpy(&id, clients.constData() + at, sizeof(id));
+        if (!candidates.contains(static_cast<Window>(id)))
+            candidates.append(static_cast<Window>(id));
+    }
+    const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
+    for (const Window window : std::as_const(candidates)) {
+        const auto owner = firstCardinal(m_display, window, pidAtom, XA_CARDINAL);
+        XWindowAttributes attributes {};
+        if (!owner || static_cast<qint64>(*owner) != pid || !XGetWindowAttributes(m_display, window, &attributes)
+            || attributes.map_state != IsViewable) {
+            takeError();
+            continue;
+        }
+        PlacedWindow placed;
+        placed.id = window;
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        XTranslateCoordinates(m_display, window, root, 0, 0, &x, &y, &child);
+        placed.client = QRect(x, y, attributes.width, attributes.height);
+        placed.frame = placed.client;
+        // The frame is the root's child that holds the window.
+        Window up = window;
+        for (int depth = 0; depth < 8; ++depth) {
+            children = nullptr;
+            if (!XQueryTree(m_display, up, &rootReturn, &parent, &children, &count))
+                break;
+            if (children)
+                XFree(children);
+            if (parent == root || parent == 0)
+                break;
+            up = parent;
+        }
+        XWindowAttributes frame {};
+        if (up != window && XGetWindowAttributes(m_display, up, &frame))
+            placed.frame = QRect(frame.x, frame.y, frame.width + 2 * frame.border_width,
+                                 frame.height + 2 * frame.border_width);
+        // A window that closed meanwhile is left out.
+        if (!takeError())
+            found.append(placed);
+    }
+    return found;
+}
+
 std::optional<QPoint> X11Display::pointer()
 {
     if (!m_display)

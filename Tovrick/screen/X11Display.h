@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 
@@ -32,6 +33,17 @@ public:
 
     // The application of the window the window manager marks active (_NET_ACTIVE_WINDOW).
     std::optional<FrontmostApp> activeWindowApp();
+
+    // A shown top-level window of an application: its client area and, under a reparenting window
+    // manager, the frame around it (else the client area again), in root pixels.
+    struct PlacedWindow {
+        quint64 id = 0;
+        QRect client;
+        QRect frame;
+    };
+    // The viewable top-level windows whose _NET_WM_PID is `pid`: the root's children and the
+    // window manager's client list.
+    QList<PlacedWindow> windowsOf(qint64 pid);
 
     // The pointer on the root window, in pixels; none when it is on another screen.
     std::optional<QPoint> pointer();

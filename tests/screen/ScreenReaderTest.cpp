@@ -250,6 +250,27 @@ TEST(ScreenReaderOnDisplay, ReportsPointsOnADisplayOfScaleTwoAndCapturesTrueColo
     EXPECT_THROW(display.capture(QRect(5000, 5000, 10, 10)), ScreenReaderError);
 }
 
+TEST(ScreenReaderOnDisplay, AControlsWalkCutShortSaysSoInTheDescription)
+{
+    TestWindow window;
+    ASSERT_NE(window.window, 0u) << "the test window did not start";
+    setActiveWindow(window.window);
+    ScreenReader reader;
+    const ScreenSnapshot whole = runTask(reader.snapshot(), std::chrono::seconds(60));
+    // A walk out of time at its first node, as one on a loaded desktop runs out later.
+    ControlsReader::setWalkBudget(std::chrono::milliseconds(0));
+    const ScreenSnapshot cut = runTask(reader.snapshot(), std::chrono::seconds(60));
+    ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
+    setActiveWindow(0);
+
+    EXPECT_FALSE(whole.controlsCutShort);
+    EXPECT_FALSE(whole.promptText().contains(QStringLiteral("incomplete"))) << whole.promptText().toStdString();
+    EXPECT_FALSE(whole.controls.isEmpty());
+    EXPECT_TRUE(cut.controlsCutShort);
+    EXPECT_LT(cut.controls.size(), whole.controls.size());
+    EXPECT_TRUE(cut.promptText().contains(QStringLiteral("incomplete"))) << cut.promptText().toStdString();
+}
+
 // One process reading again and again, as a focus session does; CI also runs this under Valgrind
 // in the optimised build, where a reading once freed an image twice.
 TEST(ScreenReaderOnDisplay, ReadsFiveTimesInARowInOneProcess)

@@ -70,6 +70,21 @@ TEST(ScreenSnapshotPrompt, ListsAppControlsLinesAndWordsWithGridPositionsOrSaysW
               "Frontmost app: unknown\nScreen: 800x600 " + grid + "Controls: none\nText: none");
 }
 
+TEST(ScreenSnapshotPrompt, AListCutShortSaysSoWithOrWithoutControls)
+{
+    ScreenSnapshot some = kSample;
+    some.controlsCutShort = true;
+    ScreenSnapshot none;
+    none.size = QSizeF(800, 600);
+    none.controlsCutShort = true;
+    const std::pair<const ScreenSnapshot&, const char*> cases[] = {
+        {some, "Controls (id kind \"label\" @x,y; incomplete, more may exist):\nC1 button \"Send\" @140,230\n"},
+        {none, "Controls: none read (incomplete, some may exist)\nText: none"},
+    };
+    for (const auto& [snapshot, expected] : cases)
+        EXPECT_TRUE(snapshot.promptText().contains(QLatin1String(expected))) << snapshot.promptText().toStdString();
+}
+
 TEST(ScreenSnapshotPrompt, UntrustedTextCannotForgeItems)
 {
     ScreenSnapshot snapshot = kSample;

@@ -50,6 +50,42 @@ void clickAt(QPoint global)
     XCloseDisplay(display);
 }
 
+// The root's child that holds `window`: its frame under a reparenting window manager, else itself.
+quint64 topLevelOf(quint64 window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return window;
+    Window at = static_cast<Window>(window);
+    for (int depth = 0; depth < 8; ++depth) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, at, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root || parent == 0)
+            break;
+        at = parent;
+    }
+    XCloseDisplay(display);
+    return at;
+}
+
+bool overrideRedirect(quint64 window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    XWindowAttributes attributes {};
+    const bool bypasses = XGetWindowAttributes(display, static_cast<Window>(window), &attributes)
+        && attributes.override_redirect;
+    XCloseDisplay(display);
+    return bypasses;
+}
+
 // How many pixels of `image` are close to one of the body gradient's colours.
 int bodyPixels(const QImage& image)
 {
@@ -76,20 +112,25 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     target.setGeometry(200, 200, 500, 400);
     target.show();
     ASSERT_TRUE(waitUntil([&] { return target.isExposed(); }));
+    // A window manager may have placed it elsewhere.
+    const QPointF tipAt = QPointF(target.geometry().topLeft()) + QPointF(100, 100);
 
     double now = 5;
     CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(1500, 900); } });
     CursorView& view = overlay.view();
-    view.engine().setMode(CursorMode::pinned(QPointF(300, 300)));
+    view.engine().setMode(CursorMode::pinned(tipAt));
     overlay.step();
     now += 2;
     overlay.step();
-    ASSERT_EQ(view.engine().tip(), QPointF(300, 300));
+    ASSERT_EQ(view.engine().tip(), tipAt);
     OverlaySprite* character = view.characterWindow();
     ASSERT_NE(character, nullptr);
     ASSERT_TRUE(waitUntil([&] { return character->isExposed(); }));
 
-    // The window carries the overlay states and takes no input.
+    // The window bypasses any window manager (no frame of its own size around it to take the clicks),
+    // carries the overlay states and takes no input.
+    EXPECT_TRUE(overrideRedirect(character->winId()));
+    EXPECT_EQ(topLevelOf(character->winId()), character->winId()) << "the window was put in a frame";
     const QStringList states = overlayShape::netWmStates(*character);
     for (const char* state :
          { "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER" })
@@ -107,6 +148,10 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
     clickAt(spot);
     ASSERT_TRUE(waitUntil([&] { return target.presses > 0; })) << "the click did not reach the window below";
     EXPECT_EQ(target.lastPress, spot - target.position());
+    // So does a click at the character's tip, where an action clicks after the flight.
+    clickAt(tipAt.toPoint());
+    ASSERT_TRUE(waitUntil([&] { return target.presses > 1; })) << "the click at the tip did not reach the window below";
+    EXPECT_EQ(target.lastPress, tipAt.toPoint() - target.position());
 
     // The bubble and the label are click-through overlays too.
     view.setCaption(QStringLiteral("Right here"));
@@ -116,6 +161,7 @@ TEST(OverlayOnDisplay, ClicksPassThroughTheCharacterToTheWindowBelow)
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(overlayShape::inputShapeIsEmpty(*window)) << window->objectName().toStdString();
         EXPECT_TRUE(overlayShape::netWmStates(*window).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+        EXPECT_TRUE(overrideRedirect(window->winId())) << window->objectName().toStdString();
     }
 }
 
@@ -139,23 +185,25 @@ int stackingIndex(quint64 window)
     return index;
 }
 
-TEST(OverlayOnDisplay, StaysAboveWindowsOpenedLater)
+TEST(OverlayOnDisplay, StaysAboveWindowsOpenedOrRaisedLater)
 {
     double now = 1;
     CursorOverlay overlay(CursorEngine::Environment { [&] { return now; }, [] { return QPointF(300, 300); } });
     overlay.step();
     ASSERT_NE(overlay.view().characterWindow(), nullptr);
     ASSERT_TRUE(waitUntil([&] { return overlay.view().characterWindow()->isExposed(); }));
+    const quint64 character = overlay.view().characterWindow()->winId();
+
+    // No frame steps from here: the overlay goes back on top because the window was mapped (or
+    // raised).
     Target later;
     later.setGeometry(250, 250, 300, 300);
     later.show();
     ASSERT_TRUE(waitUntil([&] { return later.isExposed(); }));
-    const quint64 character = overlay.view().characterWindow()->winId();
-    EXPECT_LT(stackingIndex(character), stackingIndex(later.winId())) << "no window manager here: the new one is on top";
-
-    for (int frame = 0; frame < 60; ++frame, now += 1.0 / 60)
-        overlay.step();
-    EXPECT_TRUE(waitUntil([&] { return stackingIndex(character) > stackingIndex(later.winId()); }, std::chrono::milliseconds(2000)));
+    const auto above = [&] { return stackingIndex(character) > stackingIndex(topLevelOf(later.winId())); };
+    EXPECT_TRUE(waitUntil(above, std::chrono::milliseconds(2000)));
+    later.raise();
+    EXPECT_TRUE(waitUntil(above, std::chrono::milliseconds(2000)));
 }
 
 TEST(OverlayOnDisplay, WithoutACompositorTheShapeIsWhatIsDrawn)
