@@ -3,15 +3,14 @@
 #include <QBitmap>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QWindow>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/shape.h>
 
-#include <algorithm>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -55,51 +54,19 @@ QRegion fromAlpha(const QImage& drawn, int grow)
 {
     if (drawn.isNull())
         return {};
-    const QImage argb = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const int width = argb.width();
-    const int height = argb.height();
-    std::vector<uchar> alpha(static_cast<size_t>(width) * height);
-    for (int y = 0; y < height; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < width; ++x)
-            alpha[static_cast<size_t>(y) * width + x] = static_cast<uchar>(qAlpha(line[x]));
-    }
+    QImage alpha = drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (grow > 0) {
-        // The picture drawn shifted in every direction, one copy over the other, grows its opaque
-        // part by `grow`. The countdown's shape is made once a second: the painter's source-over
-        // sums, on the alpha channel alone and in the same order, cost a tenth of the painting.
-        std::vector<uchar> grown(alpha.size(), 0);
+        // Drawing the picture shifted in every direction grows its opaque part by `grow`.
+        QImage grown(alpha.size(), QImage::Format_ARGB32_Premultiplied);
+        grown.fill(Qt::transparent);
+        QPainter painter(&grown);
         for (int dx = -grow; dx <= grow; ++dx)
             for (int dy = -grow; dy <= grow; ++dy)
-                for (int y = std::max(0, dy); y < std::min(height, height + dy); ++y) {
-                    const uchar* from = &alpha[static_cast<size_t>(y - dy) * width];
-                    uchar* to = &grown[static_cast<size_t>(y) * width];
-                    for (int x = std::max(0, dx); x < std::min(width, width + dx); ++x) {
-                        const uint source = from[x - dx];
-                        if (source == 255) {
-                            to[x] = 255;
-                        } else if (source != 0) {
-                            const uint product = to[x] * (255 - source);
-                            to[x] = static_cast<uchar>(source + ((product + (product >> 8) + 0x80) >> 8));
-                        }
-                    }
-                }
-        alpha.swap(grown);
+                painter.drawImage(QPoint(dx, dy), alpha);
+        painter.end();
+        alpha = grown;
     }
-    // At least half opaque, as QImage::createAlphaMask draws the line: bit set, colour 1 (black).
-    QImage mask(width, height, QImage::Format_MonoLSB);
-    mask.setColorCount(2);
-    mask.setColor(0, qRgb(255, 255, 255));
-    mask.setColor(1, qRgb(0, 0, 0));
-    mask.fill(0);
-    for (int y = 0; y < height; ++y) {
-        uchar* bits = mask.scanLine(y);
-        const uchar* row = &alpha[static_cast<size_t>(y) * width];
-        for (int x = 0; x < width; ++x)
-            if (row[x] >= 128)
-                bits[x >> 3] |= static_cast<uchar>(1u << (x & 7));
-    }
-    QRegion region(QBitmap::fromImage(std::move(mask)));
+    QRegion region(QBitmap::fromImage(alpha.createAlphaMask()));
     const double ratio = drawn.devicePixelRatio();
     if (ratio != 1.0)
         region = QTransform::fromScale(1.0 / ratio, 1.0 / ratio).map(region);
