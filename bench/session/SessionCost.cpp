@@ -13,16 +13,20 @@
 //
 // How the figures are made:
 // - CPU is utime+stime of /proc/<pid>/stat (all threads, also ended ones); memory is VmRSS and
-//   VmHWM of /proc/<pid>/status, sampled every 250 ms, with each thread's exact running time from
-//   /proc/<pid>/task/*/schedstat.
+//   VmHWM of /proc/<pid>/status, sampled every 250 ms; each thread's CPU is read from
+//   /proc/<pid>/task/*/stat, with its name.
 // - The session's own running cost (the 1-second tick, the countdown, the character, the phone's
 //   state) goes on whether checks come every 10 s or every 30 s; a check's cost comes once per check.
-//   The steady part is the CPU rate of the quiet stretches between checks (3 s or more after a
-//   verdict arrived, with the recognition threads idle around them); a check's part is the rest of the CPU over the measured checks, per check. The
-//   share of one core at the real period is steady + check / 30 s.
-// - Recognition is the CPU of the program's text recognition threads (named "text-recognizer", read
-//   from /proc/<pid>/task/*/stat), which do nothing else; its share is of the program's CPU at 30 s.
-// - Settled memory is the median VmRSS of the quiet stretches; peak is VmHWM at the case's end.
+//   A check's work runs on threads of its own: the capture, the JPEG, the cutting of the screen and
+//   the controls on the pool's threads ("Thread (pooled)"), the recognition on "text-recognizer",
+//   the request on the network thread. Their CPU over the measured checks, per check, is a check's
+//   cost; the rest of the program's CPU over the same time is the steady part (which so also holds
+//   the check's little main-thread work, and any thread that ended meanwhile). The share of one
+//   core at the real period is steady + check / 30 s.
+// - Recognition is the CPU of the "text-recognizer" threads, which do nothing else; its share is of
+//   the program's CPU at 30 s.
+// - Settled memory is the median VmRSS of the quiet stretches between checks (3 s or more after a
+//   verdict, with the recognition threads idle around them); peak is VmHWM at the case's end.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -210,6 +214,21 @@ double recognitionSeconds(const std::map<QString, std::pair<QByteArray, double>>
     return total;
 }
 
+// The CPU of a check's own threads between two looks.
+double checkThreadsSeconds(const std::map<QString, std::pair<QByteArray, double>>& before,
+                           const std::map<QString, std::pair<QByteArray, double>>& after)
+{
+    static const QList<QByteArray> names {"text-recognizer", "Thread (pooled)", "QNetworkAccessM"};
+    double used = 0;
+    for (const auto& [tid, thread] : after) {
+        if (!names.contains(thread.first))
+            continue;
+        const auto earlier = before.find(tid);
+        used += thread.second - (earlier == before.end() ? 0 : earlier->second.second);
+    }
+    return used;
+}
+
 // The threads that used most CPU between two looks, by name: "main" is the program's main thread.
 QString busiestThreads(qint64 pid, const std::map<QString, std::pair<QByteArray, double>>& before,
                        const std::map<QString, std::pair<QByteArray, double>>& after)
@@ -254,34 +273,7 @@ struct Sample {
     double rss = 0;
     double hwm = 0;
     double recognition = 0; // CPU seconds of the recognition threads
-    std::map<QString, qint64> runtimes; // nanoseconds each live thread has run, by thread id
 };
-
-// The scheduler's own count of each live thread's running time: exact, where the stat file's clock
-// ticks are 10 ms apiece.
-std::map<QString, qint64> threadRuntimes(qint64 pid)
-{
-    std::map<QString, qint64> runtimes;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(tasks + QLatin1Char('/') + tid + QStringLiteral("/schedstat"));
-        if (file.open(QIODevice::ReadOnly))
-            runtimes[tid] = file.readAll().split(' ').value(0).toLongLong();
-    }
-    return runtimes;
-}
-
-// The CPU seconds between two samples, of the threads alive at both.
-double usedBetween(const Sample& from, const Sample& to)
-{
-    qint64 used = 0;
-    for (const auto& [tid, runtime] : to.runtimes) {
-        const auto before = from.runtimes.find(tid);
-        if (before != from.runtimes.end())
-            used += runtime - before->second;
-    }
-    return double(used) / 1e9;
-}
 
 double median(std::vector<double> values)
 {
@@ -426,7 +418,7 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
         if (!cpu)
             return;
         const auto [rss, hwm] = memory(pid);
-        samples.push_back({now(), *cpu, rss, hwm, recognitionSeconds(threadSeconds(pid)), threadRuntimes(pid)});
+        samples.push_back({now(), *cpu, rss, hwm, recognitionSeconds(threadSeconds(pid))});
     });
     sampler.start(250);
 
@@ -465,7 +457,6 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
         const double endRecognition = recognitionSeconds(endThreads);
 
         // The quiet stretches: 3 s or more after a verdict, while no recognition runs around them.
-        double quietCpu = 0, quietSeconds = 0;
         std::vector<double> quietRss;
         const auto settled = [&](double at) {
             double last = -1e9;
@@ -477,8 +468,6 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
             if (samples[i].at > endAt)
                 break;
             if (settled(samples[i - 1].at) && samples[i + 1].recognition == samples[i - 2].recognition) {
-                quietCpu += usedBetween(samples[i - 1], samples[i]);
-                quietSeconds += samples[i].at - samples[i - 1].at;
                 quietRss.push_back(samples[i].rss);
             }
         }
@@ -487,8 +476,9 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
         figures.checks = checksPerCase;
         figures.seconds = endAt - startAt;
         figures.cpu = endCpu - startCpu;
-        figures.steadyShare = quietSeconds > 0 ? quietCpu / quietSeconds : 0;
-        figures.perCheck = std::max(0.0, (figures.cpu - figures.steadyShare * figures.seconds) / checksPerCase);
+        const double checking = checkThreadsSeconds(startThreads, endThreads);
+        figures.steadyShare = std::max(0.0, figures.cpu - checking) / figures.seconds;
+        figures.perCheck = checking / checksPerCase;
         figures.recognitionPerCheck = (endRecognition - startRecognition) / checksPerCase;
         figures.settledMb = median(quietRss);
         figures.peakMb = memory(pid).second;
