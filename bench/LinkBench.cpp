@@ -20,23 +20,22 @@ namespace {
 const QByteArray pairingKey(32, '\x33');
 constexpr qsizetype recordSize = 1024 * 1024;
 
-// Spins the event loop until `done` holds; gives up after ten seconds.
+// Runs the event loop, asleep between events, until `done` holds; the callbacks that can make it hold
+// wake it through `waiting`. Gives up after ten seconds.
 template <typename Predicate>
-bool spin(Predicate&& done)
+bool waitFor(QEventLoop*& waiting, Predicate&& done)
 {
+    if (done())
+        return true;
     QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(0);
     limit.start(10000);
-    if (!done())
+    waiting = &loop;
+    while (!done() && limit.isActive())
         loop.exec();
+    waiting = nullptr;
     return done();
 }
 
@@ -47,13 +46,23 @@ struct LinkPair {
     std::unique_ptr<LineConnection> client;
     int serverPackets = 0;
     bool clientPaired = false;
+    QEventLoop* waiting = nullptr;
+
+    void wake()
+    {
+        if (waiting)
+            waiting->quit();
+    }
 
     LinkPair()
     {
         listener.listen(QHostAddress::LocalHost);
         QObject::connect(&listener, &QTcpServer::newConnection, &listener, [this] {
             server = std::make_unique<LineConnection>(listener.nextPendingConnection(), pairingKey, true);
-            server->onPacket = [this](const Packet&) { ++serverPackets; };
+            server->onPacket = [this](const Packet&) {
+                ++serverPackets;
+                wake();
+            };
             server->start();
         });
     }
@@ -64,9 +73,12 @@ struct LinkPair {
         auto* socket = new QTcpSocket;
         socket->connectToHost(QHostAddress::LocalHost, listener.serverPort());
         client = std::make_unique<LineConnection>(socket, pairingKey, false);
-        client->onPacket = [this](const Packet& packet) { clientPaired = clientPaired || packet.hello.has_value(); };
+        client->onPacket = [this](const Packet& packet) {
+            clientPaired = clientPaired || packet.hello.has_value();
+            wake();
+        };
         client->start();
-        return spin([this] { return clientPaired; });
+        return waitFor(waiting, [this] { return clientPaired; });
     }
 };
 
@@ -95,7 +107,7 @@ void recordsOverLoopback(benchmark::State& state)
     for (auto _ : state) {
         const int before = pair.serverPackets;
         pair.client->send(chunk);
-        if (!spin([&] { return pair.serverPackets > before; })) {
+        if (!waitFor(pair.waiting, [&] { return pair.serverPackets > before; })) {
             state.SkipWithError("the record did not arrive");
             break;
         }

@@ -7,7 +7,8 @@
 #include "shared/util/ThreadLimit.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QRasterWindow>
 #include <QFont>
@@ -21,6 +22,7 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -257,26 +259,51 @@ void commandLine(benchmark::State& state)
 // The desktop shown full screen on the X display, read as the program reads it.
 struct ShownDesktop : QRasterWindow {
     const QImage* image = &desktop().image;
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(QPoint(0, 0), *image); }
+    QEventLoop* waiting = nullptr;
+    int paints = 0;
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).drawImage(QPoint(0, 0), *image);
+        ++paints;
+        if (waiting)
+            waiting->quit();
+    }
 };
 
-void spinUntil(const std::function<bool()>& done)
+// Waits as the program waits: in an event loop that sleeps until `loop` is quit (by whatever it
+// waits for) or the time runs out. Polling would spin this thread and count as the readings' CPU.
+bool waitIn(QEventLoop& loop, std::chrono::milliseconds limit, const std::function<bool()>& done)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (done())
+        return true;
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+void rest(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    waitIn(loop, duration, [] { return false; });
 }
 
 ScreenSnapshot takeSnapshot(ScreenReader& reader)
 {
     std::optional<ScreenSnapshot> taken;
-    auto reading = [](ScreenReader* from, std::optional<ScreenSnapshot>* out) -> QCoro::Task<> {
-        auto snapshot = from->snapshot();
-        out->emplace(co_await snapshot);
+    bool over = false;
+    QEventLoop loop;
+    auto reading = [](ScreenReader* from, std::optional<ScreenSnapshot>* out, bool* ended, QEventLoop* waiting)
+        -> QCoro::Task<> {
+        try {
+            auto snapshot = from->snapshot();
+            out->emplace(co_await snapshot);
+        } catch (const std::exception&) {
+        }
+        *ended = true;
+        waiting->quit();
     };
-    auto task = reading(&reader, &taken);
-    spinUntil([&] { return taken.has_value(); });
+    auto task = reading(&reader, &taken, &over, &loop);
+    waitIn(loop, std::chrono::minutes(2), [&] { return over; });
     return taken ? *taken : ScreenSnapshot {};
 }
 
@@ -289,19 +316,26 @@ void snapshotOnDisplay(benchmark::State& state)
     ShownDesktop window;
     window.setFlags(Qt::FramelessWindowHint);
     window.setGeometry(0, 0, 1920, 1080);
-    window.show();
-    spinUntil([&] { return window.isExposed(); });
+    const auto paintAndSettle = [&](const std::function<void()>& alter) {
+        QEventLoop loop;
+        const int before = window.paints;
+        window.waiting = &loop;
+        alter();
+        waitIn(loop, std::chrono::seconds(10), [&] { return window.paints > before; });
+        window.waiting = nullptr;
+        // Time for the server to draw what the window sent, before it is captured.
+        rest(std::chrono::milliseconds(150));
+    };
+    paintAndSettle([&] { window.show(); });
     ScreenReader::setOwnWindows([] { return QList<QRect> {}; });
     ScreenReader reader;
     const Desktop* shown[2] = {&desktop(), change == 1 ? &shiftedDesktop() : change == 0 ? &laterDesktop() : &desktop()};
     int next = 1;
     const auto show = [&](const Desktop* which) {
-        window.image = &which->image;
-        window.update();
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 150)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        paintAndSettle([&] {
+            window.image = &which->image;
+            window.update();
+        });
     };
     show(shown[next]);
     takeSnapshot(reader); // engines start once

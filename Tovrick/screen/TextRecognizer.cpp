@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <unordered_map>
 #include <vector>
 
@@ -146,6 +147,17 @@ size_t bandKey(const QImage& gray, const TextRecognizer::Region& region)
     for (int y = box.top(); y <= box.bottom(); ++y)
         seed = qHashBits(gray.constScanLine(y) + box.left(), static_cast<size_t>(box.width()), seed);
     return seed;
+}
+
+// The pool's threads do nothing but recognise: named, a look at the process's threads (top -H,
+// /proc/<pid>/task) tells what recognition costs.
+void nameRecognitionThread()
+{
+    thread_local const bool named = [] {
+        ::pthread_setname_np(::pthread_self(), "text-recognizer");
+        return true;
+    }();
+    Q_UNUSED(named);
 }
 
 } // namespace
@@ -437,6 +449,7 @@ QList<TextRecognizer::Line> TextRecognizer::recognize(const QImage& image)
     const Options options = m_options;
     for (const qsizetype index : order) {
         m_pool->threads.start([&, index, options] {
+            nameRecognitionThread();
             auto engine = m_pool->take();
             results[static_cast<size_t>(index)] = readRegion(*engine, gray, regions[index], options);
             m_pool->give(std::move(engine));

@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QQuickItem>
@@ -14,15 +13,13 @@
 #include "Tovrick/focus/MacFocusView.h"
 #include "focus/FocusWindowWorld.h"
 #include "support/QuickItems.h"
+#include "support/RunTask.h"
 
 namespace {
 
 void settle()
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 50)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settleFor(std::chrono::milliseconds(50));
 }
 
 // The window over a signed-in world, shown on the page asked for.
@@ -185,10 +182,7 @@ TEST(FocusWindowVision, AFailedImportShowsTheBannerAndTheNewTile)
     w.vision.chooseImages();
     w.chooser->answer(QStringList { bad, good });
     EXPECT_TRUE(w.shown(QStringLiteral("visionImporting")));
-    QElapsedTimer timer;
-    timer.start();
-    while (w.vision.importing() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(waitUntil([&] { return !w.vision.importing(); }, std::chrono::seconds(20)));
     settle();
     EXPECT_FALSE(w.shown(QStringLiteral("visionImporting")));
     EXPECT_TRUE(w.shown(QStringLiteral("visionTile0")));

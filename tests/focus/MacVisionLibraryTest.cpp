@@ -1,6 +1,5 @@
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
@@ -13,6 +12,7 @@
 #include "focus/FocusWindowWorld.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/util/AppPaths.h"
+#include "support/RunTask.h"
 
 namespace {
 
@@ -103,11 +103,7 @@ struct Library : FocusWindowWorld {
     }
     void waitForImport()
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (vision.importing() && timer.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ASSERT_FALSE(vision.importing());
+        ASSERT_TRUE(waitUntil([this] { return !vision.importing(); }, std::chrono::seconds(20)));
     }
 };
 

@@ -5,7 +5,6 @@
 // Each page is a function below, listed in `pages`; add new ones there.
 #include <QDir>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
@@ -41,15 +40,13 @@
 #include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Settings.h"
 #include "support/QuickItems.h"
+#include "support/RunTask.h"
 
 namespace {
 
 void settle(int milliseconds = 250)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settleFor(std::chrono::milliseconds(milliseconds));
 }
 
 // A desktop with an open document window, so that pictures show the overlay over something.
@@ -339,15 +336,17 @@ struct FocusWindowScene : FocusWindowWorld {
     void await(QCoro::Task<> task)
     {
         bool done = false;
-        auto waiter = [](QCoro::Task<> inner, bool* finished) -> QCoro::Task<> {
+        QEventLoop loop;
+        auto waiter = [](QCoro::Task<> inner, bool* finished, QEventLoop* waiting) -> QCoro::Task<> {
             co_await std::move(inner);
             *finished = true;
+            waiting->quit();
         };
-        auto running = waiter(std::move(task), &done);
-        QElapsedTimer timer;
-        timer.start();
-        while (!done && timer.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        auto running = waiter(std::move(task), &done, &loop);
+        if (!done) {
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
     }
     void startSession(const QString& task, int minutes)
     {
@@ -669,10 +668,7 @@ bool focusWindowVision(const QString& folder)
     scene.chooser->answer(chosen);
     // At once: the import ends within the usual settling time.
     ok = save(scene.panel.window()->grabWindow(), folder, QStringLiteral("focus-window-vision-importing")) && ok;
-    QElapsedTimer timer;
-    timer.start();
-    while (scene.vision.importing() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    waitUntil([&] { return !scene.vision.importing(); }, std::chrono::seconds(20));
     ok = scene.shoot(folder, QStringLiteral("focus-window-vision-failure")) && ok;
     scene.vision.reload();
     ok = scene.shoot(folder, QStringLiteral("focus-window-vision-grid")) && ok;

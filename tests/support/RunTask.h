@@ -75,3 +75,12 @@ bool waitUntil(Predicate&& predicate, std::chrono::milliseconds timeout = std::c
     loop.exec();
     return predicate();
 }
+
+// Lets the event loop run for `duration`, asleep between events (for what has no signal to wait
+// on, such as a window's next frames).
+inline void settleFor(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
