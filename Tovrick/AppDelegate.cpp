@@ -141,9 +141,6 @@ void AppDelegate::launched()
             });
         if (!self || (heard->any && heard->user == user))
             return;
-        // Still held but no longer valid: the sign-in ran out by time rather than being signed out.
-        if (!user && TovrickAccount::shared().session() && !TovrickAccount::shared().isSignedIn())
-            self->m_focus->signInExpired();
         *heard = {true, user};
         self->m_focus->accountChanged(user);
     });

@@ -152,7 +152,7 @@ void FocusCompanion::tick()
     if (!running())
         return;
     if (!m_env.hasAccount()) {
-        signInExpired();
+        pause(QStringLiteral("Sign-in expired. Sign in again before resuming."));
         return;
     }
     if (m_sessionRequiresPhone && (!connected || m_env.now() - lastPing >= kPhoneSilence)) {
@@ -303,11 +303,6 @@ QString FocusCompanion::setDeveloperMode(bool on)
     }
     return on ? QStringLiteral("Developer Mode on: clock 4\u00d7, checks every 10 seconds.")
               : QStringLiteral("Developer Mode off: normal clock, checks every 30 seconds.");
-}
-
-void FocusCompanion::signInExpired()
-{
-    pause(QStringLiteral("Sign-in expired. Sign in again before resuming."));
 }
 
 void FocusCompanion::accountChanged(const std::optional<QString>& userId)

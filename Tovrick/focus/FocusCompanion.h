@@ -94,8 +94,6 @@ public:
     Q_INVOKABLE QString sendTestNudge();
     Q_INVOKABLE QString setDeveloperMode(bool on);
     // Switches to the history of the signed-in user, or of the signed-out state.
-    // Pauses a running session because the sign-in ran out; a later accountChanged keeps that reason.
-    void signInExpired();
     void accountChanged(const std::optional<QString>& userId);
     // Drops the running check: its late results are ignored.
     void cancelWork();

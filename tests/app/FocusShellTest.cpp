@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -19,7 +18,6 @@
 #include "Tovrick/FocusLinkProbe.h"
 #include "Tovrick/FocusPhoneCommands.h"
 #include "Tovrick/focus/FocusCompanion.h"
-#include "Tovrick/focus/FocusHistoryStore.h"
 #include "focus/FocusFakes.h"
 #include "shared/account/DeviceVaults.h"
 #include "shared/account/TovrickAccount.h"
@@ -259,23 +257,6 @@ TEST_F(FocusShell, OnlyAnotherUserOrSigningOutEndsTheRunningSession)
             EXPECT_EQ(app->focus().current()->status, FocusSession::Status::running);
         }
     }
-}
-
-TEST_F(FocusShell, ASignInThatRunsOutPausesTheSessionAsExpiredNotAsAChangeOfAccount)
-{
-    AccountSession session { QStringLiteral("user-3"), QStringLiteral("device-3"), QStringLiteral("tvk_token"),
-                             QStringLiteral("User"), std::nullopt,
-                             static_cast<double>(QDateTime::currentMSecsSinceEpoch()) + 300, QStringLiteral("google"),
-                             std::nullopt };
-    TovrickAccount::shared().adoptSession(session);
-    app->focus().start(QStringLiteral("Write"), false, 25);
-    const QUuid id = app->focus().current()->id;
-    ASSERT_TRUE(waitUntil([&] { return !app->focus().current(); }));
-    FocusHistoryStore store(QDir(world.historyFolder()).filePath(FocusHistoryStore::fileName(QStringLiteral("user-3"))));
-    const std::vector<FocusSession> saved = store.load();
-    const auto it = std::find_if(saved.begin(), saved.end(), [&](const FocusSession& s) { return s.id == id; });
-    ASSERT_NE(it, saved.end());
-    EXPECT_EQ(it->detail, QStringLiteral("Sign-in expired. Sign in again before resuming."));
 }
 
 TEST_F(FocusShell, ProbeLinkNoticesASilentAppWithinSeconds)
