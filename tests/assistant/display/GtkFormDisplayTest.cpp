@@ -183,11 +183,13 @@ TEST_P(GtkFormOnDisplay, ClickScrollAndDragByIdReachTheControlsListed)
     const QList<X11Display::PlacedWindow> windows = X11Display().windowsOf(form.processId());
     ASSERT_EQ(windows.size(), 1);
     const QRectF inside = geometry->toPoints(QRectF(windows.front().client));
-    for (const char* label : { "First field", "Second field" })
+    for (const char* label : { "First field", "Second field" }) {
+        ASSERT_FALSE(idOf(label).isEmpty()) << label;
         EXPECT_TRUE(inside.contains(listed(label)->rect))
             << label << " listed at " << listed(label)->rect.x() << "," << listed(label)->rect.y() << " "
             << listed(label)->rect.width() << "x" << listed(label)->rect.height() << " outside the window at "
             << inside.x() << "," << inside.y() << " " << inside.width() << "x" << inside.height();
+    }
 
     const ToolResult clicked = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Second field")));
     EXPECT_TRUE(clicked.text.startsWith(QStringLiteral("Clicked \"Second field\".\n"))) << clicked.text.toStdString();
