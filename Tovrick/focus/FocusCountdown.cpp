@@ -13,6 +13,7 @@
 #include <QQmlError>
 #include <QQuickView>
 #include <QScreen>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -80,21 +81,43 @@ QRect FocusCountdown::panelGeometry(const QRect& usableArea)
     return QRect(left, top, kWidth, kHeight);
 }
 
-QRegion FocusCountdown::shapeFor(const QString& label, const QString& modeLabel, const QFont& digitsFont,
-                                 const QFont& modeFont)
+QRegion FocusCountdown::shape()
 {
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    if (m_modeShape.isEmpty() || m_shapedMode != m_modeLabel) {
+        m_modeShape = drawnShape(m_modeLabel, m_modeFont, kModeRect, Qt::AlignRight);
+        m_shapedMode = m_modeLabel;
+    }
+    QRegion shape = m_modeShape;
+    // Right-aligned as the window draws it; the even digits make each advance the string's own.
+    const QFontMetricsF metrics(m_digitsFont);
+    qreal left = kDigitsRect.left() + kDigitsRect.width();
+    for (qsizetype i = m_label.size(); i-- > 0;) {
+        const QChar character = m_label.at(i);
+        left -= metrics.horizontalAdvance(character);
+        auto known = m_characterShapes.constFind(character);
+        if (known == m_characterShapes.constEnd()) {
+            // Drawn with room on both sides for overhanging strokes and the grown edge.
+            const int room = m_digitsFont.pixelSize();
+            const QRect cell(room, kDigitsRect.top(), qCeil(metrics.horizontalAdvance(character)), kDigitsRect.height());
+            known = m_characterShapes.insert(
+                character, drawnShape(QString(character), m_digitsFont, cell, Qt::AlignLeft).translated(-room, 0));
+        }
+        shape += known->translated(qRound(left), 0);
+    }
+    return shape & QRect(0, 0, kWidth, kHeight);
+}
+
+QRegion FocusCountdown::drawnShape(const QString& text, const QFont& font, const QRect& rect, Qt::Alignment horizontal)
+{
+    if (text.isEmpty())
+        return {};
+    QImage image(std::max(kWidth, rect.right() + 1 + font.pixelSize()), kHeight, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
         painter.setPen(Qt::white);
-        const int flags = Qt::AlignRight | Qt::AlignVCenter;
-        painter.setFont(digitsFont);
-        painter.drawText(kDigitsRect, flags, label);
-        if (!modeLabel.isEmpty()) {
-            painter.setFont(modeFont);
-            painter.drawText(kModeRect, flags, modeLabel);
-        }
+        painter.setFont(font);
+        painter.drawText(rect, horizontal | Qt::AlignVCenter, text);
     }
     return overlayShape::fromAlpha(image, kEdgePixels);
 }
@@ -124,8 +147,9 @@ void FocusCountdown::update(const std::optional<FocusSession>& session)
 
     if (!m_window)
         return;
+    // With a compositor the window is really transparent and takes no shape.
     if (changed || !m_window->isVisible())
-        overlayShape::apply(*m_window, shapeFor(m_label, m_modeLabel, m_digitsFont, m_modeFont));
+        overlayShape::apply(*m_window, overlayShape::compositorRunning() ? QRegion() : shape());
     if (!m_window->isVisible())
         m_window->show();
     m_window->raise();

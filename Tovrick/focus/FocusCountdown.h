@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QObject>
 #include <QRect>
 #include <QRegion>
@@ -56,16 +57,17 @@ public:
     // `font` when its digits share one width, else the fixed-pitch font at its size and weight:
     // right-aligned, digits of differing widths would shift the clock every second.
     static QFont evenDigitsFont(const QFont& font);
-    // The window shape: the drawn glyphs grown by a couple of pixels, so that without a compositor
-    // only the digits (with a thin dark edge) cover what is underneath.
-    static QRegion shapeFor(const QString& label, const QString& modeLabel, const QFont& digitsFont,
-                            const QFont& modeFont);
+    // The window shape for the current texts: the drawn glyphs grown by a couple of pixels, so that
+    // without a compositor only the digits (with a thin dark edge) cover what is underneath.
+    QRegion shape();
 
 signals:
     void textsChanged();
 
 private:
     void createWindow();
+    // `text` drawn in `rect` of the panel, vertically centred, as the shape it needs.
+    static QRegion drawnShape(const QString& text, const QFont& font, const QRect& rect, Qt::Alignment horizontal);
 
     bool m_createsWindow;
     std::unique_ptr<QQuickView> m_window;
@@ -73,4 +75,9 @@ private:
     QString m_modeLabel;
     QFont m_digitsFont;
     QFont m_modeFont;
+    // Drawing and growing 76-pixel text each second was most of a still session's cost: each
+    // character is drawn once and its shape moved into place.
+    QHash<QChar, QRegion> m_characterShapes;
+    QString m_shapedMode;
+    QRegion m_modeShape;
 };

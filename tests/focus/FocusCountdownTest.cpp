@@ -2,12 +2,15 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
 
 #include "FocusFakes.h"
 #include "Tovrick/focus/FocusCountdown.h"
+#include "Tovrick/screen/OverlayShape.h"
 
 TEST(FocusCountdownText, LabelModeAndPlace)
 {
@@ -26,14 +29,14 @@ TEST(FocusCountdownText, LabelModeAndPlace)
 
     // Without a compositor only the drawn text may cover what is underneath.
     FocusCountdown countdown(false);
-    const auto shape = [&](const QString& mode) {
-        return FocusCountdown::shapeFor(QStringLiteral("02:06"), mode, countdown.digitsFont(), countdown.modeFont())
-            .boundingRect();
-    };
-    const QRect digits = shape(QString());
+    FocusSession running(QStringLiteral("Write"), 600, false);
+    running.elapsed = 600 - 125.2;
+    countdown.update(running);
+    const QRect digits = countdown.shape().boundingRect();
     EXPECT_GE(digits.right(), FocusCountdown::kWidth - 12) << "right-aligned digits";
     EXPECT_GT(digits.left(), FocusCountdown::kWidth / 4) << "not the whole panel";
-    EXPECT_LT(shape(FocusCountdown::modeText(session)).top(), FocusCountdown::kDigitsRect.top());
+    countdown.update(session);
+    EXPECT_LT(countdown.shape().boundingRect().top(), FocusCountdown::kDigitsRect.top());
 
     // Right-aligned, the clock stays put only if every digit is as wide as the others ("D050000L"
     // draws its digits at widths of their own).
@@ -46,6 +49,54 @@ TEST(FocusCountdownText, LabelModeAndPlace)
                 << family << " " << time;
     }
     EXPECT_EQ(countdown.digitsFont(), FocusCountdown::evenDigitsFont(countdown.digitsFont()));
+}
+
+// The shape is put together from characters drawn once; it must still fit the text as the window
+// draws it whole, to within a pixel, or the dark edge shows or the digits are cut.
+TEST(FocusCountdownText, ShapeFitsTheTextDrawnWhole)
+{
+    FocusCountdown countdown(false);
+    const auto wholeShape = [&] {
+        QImage image(FocusCountdown::kWidth, FocusCountdown::kHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setPen(Qt::white);
+        painter.setFont(countdown.digitsFont());
+        painter.drawText(FocusCountdown::kDigitsRect, Qt::AlignRight | Qt::AlignVCenter, countdown.label());
+        painter.setFont(countdown.modeFont());
+        painter.drawText(FocusCountdown::kModeRect, Qt::AlignRight | Qt::AlignVCenter, countdown.modeLabel());
+        painter.end();
+        return overlayShape::fromAlpha(image, 2);
+    };
+    // Every point of `a` has a point of `b` within one pixel.
+    const auto within = [](const QRegion& a, const QRegion& b) {
+        for (int y = 0; y < FocusCountdown::kHeight; ++y)
+            for (int x = 0; x < FocusCountdown::kWidth; ++x)
+                if (a.contains(QPoint(x, y)) && !b.intersects(QRect(x - 1, y - 1, 3, 3)))
+                    return false;
+        return true;
+    };
+    const struct {
+        double duration;
+        double elapsed;
+        bool paused;
+        bool developer;
+    } cases[] = { { 600, 474.8, false, false }, { 600, 603, true, true }, { 14400, 60, false, false },
+                  { 3600, 1, true, false }, { 1500, 1500 - 78.3, false, true } };
+    for (const auto& c : cases) {
+        FocusSession session(QStringLiteral("Write"), c.duration, false);
+        session.elapsed = c.elapsed;
+        session.setDeveloperMode(c.developer);
+        if (c.paused)
+            session.pause(QStringLiteral("Paused"));
+        countdown.update(session);
+        SCOPED_TRACE(countdown.label().toStdString());
+        const QRegion whole = wholeShape();
+        const QRegion shape = countdown.shape();
+        ASSERT_FALSE(whole.isEmpty());
+        EXPECT_TRUE(within(whole, shape));
+        EXPECT_TRUE(within(shape, whole));
+    }
 }
 
 TEST(FocusCountdownPanel, MadeOnceHiddenOnEndAndReused)
