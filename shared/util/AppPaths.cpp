@@ -66,7 +66,7 @@ QString AppPaths::privateTemporary()
     if (!overriddenRoot().isEmpty()) {
         base = QDir(overriddenRoot()).filePath(QStringLiteral("runtime"));
     } else {
-        // The runtime folder only when it is the user's own, as its specification requires; the
+        // The runtime folder only when it is the user's own, as the XDG base-directory rules require; the
         // shared temporary folder never.
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
         const QFileInfo info(runtime);

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
@@ -81,3 +82,29 @@ struct ProgramFolders {
     QString settingsFile() const { return QDir(config).filePath(QStringLiteral("Tovrick/Tovrick.ini")); }
     FileDeviceVault vault() const { return FileDeviceVault(QDir(appFolder()).filePath(QStringLiteral("device-vault.json"))); }
 };
+
+#ifdef TOVRICK_PROGRAM
+// The program started as a user starts it, with what it writes to standard error collected in `log`;
+// killed if it still runs when this goes.
+struct RunningProgram {
+    QProcess process;
+    QByteArray log;
+
+    // Call through ASSERT_NO_FATAL_FAILURE.
+    void start(const QProcessEnvironment& environment)
+    {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += process.readAllStandardError(); });
+        process.start(QStringLiteral(TOVRICK_PROGRAM), {});
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+    ~RunningProgram()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+#endif

@@ -64,19 +64,9 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     environment.remove(QStringLiteral("OMP_THREAD_LIMIT"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
 
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::SeparateChannels);
-    QByteArray log;
-    QObject::connect(&app, &QProcess::readyReadStandardError, [&] { log += app.readAllStandardError(); });
-    app.start(QStringLiteral(TOVRICK_PROGRAM), {});
-    ASSERT_TRUE(app.waitForStarted(10000));
-    const auto stop = qScopeGuard([&] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    RunningProgram app;
+    ASSERT_NO_FATAL_FAILURE(app.start(environment));
+    QByteArray& log = app.log;
 
     // The phone: the listener's port from the log, the key from the program's vault.
     const QRegularExpression listening(QStringLiteral("phone listener on port (\\d+)"));
@@ -119,7 +109,7 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     ASSERT_TRUE(waitUntil(running, 10s)) << log.toStdString();
 
     // Named as it was started, not after the link it restarts itself through.
-    const auto programName = files::read(QStringLiteral("/proc/%1/comm").arg(app.processId()));
+    const auto programName = files::read(QStringLiteral("/proc/%1/comm").arg(app.process.processId()));
     EXPECT_EQ(programName.value_or("(gone)"), "tovrick\n");
 
     // The agent, warmed up at launch, is up and answered its handshake.
@@ -158,10 +148,10 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     const double ranFor = state->current->elapsed;
     ASSERT_GE(ranFor, 1); // a save at the start alone would hold 0
 
-    ASSERT_EQ(::kill(static_cast<pid_t>(app.processId()), SIGTERM), 0);
-    ASSERT_TRUE(waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
-    log += app.readAllStandardError();
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting\n"
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.process.processId()), SIGTERM), 0);
+    ASSERT_TRUE(waitUntil([&] { return app.process.state() == QProcess::NotRunning; }, 20s));
+    log += app.process.readAllStandardError();
+    EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting\n"
                                                       << log.toStdString();
 
     // Paused with "Tovrick closed" and saved: the pause wrote the focus clock as it stood at the end

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include "app/ProgramFolders.h"
@@ -55,18 +54,9 @@ TEST(LinkOpeners, EveryOpenerHandsTheSignInLinkToTheRunningProgram)
                              "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "LXQT_SESSION_CONFIG", "BROWSER"})
         environment.remove(QString::fromLatin1(name));
 
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    QByteArray log;
-    QObject::connect(&app, &QProcess::readyReadStandardError, [&] { log += app.readAllStandardError(); });
-    app.start(QStringLiteral(TOVRICK_PROGRAM), {});
-    ASSERT_TRUE(app.waitForStarted(10000));
-    const auto stop = qScopeGuard([&] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    RunningProgram app;
+    ASSERT_NO_FATAL_FAILURE(app.start(environment));
+    QByteArray& log = app.log;
     ASSERT_TRUE(waitUntil([&] { return log.contains("Fennow: started"); }, 30s)) << log.toStdString();
 
     // The same program behind a path with blanks, quotes and a dollar in it.
@@ -121,6 +111,6 @@ TEST(LinkOpeners, EveryOpenerHandsTheSignInLinkToTheRunningProgram)
             EXPECT_TRUE(waitUntil([&] { return log.count(heard) == before + 1; }, 30s)) << log.toStdString();
         }
     }
-    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(app.process.state(), QProcess::Running);
     EXPECT_FALSE(log.contains("code=c")) << "the sign-in code is never logged";
 }

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QScopeGuard>
 
 #include "app/ProgramFolders.h"
 #include "shared/util/Files.h"
@@ -113,18 +112,9 @@ TEST(ProgramRun, ALaterStartHandsOverToTheRunningOne)
     QProcessEnvironment environment = folders.environment;
     environment.remove(QStringLiteral("TOVRICK_API_URL"));
 
-    QProcess app;
-    app.setProcessEnvironment(environment);
-    QByteArray log;
-    QObject::connect(&app, &QProcess::readyReadStandardError, [&] { log += app.readAllStandardError(); });
-    app.start(QStringLiteral(TOVRICK_PROGRAM), {});
-    ASSERT_TRUE(app.waitForStarted(10000));
-    const auto stop = qScopeGuard([&] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    RunningProgram app;
+    ASSERT_NO_FATAL_FAILURE(app.start(environment));
+    QByteArray& log = app.log;
     ASSERT_TRUE(waitUntil([&] { return log.contains("Fennow: started"); }, 30s)) << log.toStdString();
     EXPECT_EQ(log.count("set TOVRICK_API_URL"), 1) << "one line says how to configure the API\n" << log.toStdString();
 
@@ -142,7 +132,7 @@ TEST(ProgramRun, ALaterStartHandsOverToTheRunningOne)
         ASSERT_TRUE(later.ended);
         EXPECT_EQ(later.code, 0) << later.err.toStdString();
         EXPECT_TRUE(waitUntil([&] { return log.contains(c.heard); }, 10s)) << log.toStdString();
-        EXPECT_EQ(app.state(), QProcess::Running);
+        EXPECT_EQ(app.process.state(), QProcess::Running);
     }
     EXPECT_FALSE(log.contains("code=c")) << "the sign-in code is never logged";
 
@@ -152,9 +142,9 @@ TEST(ProgramRun, ALaterStartHandsOverToTheRunningOne)
     EXPECT_TRUE(first->startsWith("screen=granted\naccessibility=denied\nupdated=")) << first->toStdString();
     EXPECT_TRUE(waitUntil([&] { return files::read(statusFile(folders)) != first; }, 10s)) << "rewritten every 3 s";
 
-    app.terminate();
-    ASSERT_TRUE(waitUntil([&] { return app.state() == QProcess::NotRunning; }, 20s));
-    EXPECT_EQ(app.exitCode(), 0);
+    app.process.terminate();
+    ASSERT_TRUE(waitUntil([&] { return app.process.state() == QProcess::NotRunning; }, 20s));
+    EXPECT_EQ(app.process.exitCode(), 0);
 }
 
 // The bubble demo draws the character and its bubble on the display and writes a picture of them;
