@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include "bench/DenseDesktop.h"
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -33,23 +35,6 @@
 
 namespace {
 
-const QStringList kVocabulary = QStringLiteral(
-    "the report for Friday meeting notes project budget review design build test release update "
-    "customer invoice payment schedule calendar message inbox draft reply forward archive search "
-    "settings account profile security network server client request response error warning "
-    "function return value string number window screen focus session timer minutes hours today "
-    "tomorrow yesterday morning evening summary details history export import folder document "
-    "spreadsheet chart table column filter sort total average revenue quarter annual planning team "
-    "people manager engineer designer writer research question answer idea issue commit branch merge")
-                                        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-
-struct Window {
-    QRect frame;
-    bool dark;
-    QString family;
-    int pixelSize;
-};
-
 struct Desktop {
     QImage image;
     QStringList words;
@@ -60,59 +45,8 @@ Desktop render(quint32 firstWindowSeed = 1)
 {
     Desktop desktop;
     desktop.image = QImage(1920, 1080, QImage::Format_RGB32);
-    desktop.image.fill(QColor(58, 82, 120));
     QPainter painter(&desktop.image);
-    const QList<Window> windows {
-        {{20, 40, 900, 500}, false, QStringLiteral("DejaVu Sans"), 15},
-        {{940, 40, 960, 330}, true, QStringLiteral("DejaVu Sans Mono"), 13},
-        {{940, 390, 470, 660}, false, QStringLiteral("DejaVu Serif"), 14},
-        {{1430, 390, 470, 660}, true, QStringLiteral("DejaVu Sans"), 13},
-        {{20, 560, 440, 490}, true, QStringLiteral("DejaVu Sans"), 14},
-        {{480, 560, 440, 490}, false, QStringLiteral("DejaVu Sans Mono"), 12},
-    };
-    for (qsizetype index = 0; index < windows.size(); ++index) {
-        const Window& window = windows[index];
-        QRandomGenerator random(index == 0 ? firstWindowSeed : quint32(4242 + index));
-        const QColor background = window.dark ? QColor(30, 31, 36) : QColor(250, 250, 248);
-        const QColor ink = window.dark ? QColor(220, 222, 228) : QColor(30, 30, 30);
-        painter.fillRect(window.frame, background);
-        painter.setPen(QColor(120, 120, 120));
-        painter.drawRect(window.frame.adjusted(0, 0, -1, -1));
-        // A title bar of the other shade.
-        const QRect title(window.frame.left(), window.frame.top(), window.frame.width(), 28);
-        painter.fillRect(title, window.dark ? QColor(60, 62, 70) : QColor(225, 226, 230));
-        QFont font(window.family);
-        font.setPixelSize(window.pixelSize);
-        font.setHintingPreference(QFont::PreferFullHinting);
-        QFont titleFont(QStringLiteral("DejaVu Sans"));
-        titleFont.setPixelSize(13);
-        titleFont.setBold(true);
-        painter.setFont(titleFont);
-        painter.setPen(window.dark ? QColor(235, 235, 235) : QColor(40, 40, 40));
-        const QString caption = kVocabulary[random.bounded(kVocabulary.size())] + QLatin1Char(' ')
-            + kVocabulary[random.bounded(kVocabulary.size())];
-        painter.drawText(title.adjusted(12, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, caption);
-        desktop.words += caption.split(QLatin1Char(' '));
-
-        painter.setFont(font);
-        painter.setPen(ink);
-        const QFontMetrics metrics(font);
-        const int lineHeight = metrics.height() + 4;
-        for (int y = title.bottom() + 12 + metrics.ascent(); y + metrics.descent() < window.frame.bottom() - 8;
-             y += lineHeight) {
-            int x = window.frame.left() + 14;
-            const int right = window.frame.right() - 14;
-            while (true) {
-                const QString word = kVocabulary[random.bounded(kVocabulary.size())];
-                const int advance = metrics.horizontalAdvance(word);
-                if (x + advance > right)
-                    break;
-                painter.drawText(x, y, word);
-                desktop.words << word;
-                x += advance + metrics.horizontalAdvance(QLatin1Char(' '));
-            }
-        }
-    }
+    desktop.words = denseDesktop::paint(painter, {firstWindowSeed, 4243, 4244, 4245, 4246, 4247});
     return desktop;
 }
 

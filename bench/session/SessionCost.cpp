@@ -52,6 +52,7 @@
 #include <unistd.h>
 
 #include "app/ProgramFolders.h"
+#include "bench/DenseDesktop.h"
 #include "shared/focus/FocusSync.h"
 #include "shared/link/LineConnection.h"
 #include "support/RunTask.h"
@@ -61,32 +62,6 @@ namespace {
 using namespace std::chrono_literals;
 
 // ---- The desktop: a process of its own, so that its drawing is not the program's cost. ----
-
-const QStringList kVocabulary = QStringLiteral(
-    "the report for Friday meeting notes project budget review design build test release update "
-    "customer invoice payment schedule calendar message inbox draft reply forward archive search "
-    "settings account profile security network server client request response error warning "
-    "function return value string number window screen focus session timer minutes hours today "
-    "tomorrow yesterday morning evening summary details history export import folder document "
-    "spreadsheet chart table column filter sort total average revenue quarter annual planning team "
-    "people manager engineer designer writer research question answer idea issue commit branch merge")
-                                        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-
-struct TextWindow {
-    QRect frame;
-    bool dark;
-    QString family;
-    int pixelSize;
-};
-
-const QList<TextWindow> kWindows {
-    {{20, 40, 900, 500}, false, QStringLiteral("DejaVu Sans"), 15},
-    {{940, 40, 960, 330}, true, QStringLiteral("DejaVu Sans Mono"), 13},
-    {{940, 390, 470, 660}, false, QStringLiteral("DejaVu Serif"), 14},
-    {{1430, 390, 470, 660}, true, QStringLiteral("DejaVu Sans"), 13},
-    {{20, 560, 440, 490}, true, QStringLiteral("DejaVu Sans"), 14},
-    {{480, 560, 440, 490}, false, QStringLiteral("DejaVu Sans Mono"), 12},
-};
 
 // Full screen, six windows of words; each window's words come from its own seed.
 class Desktop : public QRasterWindow {
@@ -98,45 +73,10 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        painter.fillRect(QRect(QPoint(), size()), QColor(58, 82, 120));
-        for (qsizetype index = 0; index < kWindows.size(); ++index)
-            paintWindow(painter, kWindows[index], seeds[index]);
+        denseDesktop::paint(painter, seeds);
         painter.end();
         if (onPainted)
             QTimer::singleShot(0, this, onPainted);
-    }
-
-private:
-    static void paintWindow(QPainter& painter, const TextWindow& window, quint32 seed)
-    {
-        QRandomGenerator random(seed);
-        painter.fillRect(window.frame, window.dark ? QColor(30, 31, 36) : QColor(250, 250, 248));
-        const QRect title(window.frame.left(), window.frame.top(), window.frame.width(), 28);
-        painter.fillRect(title, window.dark ? QColor(60, 62, 70) : QColor(225, 226, 230));
-        QFont titleFont(QStringLiteral("DejaVu Sans"));
-        titleFont.setPixelSize(13);
-        titleFont.setBold(true);
-        painter.setFont(titleFont);
-        painter.setPen(window.dark ? QColor(235, 235, 235) : QColor(40, 40, 40));
-        painter.drawText(title.adjusted(12, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                         kVocabulary[random.bounded(kVocabulary.size())] + QLatin1Char(' ')
-                             + kVocabulary[random.bounded(kVocabulary.size())]);
-        QFont font(window.family);
-        font.setPixelSize(window.pixelSize);
-        painter.setFont(font);
-        painter.setPen(window.dark ? QColor(220, 222, 228) : QColor(30, 30, 30));
-        const QFontMetrics metrics(font);
-        for (int y = title.bottom() + 12 + metrics.ascent(); y + metrics.descent() < window.frame.bottom() - 8;
-             y += metrics.height() + 4) {
-            for (int x = window.frame.left() + 14;;) {
-                const QString word = kVocabulary[random.bounded(kVocabulary.size())];
-                const int advance = metrics.horizontalAdvance(word);
-                if (x + advance > window.frame.right() - 14)
-                    break;
-                painter.drawText(x, y, word);
-                x += advance + metrics.horizontalAdvance(QLatin1Char(' '));
-            }
-        }
     }
 };
 

@@ -1,31 +1,13 @@
 // A sign-in that runs out by time is published when it does, as a sign-out is.
 #include <QDateTime>
-#include <QEventLoop>
-#include <QTimer>
-
 #include "AccountFixture.h"
+#include "support/AccountWaits.h"
 
 namespace {
 
 double nowMs()
 {
     return static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-}
-
-// Waits in the event loop until `account` publishes a change that leaves nobody signed in; false
-// when none comes within the limit.
-bool waitForSignedOut(TovrickAccount& account, std::chrono::milliseconds limit = 10s)
-{
-    if (!account.isSignedIn())
-        return true;
-    QEventLoop loop;
-    QObject::connect(&account, &TovrickAccount::sessionChanged, &loop, [&] {
-        if (!account.isSignedIn())
-            loop.quit();
-    });
-    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
-    loop.exec();
-    return !account.isSignedIn();
 }
 
 using Expiry = AccountFixture;

@@ -1,12 +1,10 @@
 // What the focus window leaves open when the signed-in user changes, the sign-in runs out or a page
 // goes away: the real window over a real account, with the clip store and a scripted recorder.
 #include <QDateTime>
-#include <QEventLoop>
 #include <QFile>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QQuickWindow>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "Tovrick/focus/MacFocusPanel.h"
@@ -17,6 +15,7 @@
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "Tovrick/motivation/MotivationSoundsView.h"
 #include "focus/FocusWindowWorld.h"
+#include "support/AccountWaits.h"
 #include "support/LoopbackApi.h"
 #include "support/QuickItems.h"
 #include "support/RunTask.h"
@@ -63,9 +62,7 @@ struct ScriptedSound : ClipRecorder, MicrophoneAccess {
 
 void settle()
 {
-    QEventLoop loop;
-    QTimer::singleShot(50, &loop, &QEventLoop::quit);
-    loop.exec();
+    settleFor(std::chrono::milliseconds(50));
 }
 
 // The window shown on the Sounds page, signed in as user-1 against the loopback API.
@@ -108,20 +105,6 @@ struct Window : FocusWindowWorld {
         ASSERT_TRUE(QFile::exists(sound.path));
         ASSERT_TRUE(store.recordingActive());
     }
-    // Waits in the event loop for the account to publish that nobody is signed in.
-    bool waitForSignedOut()
-    {
-        if (!account.isSignedIn())
-            return true;
-        QEventLoop loop;
-        QObject::connect(&account, &TovrickAccount::sessionChanged, &loop, [&] {
-            if (!account.isSignedIn())
-                loop.quit();
-        });
-        QTimer::singleShot(10s, &loop, &QEventLoop::quit);
-        loop.exec();
-        return !account.isSignedIn();
-    }
 };
 
 } // namespace
@@ -138,7 +121,7 @@ TEST(FocusWindowAccountChange, AnExpiringSignInTurnsTheWindowToTheSignInPage)
     settle();
     ASSERT_TRUE(w.shown("macFocusDeleteConfirmation"));
 
-    ASSERT_TRUE(w.waitForSignedOut()) << "the end of the sign-in was never published";
+    ASSERT_TRUE(waitForSignedOut(w.account)) << "the end of the sign-in was never published";
     settle();
     EXPECT_FALSE(w.view().signedIn());
     EXPECT_TRUE(w.shown("macFocusSignIn"));
