@@ -38,11 +38,9 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRasterWindow>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSocketNotifier>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -53,8 +51,6 @@
 
 #include "app/ProgramFolders.h"
 #include "bench/DenseDesktop.h"
-#include "shared/focus/FocusSync.h"
-#include "shared/link/LineConnection.h"
 #include "support/RunTask.h"
 
 namespace {
@@ -291,33 +287,12 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
     const int slowdown = std::max(1, qEnvironmentVariableIntValue("SESSION_BENCH_SLOWDOWN"));
     const auto within = [slowdown](std::chrono::seconds limit) { return limit * slowdown; };
 
-    // The phone: the listener's port from the log, the key from the program's vault.
-    const QRegularExpression listening(QStringLiteral("phone listener on port (\\d+)"));
-    QRegularExpressionMatch port;
-    if (!waitUntil([&] { return (port = listening.match(QString::fromUtf8(log))).hasMatch(); }, within(30s)))
-        return fail(QStringLiteral("the phone listener did not start"), log);
-    const auto key = folders.vault().read(QStringLiteral("mac-transport")).found();
-    if (!key)
-        return fail(QStringLiteral("no pairing key in the program's vault"), log);
-
-    std::optional<FocusSync> state;
     int verdicts = 0;
     std::vector<double> verdictTimes;
     std::function<void()> onVerdict;
-    bool authenticated = false;
-    auto* socket = new QTcpSocket();
-    socket->connectToHost(QHostAddress::LocalHost, port.captured(1).toUShort());
-    LineConnection phone(socket, *key, false);
-    phone.onAuthenticated = [&] { authenticated = true; };
-    phone.onPacket = [&](const Packet& packet) {
-        if (packet.command != QStringLiteral("focusState") || !packet.text)
-            return;
-        try {
-            state = FocusSync::decode(packet.text->toUtf8());
-        } catch (const std::exception&) {
-            return;
-        }
-        const int judged = state->current ? static_cast<int>(state->current->checks.size()) : 0;
+    ProgramPhone phone;
+    phone.onState = [&] {
+        const int judged = phone.state->current ? static_cast<int>(phone.state->current->checks.size()) : 0;
         if (judged > verdicts) {
             verdicts = judged;
             verdictTimes.push_back(now());
@@ -325,31 +300,16 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
                 onVerdict();
         }
     };
-    phone.start();
-    if (!waitUntil([&] { return authenticated; }, within(10s)))
-        return fail(QStringLiteral("the phone link did not authenticate"), log);
-    const auto send = [&](const QString& command, const Json& arguments) {
-        Packet packet;
-        packet.command = command;
-        if (!arguments.is_null())
-            packet.text = json::toQString(json::dump(arguments));
-        phone.send(packet);
-    };
-    // The account loop's first refresh re-announces the account, which closes any session: start after it.
-    if (!waitUntil([&] { return folders.api.requestCount(QStringLiteral("account")) > 0; }, within(30s)))
-        return fail(QStringLiteral("the program did not refresh its account"), log);
-    waitUntil([] { return false; }, 1s);
-    send(QStringLiteral("focusSync"), nullptr);
-    send(QStringLiteral("focusStart"), Json {{"task", "Write the quarterly report"}, {"minutes", 240}});
+    const QString linked = phone.connect(folders, log, within(30s));
+    if (!linked.isEmpty())
+        return fail(linked, log);
+    const QString started = phone.startSession(folders, QStringLiteral("Write the quarterly report"), 240, within(30s));
+    if (!started.isEmpty())
+        return fail(started, log);
     // A session started from the phone pauses when the phone falls silent.
     QTimer ping;
-    QObject::connect(&ping, &QTimer::timeout, [&] { send(QStringLiteral("focusPing"), nullptr); });
+    QObject::connect(&ping, &QTimer::timeout, [&] { phone.send(QStringLiteral("focusPing")); });
     ping.start(1000);
-    const auto running = [&] {
-        return state && state->current && state->current->status == FocusSession::Status::running;
-    };
-    if (!waitUntil(running, within(15s)))
-        return fail(QStringLiteral("the session did not start"), log);
 
     std::vector<Sample> samples;
     QTimer sampler;
@@ -370,8 +330,8 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
     // How long one more verdict may take: a check every 10 s, and a dense screen read from scratch.
     const auto nextVerdicts = [&](int count) {
         const int target = verdicts + count;
-        return waitUntil([&] { return verdicts >= target || !running(); }, within(std::chrono::seconds(40 * count)))
-            && running();
+        return waitUntil([&] { return verdicts >= target || !phone.running(); }, within(std::chrono::seconds(40 * count)))
+            && phone.running();
     };
 
     std::vector<Figures> results;
@@ -389,7 +349,7 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
         const size_t firstSample = samples.size();
         if (!nextVerdicts(checksPerCase))
             return fail(QStringLiteral("the checks stopped (case %1): %2")
-                            .arg(name, state && state->current ? state->current->detail : QString()),
+                            .arg(name, phone.state && phone.state->current ? phone.state->current->detail : QString()),
                         log);
         const double endAt = now();
         const double endCpu = cpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid)).value_or(0);
@@ -437,7 +397,7 @@ int runBench(const QString& program, int checksPerCase, const QStringList& cases
     }
     ping.stop();
     sampler.stop();
-    send(QStringLiteral("focusEnd"), nullptr);
+    phone.send(QStringLiteral("focusEnd"));
 
     std::printf("\nsession cost at one check every 30 s (checks measured every 10 s in developer mode)\n");
     std::printf("%-6s %8s %10s %12s %12s %12s %10s\n", "case", "core %", "steady %", "CPU/check s",

@@ -4,14 +4,26 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QHostAddress>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <optional>
 
 #include "shared/account/AccountSession.h"
 #include "shared/account/DeviceVaults.h"
+#include "shared/focus/FocusSession.h"
+#include "shared/focus/FocusSync.h"
+#include "shared/link/LineConnection.h"
+#include "shared/util/Json.h"
 #include "shared/util/AppPaths.h"
 #include "support/LoopbackApi.h"
+#include "support/RunTask.h"
 
 // The end-to-end runs need the display and discovery namespace of scripts/with-test-services: a
 // namespace that could not be made fails the test, a plain run without the services skips it.
@@ -81,6 +93,76 @@ struct ProgramFolders {
     QString appFolder() const { return QDir(data).filePath(QStringLiteral("Tovrick")); }
     QString settingsFile() const { return QDir(config).filePath(QStringLiteral("Tovrick/Tovrick.ini")); }
     FileDeviceVault vault() const { return FileDeviceVault(QDir(appFolder()).filePath(QStringLiteral("device-vault.json"))); }
+
+};
+
+// A phone paired with the program that runs in `folders`, as the phone app reaches it: the port of
+// the listener that the program's log names, the key from the program's vault. Keeps the latest
+// focus state the program sent.
+struct ProgramPhone {
+    std::optional<FocusSync> state;
+    int unreadable = 0;
+    // Called after each focus state that could be read.
+    std::function<void()> onState;
+
+    // Empty once the link is up, else what kept it down.
+    QString connect(const ProgramFolders& folders, const QByteArray& log, std::chrono::milliseconds wait)
+    {
+        const QRegularExpression listening(QStringLiteral("phone listener on port (\\d+)"));
+        QRegularExpressionMatch port;
+        if (!waitUntil([&] { return (port = listening.match(QString::fromUtf8(log))).hasMatch(); }, wait))
+            return QStringLiteral("the phone listener did not start");
+        const auto key = folders.vault().read(QStringLiteral("mac-transport")).found();
+        if (!key)
+            return QStringLiteral("no pairing key in the program's vault");
+        auto* socket = new QTcpSocket();
+        socket->connectToHost(QHostAddress::LocalHost, port.captured(1).toUShort());
+        link = std::make_unique<LineConnection>(socket, *key, false);
+        bool authenticated = false;
+        link->onAuthenticated = [&authenticated] { authenticated = true; };
+        link->onPacket = [this](const Packet& packet) {
+            if (packet.command != QStringLiteral("focusState") || !packet.text)
+                return;
+            try {
+                state = FocusSync::decode(packet.text->toUtf8());
+            } catch (const std::exception&) {
+                ++unreadable;
+                return;
+            }
+            if (onState)
+                onState();
+        };
+        link->start();
+        const bool up = waitUntil([&] { return authenticated; }, wait);
+        link->onAuthenticated = nullptr;
+        return up ? QString() : QStringLiteral("the phone link did not authenticate");
+    }
+
+    void send(const QString& command, const Json& arguments = nullptr)
+    {
+        Packet packet;
+        packet.command = command;
+        if (!arguments.is_null())
+            packet.text = json::toQString(json::dump(arguments));
+        link->send(packet);
+    }
+
+    // Empty once a session runs, else what kept it from starting. The account's first refresh
+    // re-announces the account, which closes any session: the start waits for it.
+    QString startSession(const ProgramFolders& folders, const QString& task, int minutes, std::chrono::milliseconds wait)
+    {
+        if (!waitUntil([&] { return folders.api.requestCount(QStringLiteral("account")) > 0; }, wait))
+            return QStringLiteral("the program did not refresh its account");
+        waitUntil([] { return false; }, std::chrono::seconds(1));
+        send(QStringLiteral("focusSync"));
+        const Json start {{"task", task.toStdString()}, {"minutes", minutes}};
+        send(QStringLiteral("focusStart"), start);
+        return waitUntil([this] { return running(); }, wait) ? QString() : QStringLiteral("the session did not start");
+    }
+
+    bool running() const { return state && state->current && state->current->status == FocusSession::Status::running; }
+
+    std::unique_ptr<LineConnection> link;
 };
 
 #ifdef TOVRICK_PROGRAM

@@ -2,9 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTcpSocket>
 
 #include <csignal>
 #include <fstream>
@@ -12,9 +10,6 @@
 
 #include "ProgramFolders.h"
 #include "Tovrick/focus/FocusHistoryStore.h"
-#include "shared/focus/FocusSession.h"
-#include "shared/focus/FocusSync.h"
-#include "shared/link/LineConnection.h"
 #include "shared/util/Files.h"
 #include "shared/util/ProcessTree.h"
 #include "support/RunTask.h"
@@ -68,45 +63,11 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     ASSERT_NO_FATAL_FAILURE(app.start(environment));
     QByteArray& log = app.log;
 
-    // The phone: the listener's port from the log, the key from the program's vault.
-    const QRegularExpression listening(QStringLiteral("phone listener on port (\\d+)"));
-    QRegularExpressionMatch port;
-    ASSERT_TRUE(waitUntil([&] { return (port = listening.match(QString::fromUtf8(log))).hasMatch(); }, 20s)) << log.toStdString();
-    const auto key = folders.vault().read(QStringLiteral("mac-transport")).found();
-    ASSERT_TRUE(key);
-    std::optional<FocusSync> state;
-    bool authenticated = false;
-    auto* socket = new QTcpSocket();
-    socket->connectToHost(QHostAddress::LocalHost, port.captured(1).toUShort());
-    LineConnection phone(socket, *key, false);
-    phone.onAuthenticated = [&] { authenticated = true; };
-    phone.onPacket = [&](const Packet& packet) {
-        if (packet.command != QStringLiteral("focusState") || !packet.text)
-            return;
-        try {
-            state = FocusSync::decode(packet.text->toUtf8());
-        } catch (const std::exception&) {
-            ADD_FAILURE() << "a focus state that cannot be read";
-        }
-    };
-    phone.start();
-    ASSERT_TRUE(waitUntil([&] { return authenticated; }, 10s));
-    const auto send = [&](const QString& command, const Json& arguments) {
-        Packet packet;
-        packet.command = command;
-        if (!arguments.is_null())
-            packet.text = json::toQString(json::dump(arguments));
-        phone.send(packet);
-    };
-    // The account loop's first refresh re-announces the account, which closes any session: start after it.
-    ASSERT_TRUE(waitUntil([&] { return folders.api.requestCount(QStringLiteral("account")) > 0; }, 20s));
-    waitUntil([] { return false; }, 1s);
-    send(QStringLiteral("focusSync"), nullptr);
-    send(QStringLiteral("focusStart"), Json {{"task", "Write the report"}, {"minutes", 25}});
-    const auto running = [&] {
-        return state && state->current && state->current->status == FocusSession::Status::running;
-    };
-    ASSERT_TRUE(waitUntil(running, 10s)) << log.toStdString();
+    ProgramPhone phone;
+    const QString linked = phone.connect(folders, log, 20s);
+    ASSERT_TRUE(linked.isEmpty()) << linked.toStdString() << "\n" << log.toStdString();
+    const QString started = phone.startSession(folders, QStringLiteral("Write the report"), 25, 20s);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString() << "\n" << log.toStdString();
 
     // Named as it was started, not after the link it restarts itself through.
     const auto programName = files::read(QStringLiteral("/proc/%1/comm").arg(app.process.processId()));
@@ -142,10 +103,11 @@ TEST(ShutdownEndToEnd, SigtermPausesTheSessionSavesItAndEndsTheAgent)
     // Let the focus clock run, keeping the phone alive.
     for (int second = 0; second < 3; ++second) {
         waitUntil([] { return false; }, 1s);
-        send(QStringLiteral("focusPing"), nullptr);
+        phone.send(QStringLiteral("focusPing"));
     }
-    ASSERT_TRUE(running()) << state->current->detail.toStdString() << "\n" << log.toStdString();
-    const double ranFor = state->current->elapsed;
+    ASSERT_TRUE(phone.running()) << phone.state->current->detail.toStdString() << "\n" << log.toStdString();
+    EXPECT_EQ(phone.unreadable, 0) << "focus states that cannot be read";
+    const double ranFor = phone.state->current->elapsed;
     ASSERT_GE(ranFor, 1); // a save at the start alone would hold 0
 
     ASSERT_EQ(::kill(static_cast<pid_t>(app.process.processId()), SIGTERM), 0);

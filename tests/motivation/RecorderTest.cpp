@@ -269,16 +269,25 @@ TEST_F(RecorderTest, StopBeforeRecordingDoesNothing)
     ASSERT_TRUE(waitUntil([&] { return recorder.phase() == Phase::recording; }));
 }
 
-// About a second from the sound server's null source, saved through the store and read back.
-TEST(RealRecording, ASecondFromTheSoundServerBecomesAClip)
-{
-    if (qEnvironmentVariableIsEmpty("TOVRICK_TEST_SERVICES"))
-        GTEST_SKIP() << "needs the sound server of scripts/with-test-services";
-    ASSERT_FALSE(GstClipRecorder::pipelineDescription().isEmpty()) << "no AAC encoder for GStreamer";
+// A recording from the sound server's null source, started as the Sounds page starts it.
+class RealRecording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("TOVRICK_TEST_SERVICES"))
+            GTEST_SKIP() << "needs the sound server of scripts/with-test-services";
+        ASSERT_FALSE(GstClipRecorder::pipelineDescription().isEmpty()) << "no AAC encoder for GStreamer";
+        runTask(recorder.start());
+        ASSERT_EQ(recorder.phase(), MotivationRecorder::Phase::recording) << recorder.message().toStdString();
+    }
+
     RecorderRig rig;
-    MotivationRecorder recorder(*rig.store, &GstClipRecorder::shared(), &SoundServerMicrophoneAccess::shared());
-    runTask(recorder.start());
-    ASSERT_EQ(recorder.phase(), MotivationRecorder::Phase::recording) << recorder.message().toStdString();
+    MotivationRecorder recorder { *rig.store, &GstClipRecorder::shared(), &SoundServerMicrophoneAccess::shared() };
+};
+
+// About a second, saved through the store and read back.
+TEST_F(RealRecording, ASecondFromTheSoundServerBecomesAClip)
+{
     ASSERT_TRUE(waitUntil([&] { return recorder.elapsed() >= 1.0; }));
     recorder.stop();
     ASSERT_TRUE(waitUntil([&] { return recorder.phase() != MotivationRecorder::Phase::recording; }));
@@ -302,18 +311,10 @@ TEST(RealRecording, ASecondFromTheSoundServerBecomesAClip)
     EXPECT_TRUE(QFile::exists(*stored));
 }
 
-// A recording left to run to its end, from the sound server's null source: the file stops at the
-// limit, whatever the timing of the main thread, and the store takes it. The recording stays
-// readable by its user alone until it goes.
-TEST(RealRecording, TwentySecondsToTheEndAreAlwaysAcceptedByTheStore)
+// A recording left to run to its end: the file stops at the limit, whatever the timing of the main
+// thread, and the store takes it. The recording stays readable by its user alone until it goes.
+TEST_F(RealRecording, TwentySecondsToTheEndAreAlwaysAcceptedByTheStore)
 {
-    if (qEnvironmentVariableIsEmpty("TOVRICK_TEST_SERVICES"))
-        GTEST_SKIP() << "needs the sound server of scripts/with-test-services";
-    ASSERT_FALSE(GstClipRecorder::pipelineDescription().isEmpty()) << "no AAC encoder for GStreamer";
-    RecorderRig rig;
-    MotivationRecorder recorder(*rig.store, &GstClipRecorder::shared(), &SoundServerMicrophoneAccess::shared());
-    runTask(recorder.start());
-    ASSERT_EQ(recorder.phase(), MotivationRecorder::Phase::recording) << recorder.message().toStdString();
     const QString path = *recorder.url();
     EXPECT_EQ(modeOf(path), 0600);
     EXPECT_EQ(modeOf(QFileInfo(path).path()), 0700);
