@@ -197,6 +197,12 @@ GstClipRecorder& GstClipRecorder::shared()
     return recorder;
 }
 
+QString GstClipRecorder::sourceElement()
+{
+    ensureInitialised();
+    return hasElement("pulsesrc") ? QStringLiteral("pulsesrc") : QStringLiteral("autoaudiosrc");
+}
+
 QString GstClipRecorder::pipelineDescription()
 {
     ensureInitialised();
@@ -207,8 +213,7 @@ QString GstClipRecorder::pipelineDescription()
         encoder = QStringLiteral("avenc_aac bitrate=48000");
     else
         return {};
-    const QString source = hasElement("pulsesrc") ? QStringLiteral("pulsesrc") : QStringLiteral("autoaudiosrc");
-    return source
+    return sourceElement()
         + QStringLiteral(" ! audioconvert ! audioresample"
                          " ! capsfilter name=raw caps=audio/x-raw,format=S16LE,layout=interleaved,rate=%1,channels=1"
                          " ! audioconvert ! ")

@@ -16,4 +16,6 @@ public:
 
     // The pipeline up to the file, without the file sink; empty when no AAC encoder is installed.
     static QString pipelineDescription();
+    // The element the recordings take their sound from.
+    static QString sourceElement();
 };

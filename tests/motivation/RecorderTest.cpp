@@ -2,7 +2,7 @@
 // null source through GStreamer into the store.
 #include <QDir>
 #include <QFileInfo>
-#include <QMediaDevices>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -267,6 +267,28 @@ TEST_F(RecorderTest, StopBeforeRecordingDoesNothing)
     EXPECT_TRUE(rig.store->recordingActive());
     rig.answer(true);
     ASSERT_TRUE(waitUntil([&] { return recorder.phase() == Phase::recording; }));
+}
+
+// With no sound server to take the stream, the microphone is refused at once, with the sentence that
+// sends the user to the settings, and nothing is recorded.
+TEST(SoundServerMicrophone, WithoutAServerItIsRefusedAtOnce)
+{
+    if (GstClipRecorder::sourceElement() != QLatin1String("pulsesrc"))
+        GTEST_SKIP() << "GStreamer's sound-server source is not installed";
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    const auto restore = qScopeGuard([&] {
+        if (server.isNull())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", server);
+    });
+    qputenv("PULSE_SERVER", "unix:/nonexistent/tovrick-sound-server");
+    RecorderRig rig;
+    MotivationRecorder recorder(*rig.store, &GstClipRecorder::shared(), &SoundServerMicrophoneAccess::shared());
+    runTask(recorder.start(), std::chrono::seconds(2));
+    EXPECT_EQ(recorder.phase(), MotivationRecorder::Phase::failed);
+    EXPECT_EQ(recorder.message(), MotivationAudioError::text(MotivationAudioError::Kind::permission));
+    EXPECT_FALSE(recorder.url());
 }
 
 // A recording from the sound server's null source, started as the Sounds page starts it.
