@@ -20,8 +20,8 @@
 #include "shared/focus/FocusSession.h"
 #include "shared/focus/FocusSync.h"
 #include "shared/link/LineConnection.h"
-#include "shared/util/Json.h"
 #include "shared/util/AppPaths.h"
+#include "shared/util/Json.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
 
@@ -93,7 +93,6 @@ struct ProgramFolders {
     QString appFolder() const { return QDir(data).filePath(QStringLiteral("Tovrick")); }
     QString settingsFile() const { return QDir(config).filePath(QStringLiteral("Tovrick/Tovrick.ini")); }
     FileDeviceVault vault() const { return FileDeviceVault(QDir(appFolder()).filePath(QStringLiteral("device-vault.json"))); }
-
 };
 
 // A phone paired with the program that runs in `folders`, as the phone app reaches it: the port of
