@@ -1,7 +1,6 @@
 #include "Tovrick/assistant/ComputerActions.h"
 
 #include <QPointer>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -46,12 +45,7 @@ bool longerThan(const QString& text, qsizetype limit)
     constexpr qsizetype kLongestCharacter = 64;
     if (text.size() > limit * kLongestCharacter)
         return true;
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (characters.toNextBoundary() > 0)
-        if (++count > limit)
-            return true;
-    return false;
+    return text::characterCount(text) > limit;
 }
 
 } // namespace

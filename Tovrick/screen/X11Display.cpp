@@ -299,18 +299,7 @@ QList<X11Display::PlacedWindow> X11Display::windowsOf(qint64 pid)
         XTranslateCoordinates(m_display, window, root, 0, 0, &x, &y, &child);
         placed.client = QRect(x, y, attributes.width, attributes.height);
         placed.frame = placed.client;
-        // The frame is the root's child that holds the window.
-        Window up = window;
-        for (int depth = 0; depth < 8; ++depth) {
-            children = nullptr;
-            if (!XQueryTree(m_display, up, &rootReturn, &parent, &children, &count))
-                break;
-            if (children)
-                XFree(children);
-            if (parent == root || parent == 0)
-                break;
-            up = parent;
-        }
+        const Window up = static_cast<Window>(topLevelOf(window));
         XWindowAttributes frame {};
         if (up != window && XGetWindowAttributes(m_display, up, &frame))
             placed.frame = QRect(frame.x, frame.y, frame.width + 2 * frame.border_width,
@@ -320,6 +309,27 @@ QList<X11Display::PlacedWindow> X11Display::windowsOf(qint64 pid)
             found.append(placed);
     }
     return found;
+}
+
+quint64 X11Display::topLevelOf(quint64 window)
+{
+    if (!m_display)
+        return window;
+    Window at = static_cast<Window>(window);
+    for (int depth = 0; depth < 8; ++depth) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, at, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root || parent == 0)
+            break;
+        at = parent;
+    }
+    return at;
 }
 
 std::optional<QPoint> X11Display::pointer()

@@ -44,6 +44,8 @@ public:
     // The viewable top-level windows whose _NET_WM_PID is `pid`: the root's children and the
     // window manager's client list.
     QList<PlacedWindow> windowsOf(qint64 pid);
+    // The root's child that holds `window`: its frame under a reparenting window manager, else itself.
+    quint64 topLevelOf(quint64 window);
 
     // The pointer on the root window, in pixels; none when it is on another screen.
     std::optional<QPoint> pointer();

@@ -17,6 +17,7 @@
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
 #include "Tovrick/screen/OverlayShape.h"
+#include "Tovrick/screen/X11Display.h"
 #include "shared/art/BlobPortrait.h"
 #include "shared/art/Palette.h"
 
@@ -53,25 +54,7 @@ void clickAt(QPoint global)
 // The root's child that holds `window`: its frame under a reparenting window manager, else itself.
 quint64 topLevelOf(quint64 window)
 {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return window;
-    Window at = static_cast<Window>(window);
-    for (int depth = 0; depth < 8; ++depth) {
-        Window root = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(display, at, &root, &parent, &children, &count))
-            break;
-        if (children)
-            XFree(children);
-        if (parent == root || parent == 0)
-            break;
-        at = parent;
-    }
-    XCloseDisplay(display);
-    return at;
+    return X11Display().topLevelOf(window);
 }
 
 bool overrideRedirect(quint64 window)
