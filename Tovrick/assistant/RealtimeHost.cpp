@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/codex/CodexController.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
 #include "shared/account/TovrickAccount.h"
@@ -371,6 +372,11 @@ void RealtimeHost::stop()
 {
     if (m_ports.pointing)
         m_ports.pointing->stop();
+    // Calls the model queued before the stop would act after it; the ones sent later are the user's
+    // next request.
+    if (m_toolChain)
+        for (ToolCall& call : m_toolChain->pending)
+            call.stopped = true;
 }
 
 void RealtimeHost::queueTool(const Packet& packet, const Reply& reply)
@@ -395,7 +401,9 @@ QCoro::Task<> RealtimeHost::runToolChain(std::shared_ptr<ToolChain> chain)
         ToolCall call = std::move(chain->pending.front());
         chain->pending.pop_front();
         ToolResult result {signInSentence(), std::nullopt};
-        if (!chain->token.isCancelled()) {
+        if (call.stopped && !chain->token.isCancelled()) {
+            result.text = ComputerActions::stoppedSentence();
+        } else if (!chain->token.isCancelled()) {
             const CancelToken token = chain->token;
             try {
                 auto running = tools->handleToolCall(call.name, call.arguments, token);

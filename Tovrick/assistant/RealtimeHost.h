@@ -102,7 +102,8 @@ public:
     void say(const QString& text, const std::optional<Target>& target, const MotivationNudgePlan& plan);
     // The final text of what the phone (or the coding agent's news) says, for its reading time.
     void showCaption(const QString& text);
-    // The user's stop.
+    // The user's stop: the running action ends, and the tool calls waiting behind the running one are
+    // answered without being run.
     void stop();
     HostPointing* pointing() const { return m_ports.pointing.get(); }
     CodexController& codex() { return m_codex; }
@@ -134,6 +135,8 @@ private:
         QString arguments;
         std::optional<QString> callID;
         Reply reply;
+        // Waiting when the user pressed stop.
+        bool stopped = false;
     };
     // The tool calls of one awake stretch, answered in arrival order by one runner.
     struct ToolChain {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/codex/CodexController.h"
 #include "assistant/AssistantFakes.h"
 #include "support/LoopbackApi.h"
@@ -228,6 +229,37 @@ TEST_F(Dispatch, GoingToSleepCutsTheRunningCallShortAndCallsOffTheQueuedOnes)
     ASSERT_EQ(sink.packets.size(), 4u);
     EXPECT_EQ(sink.packets[3].callID, QStringLiteral("four"));
     EXPECT_EQ(sink.packets[3].text, QStringLiteral("woken early"));
+}
+
+TEST_F(Dispatch, TheUsersStopAnswersTheQueuedCallsWithoutRunningThem)
+{
+    // The running call is let through by the test; what waits behind it must never start.
+    CancelToken release;
+    QStringList started;
+    tools->run = [&](QString name, QString, CancelToken) -> QCoro::Task<ToolResult> {
+        started << name;
+        if (name == QLatin1String("type_text")) {
+            auto held = cancellableSleep(1h, release);
+            co_await std::move(held);
+        }
+        co_return ToolResult {QStringLiteral("ran ") + name, std::nullopt};
+    };
+    host->handlePhoneRequest(request("awake"), sink.reply());
+    callTools({QStringLiteral("type_text"), QStringLiteral("web_research"), QStringLiteral("press_keys")});
+    ASSERT_TRUE(waitUntil([&] { return started.size() == 1; }));
+    host->stop();
+    // Sent after the stop: the user's next request, which runs.
+    callTools({QStringLiteral("look_at_screen")});
+    release.cancel();
+    ASSERT_TRUE(answered(4));
+    EXPECT_EQ(started, (QStringList {QStringLiteral("type_text"), QStringLiteral("look_at_screen")}));
+    EXPECT_EQ(sink.packets[0].text, QStringLiteral("ran type_text"));
+    for (int i : {1, 2}) {
+        EXPECT_EQ(sink.packets[i].callID, i == 1 ? QStringLiteral("web_research") : QStringLiteral("press_keys"));
+        EXPECT_EQ(sink.packets[i].text, ComputerActions::stoppedSentence());
+        EXPECT_FALSE(sink.packets[i].image.has_value());
+    }
+    EXPECT_EQ(sink.packets[3].text, QStringLiteral("ran look_at_screen"));
 }
 
 TEST_F(Dispatch, TenThousandToolCallsAtOnceGetTenThousandAnswersInOrder)
