@@ -99,7 +99,7 @@ ToolResult ComputerActions::interrupted(const QString& done) const
 std::optional<QString> ComputerActions::guard()
 {
     if (!m_ports.enabled())
-        return QStringLiteral("The user has turned off computer control in the menu bar. You can still look and point.");
+        return QStringLiteral("The user has turned off computer control in the status menu or with Ctrl+Alt+C. You can still look and point.");
     if (m_pointing->now() < m_pointing->stoppedUntil())
         return stoppedSentence();
     if (m_ports.control->trusted())

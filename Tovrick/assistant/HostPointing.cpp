@@ -395,7 +395,7 @@ std::pair<QString, QString> HostPointing::screenContext(ScreenSnapshot reading, 
     if (sentence)
         text = *sentence + QStringLiteral("\nHere's the screen now (ids have changed):\n") + text;
     if (!m_ports.accessibilityTrusted() && m_ports.computerControl())
-        text += QStringLiteral("\n(Clickable controls are hidden until the user allows Tovrick under Accessibility.)");
+        text += QStringLiteral("\n(Clickable controls are hidden until the accessibility bus runs: the user has to install at-spi2-core and start its at-spi-bus-launcher.)");
     return {text, QString::fromLatin1(held.jpeg.toBase64())};
 }
 

@@ -37,7 +37,7 @@ int AccountPageView::checkInterval(bool developerMode)
 QString AccountPageView::checkExplanation(bool developerMode)
 {
     return QStringLiteral("While a session is running, your main display is sent to Tovrick\u2019s AI service every "
-                          "%1 seconds to check how it relates to your task. Screen Recording permission is required.")
+                          "%1 seconds to check how it relates to your task. Access to the X11 display is required.")
         .arg(checkInterval(developerMode));
 }
 

@@ -164,7 +164,7 @@ void FocusCompanion::tick()
         return;
     }
     if (!m_env.permission()) {
-        pause(QStringLiteral("Screen Recording access needs a recheck. Resume when access is ready."));
+        pause(QStringLiteral("Screen access needs a recheck. Resume when access is ready."));
         return;
     }
     advanceClock();
@@ -196,7 +196,7 @@ QString FocusCompanion::start(const QString& task, bool requiresPhone, double mi
     if (requiresPhone && !phoneAlive())
         return QStringLiteral("Connect the paired phone first.");
     if (!m_env.permission())
-        return QStringLiteral("Screen Recording access needs a recheck. Use the screen access controls below.");
+        return QStringLiteral("Screen access needs a recheck. Use the screen access controls below.");
     if (!m_env.hasAccount())
         return QStringLiteral("Sign in with Apple to start a focus session.");
 
@@ -224,7 +224,7 @@ QString FocusCompanion::resume()
     if (!m_env.hasAccount())
         return QStringLiteral("Sign in with Apple before resuming.");
     if (!m_env.permission())
-        return QStringLiteral("Screen Recording access needs a recheck before resuming.");
+        return QStringLiteral("Screen access needs a recheck before resuming.");
 
     m_current->resume();
     resetPolicy();

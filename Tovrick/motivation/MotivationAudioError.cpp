@@ -12,8 +12,8 @@ QString MotivationAudioError::text(Kind kind)
         return QStringLiteral("Die Aufnahme konnte nicht verarbeitet werden. Bitte nimm einen neuen "
                               "Spruch auf.");
     case Kind::permission:
-        return QStringLiteral("Bitte erlaube den Mikrofonzugriff in den Systemeinstellungen, um deinen "
-                              "Spruch aufzunehmen.");
+        return QStringLiteral("Bitte prüfe das Mikrofon in den Toneinstellungen, um deinen Spruch "
+                              "aufzunehmen.");
     case Kind::busy:
         return QStringLiteral("Bitte warte, bis der aktuelle Vorgang abgeschlossen ist.");
     }

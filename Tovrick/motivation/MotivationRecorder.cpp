@@ -66,7 +66,7 @@ QCoro::Task<> MotivationRecorder::start()
     const QString folder = AppPaths::privateTemporary();
     try {
         if (folder.isEmpty())
-            throw MotivationFileError::couldNot(QStringLiteral("created"), QStringLiteral("Tovrick"));
+            throw MotivationFileError(QStringLiteral("Der Ordner „Tovrick“ für Aufnahmen konnte nicht angelegt werden."));
         m_url = QDir(folder).filePath(name);
         QFile file(*m_url);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))

@@ -117,19 +117,18 @@ std::optional<unsigned> modifierGlyph(QChar glyph)
     }
 }
 
-QString modifierLabel(unsigned words)
+// The keys held, as a Linux keyboard names them: cmd and ctrl both hold Ctrl, so both read "Ctrl".
+QString modifierLabel(unsigned held)
 {
     QString label;
-    if (words & KeyCombination::ctrl)
-        label += QStringLiteral("⌃");
-    if (words & KeyCombination::option)
-        label += QStringLiteral("⌥");
-    if (words & KeyCombination::shift)
-        label += QStringLiteral("⇧");
-    if (words & KeyCombination::cmd)
-        label += QStringLiteral("⌘");
-    if (words & KeyCombination::super)
-        label += QStringLiteral("❖");
+    if (held & KeyCombination::heldControl)
+        label += QStringLiteral("Ctrl+");
+    if (held & KeyCombination::heldAlt)
+        label += QStringLiteral("Alt+");
+    if (held & KeyCombination::heldShift)
+        label += QStringLiteral("Shift+");
+    if (held & KeyCombination::heldSuper)
+        label += QStringLiteral("Super+");
     return label;
 }
 
@@ -202,7 +201,7 @@ std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString
     const auto named = namedKeys().constFind(*key);
     if (named != namedKeys().constEnd()) {
         combination.keysym = named->keysym;
-        combination.label = modifierLabel(combination.words)
+        combination.label = modifierLabel(combination.held())
             + (named->glyph ? QString::fromUtf8(named->glyph) : key->toUpper());
         return combination;
     }
@@ -210,7 +209,7 @@ std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString
     if (points.size() != 1 || points.front() < 0x20 || QChar::category(points.front()) == QChar::Other_Control)
         return fail(*key);
     combination.keysym = keysymForCharacter(static_cast<char32_t>(points.front()));
-    combination.label = modifierLabel(combination.words) + key->toUpper();
+    combination.label = modifierLabel(combination.held()) + key->toUpper();
     return combination;
 }
 
@@ -246,12 +245,6 @@ const std::vector<KeyCombination::Forbidden>& KeyCombination::forbiddenCombinati
     // Defaults of the desktops as they ship; a user's own bindings are not known here. Refused also
     // with more modifiers held, since a desktop that grabs the combination may ignore extra ones.
     static const std::vector<Forbidden> list {
-        // As the model writes them with cmd and option, held as here (cmd and control hold Ctrl,
-        // option holds Alt): cmd+shift+q logs out (with option, without asking), ctrl+cmd+q locks,
-        // cmd+option+esc force-quits. Ctrl+Q thereby is refused too: it holds the same keys.
-        {ctrl | shift, XK_q, XK_q, "log out"},
-        {ctrl, XK_q, XK_q, "lock the screen"},
-        {ctrl | alt, XK_Escape, XK_Escape, "force quit"},
         // GNOME, KDE Plasma, Xfce, Cinnamon: the log-out dialog; MATE: the shut-down dialog. Also
         // KDE Plasma's log out without asking with Shift.
         {ctrl | alt, XK_Delete, XK_Delete, "log out"},
@@ -264,17 +257,15 @@ const std::vector<KeyCombination::Forbidden>& KeyCombination::forbiddenCombinati
         {super, XK_l, XK_l, "lock the screen"},
         // Xfce, Cinnamon, MATE, older KDE: lock the screen.
         {ctrl | alt, XK_l, XK_l, "lock the screen"},
-        // KDE Plasma: kill the window clicked next (Ctrl+Alt+Esc) and System Activity, its list of
-        // programs to end (Ctrl+Esc); Xfce: xkill (Ctrl+Alt+Esc) and its task manager
-        // (Ctrl+Shift+Esc); Cinnamon: restart the desktop shell (Ctrl+Alt+Esc).
-        {ctrl, XK_Escape, XK_Escape, "force quit"},
+        // KDE Plasma, Xfce: kill the window clicked next; Cinnamon: restart the desktop shell.
+        {ctrl | alt, XK_Escape, XK_Escape, "force quit"},
         // The X server: kill it (where Ctrl+Alt+Backspace is switched on) and switch to a text
         // console, leaving the session.
         {ctrl | alt, XK_BackSpace, XK_BackSpace, "end the session"},
         {ctrl | alt, XK_F1, XK_F12, "switch to a text console"},
-        // The kernel's own requests (reboot, kill all processes): SysRq, which Alt+Print gives.
+        // The kernel's own requests (reboot, kill all processes) start with SysRq. Alt+Print, which
+        // the same key gives, is left to the desktop: GNOME takes a picture of the window with it.
         {0, XK_Sys_Req, XK_Sys_Req, "kernel request"},
-        {alt, XK_Print, XK_Print, "kernel request"},
     };
     return list;
 }

@@ -17,7 +17,8 @@ struct KeyCombination {
     unsigned words = 0;
     // X keysym of the key; letters in lower case.
     unsigned long keysym = 0;
-    // Modifier glyphs, then the key's glyph or its upper-cased name.
+    // The modifiers held, named as on the keyboard ("Ctrl+Shift+"), then the key's glyph or its
+    // upper-cased name.
     QString label;
 
     unsigned held() const;

@@ -47,7 +47,7 @@ public:
         bool hotKeys = true;
     };
 
-    static constexpr const char* kStopReason = "Stopped with ⌃⌥S";
+    static constexpr const char* kStopReason = "Stopped with Ctrl+Alt+S";
 
     ShellControls(Parts parts, Ports ports, QObject* parent = nullptr);
     // Releases the hot keys and takes the status item away.

@@ -57,7 +57,7 @@ TEST(ShellControlsEndToEnd, CtrlAltSStopsTheCharacterAndPausesTheSessionAndTheMe
     ASSERT_TRUE(typist);
     pressCtrlAlt(typist, XK_s);
     ASSERT_TRUE(waitUntil([&] { return app.focus().current()->status == FocusSession::Status::paused; }, 5s));
-    EXPECT_EQ(app.focus().current()->detail, QStringLiteral("Stopped with ⌃⌥S"));
+    EXPECT_EQ(app.focus().current()->detail, QStringLiteral("Stopped with Ctrl+Alt+S"));
     EXPECT_FALSE(app.shell()->state().session->running);
 
     // The menu's item for the same key resumes, as the menu shows it.

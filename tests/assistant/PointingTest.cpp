@@ -313,7 +313,8 @@ TEST(ScreenContext, TheReadingIsKeptAndTheMouseIsPlacedOnTheGrid)
     reading.jpeg = QByteArray("jpeg bytes");
     reading.lines = {TextLine {Target {QStringLiteral("L1"), QStringLiteral("Save draft"), QRectF(100, 100, 200, 20)}, {}}};
     const QString ending = QStringLiteral(". When they say \"this\", \"that\" or \"here\", they mean what's at their mouse pointer.");
-    const QString hidden = QStringLiteral("\n(Clickable controls are hidden until the user allows Tovrick under Accessibility.)");
+    const QString hidden = QStringLiteral("\n(Clickable controls are hidden until the accessibility bus runs: the user has to install at-spi2-core and start its "
+        "at-spi-bus-launcher.)");
     const struct {
         std::optional<QPointF> mouse;
         bool trusted;

@@ -21,8 +21,9 @@ void collectTexts(QQuickItem* item, QStringList& texts)
 
 } // namespace
 
-// The window speaks of the computer it runs on: no page, hidden part or confirmation names a Mac.
-TEST(FocusWindowWording, NamesThisComputerAndNoMac)
+// The window speaks of the computer it runs on: no page, hidden part or confirmation names a Mac, its
+// settings or its keys.
+TEST(FocusWindowWording, NamesThisComputerAndNoMacOrItsPlaces)
 {
     FocusWindowWorld w;
     w.account.adoptSession(focusWindowSession(QStringLiteral("user-1")));
@@ -37,7 +38,7 @@ TEST(FocusWindowWording, NamesThisComputerAndNoMac)
         panel.view()->selectPage(page);
         collectTexts(panel.window()->rootObject(), texts);
     }
-    const QRegularExpression mac(QStringLiteral("\\bMac\\b|macOS"));
+    const QRegularExpression mac(QStringLiteral("\\bMac\\b|macOS|Screen Recording|System Settings|menu bar|[⌘⌥⌃]"));
     for (const QString& text : texts)
         EXPECT_FALSE(text.contains(mac)) << text.toStdString();
 
@@ -48,6 +49,6 @@ TEST(FocusWindowWording, NamesThisComputerAndNoMac)
           "Pause or end your session to stop sharing. Locking or sleeping your computer also pauses monitoring. "
           "Resume when you\u2019re ready.",
           "While a session is running, your main display is sent to Tovrick\u2019s AI service every 30 seconds to "
-          "check how it relates to your task. Screen Recording permission is required."})
+          "check how it relates to your task. Access to the X11 display is required."})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(sentence))) << sentence;
 }

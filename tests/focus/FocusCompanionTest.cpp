@@ -50,7 +50,7 @@ TEST_F(FocusEngine, PreconditionsAreCheckedInOrderAtStartResumeAndEachTick)
     refuses(QStringLiteral(" \n\t "), true, std::nan(""), "Tell me the task first.");
     refuses(task, true, std::nan(""), "Use a duration between 1 and 240 minutes.");
     refuses(task, true, 25, "Connect the paired phone first.");
-    refuses(task, false, 25, "Screen Recording access needs a recheck. Use the screen access controls below.");
+    refuses(task, false, 25, "Screen access needs a recheck. Use the screen access controls below.");
     world.permission = true;
     refuses(task, false, 25, "Sign in with Apple to start a focus session.");
     EXPECT_FALSE(QFile::exists(world.signedOutFile())) << "a refused start saved";
@@ -86,7 +86,7 @@ TEST_F(FocusEngine, PreconditionsAreCheckedInOrderAtStartResumeAndEachTick)
     phonePing();
     EXPECT_EQ(engine->resume(), QStringLiteral("Sign in with Apple before resuming."));
     world.signedIn = true;
-    EXPECT_EQ(engine->resume(), QStringLiteral("Screen Recording access needs a recheck before resuming."));
+    EXPECT_EQ(engine->resume(), QStringLiteral("Screen access needs a recheck before resuming."));
     world.permission = true;
     EXPECT_EQ(engine->resume(), QStringLiteral("Focus resumed."));
     EXPECT_EQ(engine->current()->elapsed, 3);
@@ -98,7 +98,7 @@ TEST_F(FocusEngine, PreconditionsAreCheckedInOrderAtStartResumeAndEachTick)
     lose(true, true, false, "Computer locked. Resume when ready.");
     world.permission = true;
     ASSERT_EQ(engine->resume(), QStringLiteral("Focus resumed."));
-    lose(true, true, true, "Screen Recording access needs a recheck. Resume when access is ready.");
+    lose(true, true, true, "Screen access needs a recheck. Resume when access is ready.");
 }
 
 TEST_F(FocusEngine, DeveloperModeSwitchesTheClockAndIsRemembered)

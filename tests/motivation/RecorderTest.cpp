@@ -164,10 +164,26 @@ TEST_F(RecorderTest, RefusedMicrophoneAsksForTheSettings)
     runTask(recorder.start());
     EXPECT_EQ(recorder.phase(), Phase::failed);
     EXPECT_TRUE(recorder.needsMicrophoneSettings());
-    EXPECT_EQ(recorder.message(), MotivationAudioError::text(MotivationAudioError::Kind::permission));
+    // Linux asks no permission for the microphone: the sound settings are where to look.
+    EXPECT_EQ(recorder.message(), QStringLiteral("Bitte prüfe das Mikrofon in den Toneinstellungen, um deinen Spruch aufzunehmen."));
     EXPECT_FALSE(rig.store->recordingActive());
     EXPECT_FALSE(recorder.url());
     EXPECT_TRUE(rig.path.isEmpty());
+}
+
+TEST_F(RecorderTest, AFolderThatCannotBeMadeIsNamedAsAFolderInTheSheetsLanguage)
+{
+    // A file where the recordings' folder belongs.
+    const QString folder = AppPaths::privateTemporary();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    const auto restore = qScopeGuard([&] { QFile::remove(folder); });
+    ASSERT_TRUE(fixtures::writeFile(folder, QByteArray("in the way")));
+
+    runTask(recorder.start());
+    EXPECT_EQ(recorder.phase(), Phase::failed);
+    EXPECT_EQ(recorder.message(), QStringLiteral("Der Ordner „Tovrick“ für Aufnahmen konnte nicht angelegt werden."));
+    EXPECT_TRUE(rig.path.isEmpty());
+    EXPECT_FALSE(rig.store->recordingActive());
 }
 
 TEST_F(RecorderTest, CancelWhileTheMicrophoneIsAskedRecordsNothing)
