@@ -42,6 +42,16 @@ GstElement* build(const QString& source, QString& failure)
     return pipeline;
 }
 
+QString errorText(GstMessage* message)
+{
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    const QString text = QString::fromUtf8(error ? error->message : "unknown error");
+    if (error)
+        g_error_free(error);
+    return text;
+}
+
 GstElement* named(GstElement* pipeline, const char* name)
 {
     return pipeline ? gst_bin_get_by_name(reinterpret_cast<GstBin*>(pipeline), name) : nullptr;
@@ -100,9 +110,13 @@ bool GstClipPlayback::play()
         return false;
     }
     if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        logline::warning(QStringLiteral("motivation clip playback could not start"));
+        // A sound server that refuses the stream breaks the sound off, as a file that fails to
+        // decode does: neither is for the user to mend by recording again.
+        const QString reason = busError().value_or(QStringLiteral("the sound did not start"));
+        logline::warning(QStringLiteral("motivation clip playback failed: ") + reason);
         release();
-        return false;
+        QTimer::singleShot(0, &m_poll, [this] { report(false); });
+        return true;
     }
     // The source has started with the state change: the whole sound is queued at once, and handed
     // on as the pipeline asks.
@@ -135,6 +149,16 @@ void GstClipPlayback::release()
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
 }
 
+std::optional<QString> GstClipPlayback::busError()
+{
+    GstMessage* message = gst_bus_pop_filtered(m_bus, GST_MESSAGE_ERROR);
+    if (!message)
+        return std::nullopt;
+    const QString text = errorText(message);
+    gst_message_unref(message);
+    return text;
+}
+
 void GstClipPlayback::poll()
 {
     // Messages are handled here, on the main thread, one per tick at most.
@@ -142,14 +166,8 @@ void GstClipPlayback::poll()
     if (!message)
         return;
     const bool ended = message->type == GST_MESSAGE_EOS;
-    if (!ended) {
-        GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
-        logline::warning(QStringLiteral("motivation clip playback failed: ")
-                         + QString::fromUtf8(error ? error->message : "unknown error"));
-        if (error)
-            g_error_free(error);
-    }
+    if (!ended)
+        logline::warning(QStringLiteral("motivation clip playback failed: ") + errorText(message));
     gst_message_unref(message);
     release();
     report(ended);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+
 #include "Tovrick/motivation/MotivationAudioPorts.h"
 
 typedef struct _GstElement GstElement;
@@ -24,6 +26,7 @@ public:
 private:
     GstClipPlayback(GstElement* pipeline, const QString& failure);
     void poll();
+    std::optional<QString> busError();
     void report(bool successfully);
     void release();
 
