@@ -161,7 +161,7 @@ std::optional<QString> GstClipPlayback::busError()
 
 void GstClipPlayback::poll()
 {
-    // Messages are handled here, on the main thread, one per tick at most.
+    // Read here, on the main thread: the first end or error finishes the sound.
     GstMessage* message = gst_bus_pop_filtered(m_bus, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     if (!message)
         return;
