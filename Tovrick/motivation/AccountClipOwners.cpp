@@ -5,8 +5,8 @@
 #include <QRandomGenerator>
 
 #include "Tovrick/motivation/EspeakVoice.h"
+#include "Tovrick/motivation/GstClipPlayer.h"
 #include "Tovrick/motivation/MotivationAudioStore.h"
-#include "Tovrick/motivation/QtClipPlayer.h"
 #include "shared/account/TovrickAccount.h"
 
 void AccountClipOwners::subscribe(QObject* context, std::function<void(const std::optional<QString>&)> receiver)
@@ -26,7 +26,7 @@ MotivationAudioStore& MotivationAudioStore::shared()
     // Lives for the whole run, like the account it follows.
     static MotivationAudioStore* store = new MotivationAudioStore(Ports {
         std::make_unique<AccountClipOwners>(TovrickAccount::shared()),
-        std::make_unique<QtClipPlayer>(),
+        std::make_unique<GstClipPlayer>(),
         std::make_unique<EspeakVoice>(),
         [](qsizetype count) { return qsizetype(QRandomGenerator::global()->bounded(qint64(count))); },
     });

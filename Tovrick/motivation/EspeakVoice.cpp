@@ -8,7 +8,7 @@
 #include <cmath>
 #include <vector>
 
-#include "Tovrick/motivation/QtClipPlayer.h"
+#include "Tovrick/motivation/GstClipPlayer.h"
 #include "shared/util/Log.h"
 
 namespace {
@@ -116,18 +116,18 @@ void EspeakVoice::speak(const QString& text, const QString& language, double rat
             finished();
         return;
     }
-    m_playback = std::make_unique<QtClipPlayback>(sound);
+    m_playback = GstClipPlayback::fromWav(sound);
     m_playback->onFinished = [this](bool) {
         m_speaking = false;
         // Called from inside the playback: it is torn down after this report returns.
-        std::shared_ptr<QtClipPlayback> done(std::move(m_playback));
+        std::shared_ptr<GstClipPlayback> done(std::move(m_playback));
         done->onFinished = nullptr;
         QMetaObject::invokeMethod(qApp, [done] { }, Qt::QueuedConnection);
         if (auto finished = onFinished)
             finished();
     };
     m_speaking = true;
-    QtClipPlayback* started = m_playback.get();
+    GstClipPlayback* started = m_playback.get();
     if (!started->play() && m_playback.get() == started) {
         m_playback.reset();
         m_speaking = false;

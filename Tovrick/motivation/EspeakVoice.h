@@ -7,10 +7,10 @@
 
 #include "Tovrick/motivation/MotivationAudioPorts.h"
 
-class QtClipPlayback;
+class GstClipPlayback;
 
 // Speech made in process by libespeak-ng (no daemon, no device needed to synthesise) and played
-// through Qt Multimedia.
+// through GStreamer, as the clips are.
 class EspeakVoice : public SpeechVoice {
 public:
     EspeakVoice();
@@ -25,6 +25,6 @@ public:
     static QByteArray synthesizeWav(const QString& text, const QString& language, double rate);
 
 private:
-    std::unique_ptr<QtClipPlayback> m_playback;
+    std::unique_ptr<GstClipPlayback> m_playback;
     bool m_speaking = false;
 };

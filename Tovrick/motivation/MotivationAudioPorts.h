@@ -13,7 +13,8 @@
 class ClipPlayback {
 public:
     virtual ~ClipPlayback() = default;
-    // Starts playing; false when playback could not start.
+    // Starts playing; false when the clip cannot be played at all. An output that refuses the sound
+    // is reported through onFinished, as a sound that broke off.
     virtual bool play() = 0;
     virtual void stop() = 0;
 

@@ -37,8 +37,8 @@ public:
         RandomIndex random;
     };
 
-    // The store of the running program, created on first use with the real account, Qt Multimedia
-    // and espeak-ng.
+    // The store of the running program, created on first use with the real account, GStreamer and
+    // espeak-ng.
     static MotivationAudioStore& shared();
 
     explicit MotivationAudioStore(Ports ports, QObject* parent = nullptr);

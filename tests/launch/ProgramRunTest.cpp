@@ -243,3 +243,15 @@ TEST(ProgramRun, TheResearchDemoWritesTheCardsPictures)
         EXPECT_FALSE(QImage(prefix + QString::fromLatin1(suffix)).isNull()) << suffix;
     EXPECT_FALSE(QFileInfo::exists(statusFile(folders)));
 }
+
+// Sound goes through GStreamer alone, so the program loads no second audio stack whose sound-server
+// connection exit would tear down.
+TEST(ProgramRun, TheProgramLoadsOneAudioStack)
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), { QStringLiteral(TOVRICK_PROGRAM) });
+    ASSERT_TRUE(ldd.waitForFinished(30000));
+    const QString libraries = QString::fromUtf8(ldd.readAllStandardOutput());
+    EXPECT_TRUE(libraries.contains(QStringLiteral("libgstreamer-1.0.so"))) << libraries.toStdString();
+    EXPECT_FALSE(libraries.contains(QStringLiteral("libQt6Multimedia"))) << libraries.toStdString();
+}
