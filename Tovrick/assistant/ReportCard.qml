@@ -18,6 +18,8 @@ Item {
     component RoundButton: Rectangle {
         id: button
         signal activated()
+        Accessible.role: Accessible.Button
+        Accessible.onPressAction: button.activated()
         width: 26
         height: 26
         radius: 13
@@ -146,6 +148,7 @@ Item {
                     id: collapseButton
                     objectName: "reportCollapseButton"
                     visible: root.expanded
+                    Accessible.name: "Collapse"
                     onActivated: panel.toggle()
                     Shape {
                         anchors.centerIn: parent
@@ -166,6 +169,7 @@ Item {
                 RoundButton {
                     id: closeButton
                     objectName: "reportCloseButton"
+                    Accessible.name: "Close"
                     onActivated: panel.close()
                     Rectangle {
                         anchors.centerIn: parent

@@ -218,7 +218,7 @@ Column {
             font.pixelSize: 12
             color: FocusColor.secondaryText
         }
-        Basic.Button {
+        FocusButtonStyle {
             id: deleteButton
             objectName: "macAccountDelete"
             text: "Delete Tovrick account\u2026"

@@ -43,7 +43,7 @@ Rectangle {
                 color: FocusColor.secondaryText
                 horizontalAlignment: Text.AlignHCenter
             }
-            Basic.Button {
+            FocusButtonStyle {
                 id: deleteButton
                 objectName: "macFocusDeleteAccount"
                 width: parent.width

@@ -29,6 +29,7 @@ Rectangle {
             height: 20
             Accessible.role: Accessible.Button
             Accessible.name: card.title
+            Accessible.onPressAction: card.expanded = !card.expanded
             Row {
                 spacing: 8
                 anchors.verticalCenter: parent.verticalCenter

@@ -1,9 +1,8 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
 // An action button: accent-filled when primary, card-filled with a hairline border when secondary.
-Basic.Button {
+FocusButtonStyle {
     id: control
     property bool secondary: false
     property string iconName: ""

@@ -1,9 +1,8 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
 // A duration chip: accent when chosen, an outlined dark chip otherwise.
-Basic.Button {
+FocusButtonStyle {
     id: control
     property bool selected: false
 

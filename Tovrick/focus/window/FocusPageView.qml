@@ -103,6 +103,7 @@ Column {
                 height: 18
                 Accessible.role: Accessible.Button
                 Accessible.name: "Custom duration"
+                Accessible.onPressAction: custom.expanded = !custom.expanded
                 Row {
                     spacing: 6
                     anchors.verticalCenter: parent.verticalCenter

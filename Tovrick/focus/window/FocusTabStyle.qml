@@ -1,9 +1,8 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
 // A tab of the tab bar: its icon above its title; only the chosen tab has a card behind it.
-Basic.Button {
+FocusButtonStyle {
     id: control
     property bool selected: false
     property string iconName: ""

@@ -52,7 +52,7 @@ Basic.ScrollView {
                 width: parent.width
                 signIn: focusView.signInView
             }
-            Basic.Button {
+            FocusButtonStyle {
                 id: pairButton
                 objectName: "macPairInstead"
                 text: "Pair with iPhone instead"

@@ -82,7 +82,7 @@ Column {
                         height: loaded ? 150 : 0
                         source: modelData
                     }
-                    Basic.Button {
+                    FocusButtonStyle {
                         objectName: "visionRemove" + index
                         width: parent.width
                         padding: 12

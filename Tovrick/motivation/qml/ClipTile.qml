@@ -28,7 +28,7 @@ Rectangle {
         Item {
             width: parent.width
             height: 40
-            Basic.Button {
+            SoundsButtonStyle {
                 objectName: "motivationPlay"
                 width: 40
                 height: 40
@@ -44,7 +44,7 @@ Rectangle {
                 }
                 onClicked: tile.playClicked()
             }
-            Basic.Button {
+            SoundsButtonStyle {
                 objectName: "motivationDelete"
                 visible: tile.clip.own === true
                 anchors.right: parent.right

@@ -84,7 +84,7 @@ Basic.Popup {
                 visible: popup.sheet && popup.sheet.phase === "recording"
                 width: parent.width
                 spacing: 8
-                Basic.Button {
+                SoundsButtonStyle {
                     objectName: "stopMotivationRecording"
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: 112

@@ -1,9 +1,8 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Motivation 1.0
 
 // The tile that opens the recording sheet.
-Basic.Button {
+SoundsButtonStyle {
     id: button
     objectName: "recordMotivation"
     implicitHeight: Math.max(192, content.implicitHeight + 32)

@@ -1,8 +1,7 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 
 // A bordered button of the recording sheet: prominent (filled with the tint), plain or destructive.
-Basic.Button {
+SoundsButtonStyle {
     id: button
     property bool prominent: false
     property bool destructive: false
