@@ -78,9 +78,9 @@ AppDelegate::~AppDelegate()
 void AppDelegate::launched()
 {
     QPointer<AppDelegate> self(this);
-    m_overlay->onFace = [self](const FaceState& face) {
+    m_overlay->onFace = [self](const FaceState& face, bool atRest) {
         if (self)
-            self->m_phone->sendFace(face);
+            self->m_phone->sendFace(face, atRest);
     };
     m_overlay->onAwakeChange = [self](bool awake) {
         Packet packet;

@@ -16,7 +16,7 @@ struct Stage {
     CursorOverlay overlay { CursorEngine::Environment { [this] { return now; }, [this] { return mouse; } } };
     int faces = 0;
 
-    Stage() { overlay.onFace = [this](const FaceState&) { ++faces; }; }
+    Stage() { overlay.onFace = [this](const FaceState&, bool) { ++faces; }; }
     void frame(bool paint)
     {
         now += 1.0 / 60;

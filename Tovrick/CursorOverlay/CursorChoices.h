@@ -61,5 +61,7 @@ inline constexpr double photoFade = 0.25;
 
 // The frame step's timer.
 inline constexpr int frameMilliseconds = 16;
+// At rest, where the pointer's motion cannot be watched, it is asked this often instead.
+inline constexpr int pointerPollMilliseconds = 200;
 
 } // namespace cursorChoices

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace cursorChoices;
 
@@ -35,6 +36,12 @@ CursorEngine::CursorEngine(Environment environment) : m_env(std::move(environmen
     m_tip = m_mouse + followOffset;
 }
 
+void CursorEngine::changed()
+{
+    if (onChanged)
+        onChanged();
+}
+
 void CursorEngine::setMode(const CursorMode& mode)
 {
     if (mode == m_mode)
@@ -43,6 +50,53 @@ void CursorEngine::setMode(const CursorMode& mode)
     m_launchPending = mode.kind != CursorMode::Kind::following;
     if (mode.kind == CursorMode::Kind::following)
         m_flight.reset();
+    changed();
+}
+
+void CursorEngine::setTip(QPointF tip)
+{
+    m_tip = tip;
+    changed();
+}
+
+void CursorEngine::setBrainMood(std::optional<Mood> mood)
+{
+    if (mood == m_brainMood)
+        return;
+    m_brainMood = mood;
+    changed();
+}
+
+void CursorEngine::setGazeOverride(std::optional<QPointF> point)
+{
+    if (point == m_gazeOverride)
+        return;
+    m_gazeOverride = point;
+    changed();
+}
+
+void CursorEngine::setDragging(bool on)
+{
+    if (on == m_dragging)
+        return;
+    m_dragging = on;
+    changed();
+}
+
+void CursorEngine::setSpeaking(bool on)
+{
+    if (on == m_speaking)
+        return;
+    m_speaking = on;
+    changed();
+}
+
+void CursorEngine::setUsableArea(const QRectF& area)
+{
+    if (area == m_usableArea)
+        return;
+    m_usableArea = area;
+    changed();
 }
 
 void CursorEngine::setFollowsMouse(bool on)
@@ -62,11 +116,13 @@ void CursorEngine::setAwake(bool awake)
     m_awake = awake;
     if (onAwakeChange)
         onAwakeChange(awake);
+    changed();
 }
 
 void CursorEngine::press()
 {
     m_pressStart = m_env.now();
+    changed();
 }
 
 QPointF CursorEngine::dockSpot() const
@@ -104,7 +160,8 @@ double CursorEngine::pressCurve(double now) const
 void CursorEngine::step()
 {
     m_now = m_env.now();
-    const double dt = m_lastStep < 0 ? 0 : std::clamp(m_now - m_lastStep, 0.0, 0.1);
+    const double longest = m_rested ? frameMilliseconds / 1000.0 : 0.1;
+    const double dt = m_lastStep < 0 ? 0 : std::clamp(m_now - m_lastStep, 0.0, longest);
     m_lastStep = m_now;
     m_mouse = m_env.mouse();
 
@@ -135,6 +192,30 @@ void CursorEngine::step()
     m_face.gazeY = std::clamp((look.y() - eyes.y()) / gazeReach, -1.0, 1.0);
     m_face.mood = mood();
     m_face.talk = m_speaking && m_awake ? 0.45 + 0.4 * std::sin(m_now * 13.0) * std::sin(m_now * 4.1) : 0.0;
+    m_rested = atRest();
+}
+
+bool CursorEngine::atRest() const
+{
+    if (m_launchPending || m_flight || (m_speaking && m_awake) || m_now - m_pressStart < pressLength)
+        return false;
+    switch (m_mode.kind) {
+    case CursorMode::Kind::following:
+        return m_tip == m_mouse + followOffset;
+    case CursorMode::Kind::docked:
+        return m_tip == dockSpot();
+    case CursorMode::Kind::pinned:
+        return true;
+    }
+    return true;
+}
+
+double CursorEngine::nextChange() const
+{
+    if (!m_awake)
+        return std::numeric_limits<double>::infinity();
+    const double phase = std::fmod(m_now, blinkEvery);
+    return m_now - phase + (phase < blinkLength ? blinkLength : blinkEvery);
 }
 
 Mood CursorEngine::mood() const

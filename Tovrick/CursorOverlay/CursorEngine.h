@@ -55,19 +55,19 @@ public:
     void setFollowsMouse(bool on);
 
     QPointF tip() const { return m_tip; }
-    void setTip(QPointF tip) { m_tip = tip; }
+    void setTip(QPointF tip);
     const std::optional<Flight>& flight() const { return m_flight; }
 
     bool awake() const { return m_awake; }
     void setAwake(bool awake);
     const std::optional<Mood>& brainMood() const { return m_brainMood; }
-    void setBrainMood(std::optional<Mood> mood) { m_brainMood = mood; }
+    void setBrainMood(std::optional<Mood> mood);
     const std::optional<QPointF>& gazeOverride() const { return m_gazeOverride; }
-    void setGazeOverride(std::optional<QPointF> point) { m_gazeOverride = point; }
+    void setGazeOverride(std::optional<QPointF> point);
     bool dragging() const { return m_dragging; }
-    void setDragging(bool on) { m_dragging = on; }
+    void setDragging(bool on);
     // Whether the mouth moves (a caption is up).
-    void setSpeaking(bool on) { m_speaking = on; }
+    void setSpeaking(bool on);
 
     // Starts the press animation now.
     void press();
@@ -75,25 +75,38 @@ public:
     double pressDepth() const { return m_pressDepth; }
 
     // The main display's usable area; the dock spot lies in its bottom-right corner.
-    void setUsableArea(const QRectF& area) { m_usableArea = area; }
+    void setUsableArea(const QRectF& area);
     QPointF dockSpot() const;
 
-    // Advances everything to the clock's time.
+    // Advances everything to the clock's time. The first step after a rest moves by one frame at
+    // most, as it would have had the steps gone on: motion began within the last frame.
     void step();
+    // After a step: nothing moves until an input changes (the pointer, or a setter) or the clock
+    // reaches `nextChange`.
+    bool atRest() const;
+    // The next media-clock time at which the pose changes with time alone (a blink); infinity when
+    // none does.
+    double nextChange() const;
 
     // The mood drawn: asleep is sleepy; else the brain's mood, else the character's own.
     Mood mood() const;
     FaceState face() const { return m_face; }
     // What the figure shows now.
     ButlerPose pose() const;
+    // The time of the last step.
     double now() const { return m_now; }
+    // The clock's time: what starts between steps starts from here, however long ago the last step was.
+    double clock() const { return m_env.now(); }
 
     // Called when `awake` changes.
     std::function<void(bool awake)> onAwakeChange;
+    // Called when a setter changed what the next step will do.
+    std::function<void()> onChanged;
 
 private:
     void launch(QPointF to);
     double pressCurve(double now) const;
+    void changed();
 
     Environment m_env;
     CursorMode m_mode;
@@ -111,6 +124,7 @@ private:
     QRectF m_usableArea { 0, 0, 1920, 1080 };
     double m_now = 0;
     double m_lastStep = -1;
+    bool m_rested = false;
     QPointF m_mouse;
     FaceState m_face;
 };

@@ -2,6 +2,7 @@
 
 #include "Tovrick/CursorOverlay/CursorChoices.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
+#include "Tovrick/screen/PointerMotionWatch.h"
 #include "Tovrick/screen/X11Display.h"
 #include "shared/util/Settings.h"
 
@@ -10,6 +11,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 
 #include <time.h>
 
@@ -35,37 +37,23 @@ QPointF CursorOverlay::pointerPosition()
     return QPointF(*pixels) / ratio - QPointF(origin);
 }
 
-namespace {
-
-// Asking the server where the pointer is costs a round trip, the largest part of an idle frame.
-// Once the pointer has rested for half a second it is asked every fourth frame only, until it moves.
-QPointF polledPointer()
-{
-    static QPointF last = CursorOverlay::pointerPosition();
-    static int stillFrames = 0;
-    static int skipped = 0;
-    if (stillFrames >= 30 && ++skipped < 4)
-        return last;
-    skipped = 0;
-    const QPointF now = CursorOverlay::pointerPosition();
-    stillFrames = now == last ? stillFrames + 1 : 0;
-    last = now;
-    return now;
-}
-
-} // namespace
-
 CursorOverlay::CursorOverlay(QObject* parent)
-    : CursorOverlay(CursorEngine::Environment { &CursorOverlay::mediaClock, &polledPointer }, parent)
+    : CursorOverlay(CursorEngine::Environment { &CursorOverlay::mediaClock, &CursorOverlay::pointerPosition }, parent)
 {
 }
 
 CursorOverlay::CursorOverlay(CursorEngine::Environment environment, QObject* parent)
-    : QObject(parent), m_view(std::make_unique<CursorView>(std::move(environment)))
+    : QObject(parent), m_mouse(environment.mouse), m_view(std::make_unique<CursorView>(std::move(environment)))
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(cursorChoices::frameMilliseconds);
     connect(&m_timer, &QTimer::timeout, this, &CursorOverlay::step);
+    // Precise: a blink is shorter than a coarse timer's slack.
+    m_due.setTimerType(Qt::PreciseTimer);
+    m_due.setSingleShot(true);
+    connect(&m_due, &QTimer::timeout, this, &CursorOverlay::step);
+    m_poll.setInterval(cursorChoices::pointerPollMilliseconds);
+    connect(&m_poll, &QTimer::timeout, this, &CursorOverlay::pollPointer);
 
     CursorEngine& engine = m_view->engine();
     Settings& settings = Settings::shared();
@@ -79,6 +67,9 @@ CursorOverlay::CursorOverlay(CursorEngine::Environment environment, QObject* par
         if (onAwakeChange)
             onAwakeChange(awake);
     };
+    m_view->onChanged = [this] { wake(); };
+    m_motion = std::make_unique<PointerMotionWatch>();
+    m_motion->onMoved = [this] { wake(); };
     // Nobody else keeps the windows above the rest: they go back on top as soon as another window is
     // mapped or raised over them.
     m_stacking = std::make_unique<StackingWatch>([this](quint64 id) { return ownsWindow(id); });
@@ -115,26 +106,90 @@ bool CursorOverlay::ownsWindow(quint64 id) const
 
 void CursorOverlay::start()
 {
+    m_running = true;
     m_view->setHidden(false);
-    if (!m_timer.isActive())
-        m_timer.start();
+    wake();
     step();
 }
 
 void CursorOverlay::stop()
 {
+    m_running = false;
+    const bool wasRunning = m_timer.isActive();
     m_timer.stop();
+    m_due.stop();
+    m_poll.stop();
     m_view->setHidden(true);
+    if (wasRunning)
+        emit framesRunningChanged(false);
+}
+
+void CursorOverlay::wake()
+{
+    m_changed = true;
+    runFrames();
+}
+
+void CursorOverlay::runFrames()
+{
+    if (!m_running || m_timer.isActive())
+        return;
+    m_due.stop();
+    m_poll.stop();
+    m_timer.start();
+    emit framesRunningChanged(true);
 }
 
 void CursorOverlay::step()
 {
+    m_changed = false;
     m_view->engine().step();
     m_view->update();
-    // Once a second as well: the windows bypass the window manager, so nobody else keeps them above
-    // the rest, and a restacking the watch missed is put right.
+    // Once a second as well while frames run: the windows bypass the window manager, so nobody else
+    // keeps them above the rest, and a restacking the watch missed is put right.
     if (++m_frames % 60 == 0)
         m_view->raiseWindows();
-    if (onFace)
-        onFace(m_view->engine().face());
+    const bool atRest = m_view->atRest();
+    const FaceState face = m_view->engine().face();
+    if (face != m_reportedFace || (atRest && !m_reportedAtRest)) {
+        m_reportedFace = face;
+        m_reportedAtRest = atRest;
+        if (onFace)
+            onFace(face, atRest);
+    }
+    if (!m_running)
+        return;
+    // A change during this frame (from the face's receiver, say) needs the next one.
+    if (atRest && !m_changed)
+        rest();
+    else
+        runFrames();
+}
+
+void CursorOverlay::rest()
+{
+    if (m_timer.isActive()) {
+        m_timer.stop();
+        emit framesRunningChanged(false);
+    }
+    const double due = m_view->nextChange();
+    const double wait = due - m_view->engine().now();
+    if (std::isfinite(wait)) {
+        m_dueAt = due;
+        m_due.start(static_cast<int>(std::clamp(std::ceil(wait * 1000), 0.0, 3600e3)));
+    } else {
+        m_dueAt.reset();
+        m_due.stop();
+    }
+    if (!m_motion->isWatching()) {
+        m_polledAt = m_mouse();
+        m_poll.start();
+    }
+}
+
+void CursorOverlay::pollPointer()
+{
+    const QPointF now = m_mouse();
+    if (now != m_polledAt)
+        wake();
 }

@@ -38,9 +38,24 @@ CursorView::CursorView(CursorEngine::Environment environment, QObject* parent)
     : QObject(parent), m_engine(std::move(environment)), m_shippedGoalImage(QStringLiteral(":/tovrick/goal.png"))
 {
     initCursorResources();
+    m_engine.onChanged = [this] { changed(); };
 }
 
 CursorView::~CursorView() = default;
+
+void CursorView::changed()
+{
+    if (onChanged)
+        onChanged();
+}
+
+void CursorView::setSpeechTarget(const std::optional<QRectF>& target)
+{
+    if (target == m_speechTarget)
+        return;
+    m_speechTarget = target;
+    changed();
+}
 
 void CursorView::setCaption(const std::optional<QString>& text)
 {
@@ -51,10 +66,11 @@ void CursorView::setCaption(const std::optional<QString>& text)
     m_engine.setSpeaking(shown);
     if (shown) {
         m_bubbleDirty = true;
-        return;
+    } else {
+        m_showsGoalImage = false;
+        m_goalPhoto.fadeTo(0, m_engine.clock(), photoFade);
     }
-    m_showsGoalImage = false;
-    m_goalPhoto.fadeTo(0, m_engine.now(), photoFade);
+    changed();
 }
 
 bool CursorView::bubbleShown() const
@@ -88,7 +104,8 @@ void CursorView::showGoalImage(const QImage& image)
     m_goalImage = image;
     m_showsGoalImage = true;
     m_photoDirty = true;
-    m_goalPhoto.fadeTo(1, m_engine.now(), photoFade);
+    m_goalPhoto.fadeTo(1, m_engine.clock(), photoFade);
+    changed();
 }
 
 void CursorView::hideGoalPhotoNow()
@@ -98,13 +115,15 @@ void CursorView::hideGoalPhotoNow()
     m_goalPhoto.setOpacity(0);
     if (m_photo)
         m_photo->dismiss();
+    changed();
 }
 
 void CursorView::showLabel(const QString& text, double seconds)
 {
     m_labelText = text;
-    m_labelUntil = m_engine.now() + std::max(seconds, 0.0);
+    m_labelUntil = m_engine.clock() + std::max(seconds, 0.0);
     m_labelDirty = true;
+    changed();
 }
 
 bool CursorView::labelShown() const
@@ -114,7 +133,7 @@ bool CursorView::labelShown() const
 
 void CursorView::ringBurst(QPointF point, bool right)
 {
-    m_rings.push_back(Ring { point, right, m_engine.now(), nullptr });
+    m_rings.push_back(Ring { point, right, m_engine.clock(), nullptr });
     m_engine.press();
 }
 
@@ -122,13 +141,16 @@ void CursorView::setDisplay(QPoint origin, QSizeF size)
 {
     m_origin = origin;
     m_displaySize = size;
+    changed();
 }
 
 void CursorView::setHidden(bool hidden)
 {
     m_hidden = hidden;
-    if (!hidden)
+    if (!hidden) {
+        changed();
         return;
+    }
     for (OverlaySprite* window : { m_character.get(), m_bubble.get(), m_label.get(), m_photo.get() })
         if (window)
             window->dismiss();
@@ -205,6 +227,17 @@ void CursorView::update()
     updateLabel();
     updateRings();
     updatePhoto();
+}
+
+bool CursorView::atRest() const
+{
+    return m_engine.atRest() && m_rings.empty() && !m_goalPhoto.isAnimating();
+}
+
+double CursorView::nextChange() const
+{
+    const double blink = m_engine.nextChange();
+    return labelShown() ? std::min(blink, m_labelUntil) : blink;
 }
 
 void CursorView::updateCharacter()

@@ -58,7 +58,7 @@ public:
 
     const std::optional<QRectF>& speechTarget() const { return m_speechTarget; }
     // Set: the bubble is placed by that rectangle (below it, or above when there is no room).
-    void setSpeechTarget(const std::optional<QRectF>& target) { m_speechTarget = target; }
+    void setSpeechTarget(const std::optional<QRectF>& target);
 
     bool showsGoalImage() const { return m_showsGoalImage; }
     GoalPhotoLayer& goalPhoto() { return m_goalPhoto; }
@@ -88,6 +88,15 @@ public:
 
     // Brings the windows up to date with the engine after its step: draws only what changed.
     void update();
+    // After an update: nothing on screen changes until an input does or the clock reaches
+    // `nextChange`.
+    bool atRest() const;
+    // The next media-clock time at which something shown changes with time alone; infinity when
+    // nothing does.
+    double nextChange() const;
+
+    // Called when the engine or a setter here changed what the next update will show.
+    std::function<void()> onChanged;
     // Puts the shown windows back on top (where no window manager keeps them above others).
     void raiseWindows();
 
@@ -111,6 +120,7 @@ private:
     };
 
     void showGoalImage(const QImage& image);
+    void changed();
     void updateCharacter();
     void updateBubble();
     void updateLabel();

@@ -198,6 +198,17 @@ void PhoneServer::accept()
                 callback(packet, std::move(reply));
         };
         link->onClosed = [this, link](const QString&) { closed(link); };
+        // The face is sent only when it changes: one still since before would never reach this phone.
+        link->onAuthenticated = [this, weak = std::weak_ptr<Phone>(m_phones.back())] {
+            const std::shared_ptr<Phone> paired = weak.lock();
+            if (!paired || !paired->link || !m_latestFace)
+                return;
+            Packet packet;
+            packet.face = m_latestFace;
+            paired->link->send(packet);
+            paired->lastFace = m_latestFace;
+            paired->lastFaceAt = m_now();
+        };
         link->start();
     }
 }
@@ -288,14 +299,17 @@ bool PhoneServer::faceWorthSending(const Phone& phone, const FaceState& face, st
         || std::abs(face.gazeY - last.gazeY) > gazeThreshold || std::abs(face.talk - last.talk) > talkThreshold;
 }
 
-void PhoneServer::sendFace(const FaceState& face)
+void PhoneServer::sendFace(const FaceState& face, bool atRest)
 {
+    m_latestFace = face;
     const auto now = m_now();
     Packet packet;
     packet.face = face;
     const auto phones = m_phones;
     for (const auto& phone : phones) {
-        if (!phone->link || !phone->link->isAuthenticated() || !faceWorthSending(*phone, face, now))
+        if (!phone->link || !phone->link->isAuthenticated())
+            continue;
+        if (!faceWorthSending(*phone, face, now) && !(atRest && phone->lastFace != face))
             continue;
         phone->link->send(packet);
         phone->lastFace = face;

@@ -65,8 +65,9 @@ public:
     // Sends to every authenticated phone.
     void broadcast(const Packet& packet);
     // Sends the face to each phone unless less than faceInterval passed since that phone's last face and
-    // it barely changed.
-    void sendFace(const FaceState& face);
+    // it barely changed. A face `atRest` stays as it is until the next one: each phone whose last face
+    // differs gets it. A phone that pairs later gets the latest face at once.
+    void sendFace(const FaceState& face, bool atRest = false);
     int phoneCount() const;
 
     // A packet with a `command` from an authenticated phone, and the function that answers that phone.
@@ -110,4 +111,5 @@ private:
     bool m_acceptQueued = false;
     quint64 m_droppedHandshakes = 0;
     std::function<std::chrono::milliseconds()> m_now;
+    std::optional<FaceState> m_latestFace;
 };

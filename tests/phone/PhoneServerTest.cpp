@@ -146,6 +146,14 @@ int faces(const End& phone)
     return phone.count([](const Packet& p) { return p.face.has_value(); });
 }
 
+std::optional<FaceState> lastFace(const End& phone)
+{
+    std::optional<FaceState> face;
+    for (const Packet& p : phone.packets)
+        face = p.face ? p.face : face;
+    return face;
+}
+
 } // namespace
 
 TEST(PhoneServerRecord, KeyIsMadeOnceStoredAndReusedAndNeverHandedOutUnstored)
@@ -273,6 +281,31 @@ TEST_F(PhoneServerTest, FaceIsSentOnlyWhenItMovedOrASecondPassed)
     settle({ phone.get(), late.get() });
     EXPECT_EQ(faces(*late), 1);
     EXPECT_EQ(faces(*phone), expected);
+}
+
+TEST_F(PhoneServerTest, AFaceAtRestReachesEveryPhoneAndALatePhoneGetsTheLatest)
+{
+    auto phone = pairedPhone();
+    const FaceState moving { 0.5, 0.5, Mood::resting, 0 };
+    const FaceState still { 0.51, 0.5, Mood::resting, 0 };
+    server->sendFace(moving);
+    now += 100ms;
+    server->sendFace(still);
+    settle({ phone.get() });
+    EXPECT_EQ(faces(*phone), 1) << "a small change within the second waits";
+    // Nothing will follow it: the face at rest goes out, once.
+    server->sendFace(still, true);
+    server->sendFace(still, true);
+    settle({ phone.get() });
+    ASSERT_EQ(faces(*phone), 2);
+    EXPECT_EQ(lastFace(*phone), still);
+
+    // No face is sent while it stays so; a phone pairing now still gets it.
+    auto late = pairedPhone();
+    settle({ phone.get(), late.get() });
+    ASSERT_EQ(faces(*late), 1);
+    EXPECT_EQ(lastFace(*late), still);
+    EXPECT_EQ(faces(*phone), 2);
 }
 
 TEST_F(PhoneServerTest, IsAdvertisedFoundByItsIdentifierAndReachedThroughWhatWasFound)

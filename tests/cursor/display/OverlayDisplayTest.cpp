@@ -14,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include "Tovrick/CursorOverlay/CursorChoices.h"
 #include "Tovrick/CursorOverlay/CursorOverlay.h"
 #include "Tovrick/CursorOverlay/OverlaySprite.h"
 #include "Tovrick/screen/OverlayShape.h"
@@ -201,6 +202,49 @@ TEST(OverlayOnDisplay, WithoutACompositorTheShapeIsWhatIsDrawn)
     EXPECT_FALSE(mask.isEmpty());
     EXPECT_FALSE(mask.contains(QPoint(character->width() - 2, 2))) << "the empty corner is cut away";
     EXPECT_TRUE(mask.contains(QPoint(character->width() - 31, character->height() - 25))) << "the body is kept";
+}
+
+void movePointer(QPoint global)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XTestFakeMotionEvent(display, -1, global.x(), global.y(), CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+TEST(OverlayOnDisplay, AtRestNoFrameRunsAndMovingThePointerWakesIt)
+{
+    movePointer(QPoint(400, 300));
+    // The real clock and pointer, as the program has them.
+    CursorOverlay overlay;
+    overlay.view().engine().setMode(CursorMode::following());
+    const auto rested = [&] { return !overlay.framesRunning(); };
+    overlay.start();
+    ASSERT_TRUE(waitUntil(rested)) << "the character never came to rest";
+    EXPECT_FALSE(overlay.pollsPointer()) << "the pointer's motion comes as events";
+    const QPointF settled = overlay.view().engine().tip();
+
+    // The frame count when the frames woke, and at the first face that followed.
+    std::optional<quint64> wokeAt;
+    std::optional<quint64> facedAt;
+    QPointF facedTip;
+    QObject::connect(&overlay, &CursorOverlay::framesRunningChanged, &overlay, [&](bool on) {
+        if (on && !wokeAt)
+            wokeAt = overlay.frames();
+    });
+    overlay.onFace = [&](const FaceState&, bool) {
+        if (wokeAt && !facedAt) {
+            facedAt = overlay.frames();
+            facedTip = overlay.view().engine().tip();
+        }
+    };
+    movePointer(QPoint(700, 520));
+    ASSERT_TRUE(waitUntil([&] { return facedAt.has_value(); })) << "moving the pointer did not wake the frames";
+    EXPECT_EQ(*facedAt, *wokeAt + 1) << "the first frame after waking did not see the pointer's new place";
+    EXPECT_GT(facedTip.x(), settled.x());
+    ASSERT_TRUE(waitUntil(rested)) << "the frames did not stop again";
+    EXPECT_EQ(overlay.view().engine().tip(), QPointF(700, 520) + cursorChoices::followOffset);
 }
 
 TEST(BlobPortraitOnDisplay, DrawsTheCharacterAtAnySize)
