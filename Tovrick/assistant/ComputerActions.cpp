@@ -61,6 +61,8 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
         m_ports.enabled = [] { return Settings::shared().computerControl(); };
     if (!m_ports.focusedField)
         m_ports.focusedField = [] { return ControlsReader::focusedFieldIsSecure(); };
+    if (!m_ports.focusStaysOn)
+        m_ports.focusStaysOn = [](QString element) { return ControlsReader::focusStaysOn(std::move(element)); };
 }
 
 QString ComputerActions::couldNotCheckField()
@@ -88,6 +90,30 @@ QString ComputerActions::tooLongToType()
 {
     return QStringLiteral("That's too much to type in one go: at most %1 characters at a time. Type it in parts.")
         .arg(ComputerControl::kMaxTypedCharacters);
+}
+
+QString ComputerActions::tooManyKeysToType()
+{
+    return QStringLiteral("That text takes too many keys to type in one go: at most %1 key presses at a time. "
+                          "Type it in parts.")
+        .arg(ComputerControl::kMaxTypedKeys);
+}
+
+QString ComputerActions::userHoldsKeys()
+{
+    return QStringLiteral("The user is holding down a key such as Ctrl, Alt or Shift.");
+}
+
+QString ComputerActions::focusMovedTo(const ControlsReader::FocusedField& field)
+{
+    const QString moved = QStringLiteral("The focus moved to another field.");
+    if (!field.checked)
+        return moved + QLatin1Char(' ') + couldNotCheckField();
+    if (field.secure)
+        return moved + QLatin1Char(' ') + passwordField();
+    if (!field.editable)
+        return QStringLiteral("The focus moved to something that isn't a text field.");
+    return moved;
 }
 
 ToolResult ComputerActions::interrupted(const QString& done) const
@@ -353,20 +379,37 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel,
         co_return false;
     auto checking = check();
     *found = co_await std::move(checking);
-    co_return found->checked && !found->secure;
+    // Past a tab, only a text field takes text: a space would press a button.
+    co_return found->checked && !found->secure && found->editable;
+}
+
+QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<ControlsReader::FocusedField> field)
+{
+    auto check = m_ports.focusedField;
+    auto following = m_ports.focusStaysOn(field->element);
+    if (co_await std::move(following))
+        co_return true;
+    // The focus went and maybe came back, or the bus was slow to say: what has it now?
+    const QString was = field->element;
+    auto checking = check();
+    *field = co_await std::move(checking);
+    co_return field->checked && !field->secure && !field->element.isEmpty() && field->element == was;
 }
 
 QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken cancel)
 {
     std::shared_ptr<HostPointing> pointing = m_pointing;
     ComputerControl* control = m_ports.control;
+    auto check = m_ports.focusedField;
     const QString text = toolargs::text(arguments, "text").value_or(QString());
     if (text.isEmpty())
         co_return sentenceOnly(QStringLiteral("Nothing to type."));
     if (longerThan(text, ComputerControl::kMaxTypedCharacters))
         co_return sentenceOnly(tooLongToType());
-    auto checking = m_ports.focusedField();
-    const ControlsReader::FocusedField field = co_await std::move(checking);
+    if (ComputerControl::keyPosts(text) > ComputerControl::kMaxTypedKeys)
+        co_return sentenceOnly(tooManyKeysToType());
+    auto checking = check();
+    ControlsReader::FocusedField field = co_await std::move(checking);
     if (!field.checked)
         co_return sentenceOnly(couldNotCheckField());
     if (field.secure)
@@ -382,6 +425,15 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         co_await std::move(flying);
         if (cancel.isCancelled())
             co_return interrupted();
+        // The flight takes a while: the keys go where the focus is now.
+        auto again = check();
+        field = co_await std::move(again);
+        if (cancel.isCancelled())
+            co_return interrupted();
+        if (!field.checked)
+            co_return sentenceOnly(couldNotCheckField());
+        if (field.secure)
+            co_return sentenceOnly(passwordField());
     } else {
         pointing->dock();
     }
@@ -391,8 +443,9 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         if (view)
             view->showLabel(character, 0.5);
     };
-    const auto movedTo = std::make_shared<ControlsReader::FocusedField>();
-    typing.focusMoved = [this, cancel, movedTo] { return recheckField(cancel, movedTo); };
+    const auto current = std::make_shared<ControlsReader::FocusedField>(field);
+    typing.focusMoved = [this, cancel, current] { return recheckField(cancel, current); };
+    typing.focusStays = [this, current] { return focusStays(current); };
     auto typingTask = control->typeText(text, std::move(typing), cancel);
     const ComputerControl::Typed typed = co_await std::move(typingTask);
 
@@ -406,16 +459,39 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     case ComputerControl::Typed::End::keyFailed:
         co_return sentenceOnly(QStringLiteral("I couldn't type \"%1\" on this desktop. ").arg(typed.failed) + soFar);
     case ComputerControl::Typed::End::focusMoved:
-        co_return sentenceOnly(soFar + QStringLiteral(" The focus moved to another field. ")
-                               + (movedTo->checked && movedTo->secure ? passwordField() : couldNotCheckField()));
+        co_return sentenceOnly(soFar + QLatin1Char(' ') + focusMovedTo(*current));
+    case ComputerControl::Typed::End::keysHeld:
+        co_return sentenceOnly(soFar + QLatin1Char(' ') + userHoldsKeys());
     }
 
     if (!flag(arguments, "press_return"))
         co_return sentenceOnly(QStringLiteral("Typed it."));
-    auto pause = pointing->sleep(0.12, cancel);
-    co_await std::move(pause);
+    const QString noReturn = QStringLiteral("Typed it, but didn't press Return.");
+    // The Return is checked as any other key: after a text that ends in a tab, where the tab went.
+    const bool endsMoving = KeyCombination::movesFocus(KeyCombination::keysymForCharacter(text.back().unicode()));
+    bool stays = true;
+    if (endsMoving) {
+        auto rechecking = recheckField(cancel, current);
+        stays = co_await std::move(rechecking);
+    } else {
+        auto pause = pointing->sleep(0.12, cancel);
+        co_await std::move(pause);
+    }
     if (cancel.isCancelled())
-        co_return interrupted(QStringLiteral("Typed it, but didn't press Return."));
+        co_return interrupted(noReturn);
+    if (stays) {
+        auto staying = focusStays(current);
+        stays = co_await std::move(staying);
+    }
+    if (!stays)
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + focusMovedTo(*current));
+    const unsigned long returnKey = KeyCombination::keysymForCharacter(U'\n');
+    auto readying = control->readyForKey(returnKey, cancel);
+    const ComputerControl::KeyWait ready = co_await std::move(readying);
+    if (ready == ComputerControl::KeyWait::cancelled)
+        co_return interrupted(noReturn);
+    if (ready == ComputerControl::KeyWait::held)
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + userHoldsKeys());
     try {
         control->pressKeys(QStringLiteral("return"));
     } catch (const ComputerControl::ControlError& error) {
@@ -437,9 +513,26 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
     if (combination && combination->forbidden())
         co_return sentenceOnly(
             QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it."));
+    // A key that types a character is typing: the same field check.
+    if (combination && combination->insertsText()) {
+        auto checking = m_ports.focusedField();
+        const ControlsReader::FocusedField field = co_await std::move(checking);
+        if (!field.checked)
+            co_return sentenceOnly(couldNotCheckField());
+        if (field.secure)
+            co_return sentenceOnly(passwordField());
+    }
     pointing->dock();
     if (cancel.isCancelled())
         co_return interrupted();
+    if (combination) {
+        auto readying = control->readyForKey(combination->keysym, cancel);
+        const ComputerControl::KeyWait ready = co_await std::move(readying);
+        if (ready == ComputerControl::KeyWait::cancelled)
+            co_return interrupted();
+        if (ready == ComputerControl::KeyWait::held)
+            co_return sentenceOnly(QStringLiteral("I didn't press ") + keys + QStringLiteral(". ") + userHoldsKeys());
+    }
     QString label;
     try {
         label = control->pressKeys(keys);

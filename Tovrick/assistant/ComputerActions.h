@@ -29,6 +29,8 @@ public:
         // The "computerControl" setting.
         std::function<bool()> enabled;
         std::function<QCoro::Task<ControlsReader::FocusedField>()> focusedField;
+        // Whether the focus is still on the element of the last field check (ControlsReader::focusStaysOn).
+        std::function<QCoro::Task<bool>(QString element)> focusStaysOn;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -47,6 +49,8 @@ public:
     // The answer of an action that going to sleep (or quitting) cut short.
     static QString calledOffSentence();
     static QString tooLongToType();
+    static QString tooManyKeysToType();
+    static QString userHoldsKeys();
     // After a tab or a line break, before asking where the focus went.
     static constexpr double kFocusSettleSeconds = 0.15;
 
@@ -66,6 +70,11 @@ private:
     // After a key that may have moved the focus: whether typing may go on; the field found goes to
     // `found`.
     QCoro::Task<bool> recheckField(CancelToken cancel, std::shared_ptr<ControlsReader::FocusedField> found);
+    // Before more keys: whether the focus is still on the element of `field`; when it is not, the
+    // field it went to goes to `field`.
+    QCoro::Task<bool> focusStays(std::shared_ptr<ControlsReader::FocusedField> field);
+    // Why typing stopped when the focus left the field checked, as the end of a sentence.
+    static QString focusMovedTo(const ControlsReader::FocusedField& field);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);

@@ -123,6 +123,39 @@ QCoro::Task<> ComputerControl::scroll(QPointF point, int dx, int dy)
     co_return;
 }
 
+qsizetype ComputerControl::keyPosts(const QString& text)
+{
+    qsizetype keys = 0;
+    for (qsizetype i = 0; i < text.size() && keys <= kMaxTypedKeys; ++i, ++keys) {
+        const QChar unit = text[i];
+        const bool pair = (unit.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            || (unit == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'));
+        if (pair)
+            ++i;
+    }
+    return keys;
+}
+
+QCoro::Task<ComputerControl::KeyWait> ComputerControl::readyForKey(unsigned long keysym, CancelToken cancel)
+{
+    std::shared_ptr<SyntheticInput> input = m_ports.input;
+    auto sleep = m_ports.sleep;
+    // A timer may end a little early: asked again until a spare key is free.
+    for (std::chrono::milliseconds spare = input->keyDelay(keysym); spare.count() > 0 && !cancel.isCancelled();
+         spare = input->keyDelay(keysym)) {
+        auto waiting = sleep(spare, cancel);
+        co_await std::move(waiting);
+    }
+    // Keys posted while the user holds Ctrl or Alt would make combinations of their own.
+    for (std::chrono::milliseconds waited {0}; !cancel.isCancelled() && input->modifierHeld(); waited += kHeldKeyPoll) {
+        if (waited >= kHeldKeyWait)
+            co_return KeyWait::held;
+        auto polling = sleep(kHeldKeyPoll, cancel);
+        co_await std::move(polling);
+    }
+    co_return cancel.isCancelled() ? KeyWait::cancelled : KeyWait::ready;
+}
+
 QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typing typing, CancelToken cancel)
 {
     std::shared_ptr<SyntheticInput> input = m_ports.input;
@@ -145,6 +178,18 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
             typed.end = Typed::End::cancelled;
             co_return typed;
         }
+        if (typing.focusStays) {
+            auto following = typing.focusStays();
+            const bool stays = co_await std::move(following);
+            if (cancel.isCancelled()) {
+                typed.end = Typed::End::cancelled;
+                co_return typed;
+            }
+            if (!stays) {
+                typed.end = Typed::End::focusMoved;
+                co_return typed;
+            }
+        }
         // A letter with combining marks is its code points, one key each; a CR LF pair is one line
         // break, one Return.
         std::vector<unsigned long> keys;
@@ -155,6 +200,13 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
                 keys.push_back(KeyCombination::keysymForCharacter(static_cast<char32_t>(point)));
         bool movesFocus = false;
         for (unsigned long keysym : keys) {
+            auto readying = readyForKey(keysym, cancel);
+            const KeyWait ready = co_await std::move(readying);
+            if (ready != KeyWait::ready) {
+                // Part of a character is not typed: none of it counts.
+                typed.end = ready == KeyWait::held ? Typed::End::keysHeld : Typed::End::cancelled;
+                co_return typed;
+            }
             if (!input->key(keysym, 0)) {
                 typed.end = Typed::End::keyFailed;
                 typed.failed = character;

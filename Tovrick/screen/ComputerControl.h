@@ -71,10 +71,14 @@ public:
         // Awaited after a key that may have moved the focus, when more is to come; false ends the
         // typing there.
         std::function<QCoro::Task<bool>()> focusMoved;
+        // Awaited before each character's keys, the first included: whether the focus is still
+        // where the keys were meant to go; false ends the typing there.
+        std::function<QCoro::Task<bool>()> focusStays;
     };
     // How typing ended and how many characters (user-perceived) went out whole before.
     struct Typed {
-        enum class End { whole, cancelled, keyFailed, focusMoved };
+        // keysHeld: the user held a modifier key and did not let go in time.
+        enum class End { whole, cancelled, keyFailed, focusMoved, keysHeld };
         End end = End::whole;
         qsizetype characters = 0;
         // keyFailed: the character that could not be typed.
@@ -82,6 +86,10 @@ public:
     };
     // Types each character in turn; `cancel` is looked at before every key.
     QCoro::Task<Typed> typeText(QString text, Typing typing, CancelToken cancel = {});
+    enum class KeyWait { ready, held, cancelled };
+    // Awaited before a key: waits for a spare key when `keysym` needs one, then, while the user
+    // holds a modifier, up to kHeldKeyWait for it to be let go.
+    QCoro::Task<KeyWait> readyForKey(unsigned long keysym, CancelToken cancel = {});
     // Presses one combination; returns its glyph label. Throws ControlError (unknownKey, or
     // notPosted when the key could not be sent).
     QString pressKeys(const QString& keys);
@@ -95,6 +103,13 @@ public:
     static std::chrono::milliseconds typingPace(qsizetype characters);
     // The longest text typed in one go: about a minute of typing.
     static constexpr qsizetype kMaxTypedCharacters = 5000;
+    // The most keys one text may take: a character with marks is a key for each.
+    static constexpr qsizetype kMaxTypedKeys = 2 * kMaxTypedCharacters;
+    // The keys typing `text` posts (a code point each; a CR LF pair is one Return), counted no
+    // further than just past kMaxTypedKeys.
+    static qsizetype keyPosts(const QString& text);
+    static constexpr std::chrono::milliseconds kHeldKeyWait {1000};
+    static constexpr std::chrono::milliseconds kHeldKeyPoll {50};
 
 private:
     Ports m_ports;

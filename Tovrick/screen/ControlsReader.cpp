@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <map>
+#include <vector>
 
 #pragma push_macro("signals")
 #undef signals
@@ -40,6 +41,36 @@ thread_local int tUnanswered = 0;
 // it gets a private one that only this thread iterates.
 GMainContext* gContext = nullptr;
 
+// The focus events of every application since the last focused-field check, in the order the bus
+// gave them: the element's address and whether it took the focus (else lost it). Accessibility
+// thread only.
+struct FocusEvent {
+    QString element;
+    bool gained;
+};
+std::vector<FocusEvent> gFocusEvents;
+bool gFocusEventsOverflowed = false;
+constexpr size_t kMaxFocusEvents = 256;
+
+QString addressOf(AtspiAccessible* node)
+{
+    const AtspiObject* object = ATSPI_OBJECT(node);
+    if (!object->app || !object->app->bus_name || !object->path)
+        return {};
+    return QString::fromUtf8(object->app->bus_name) + QLatin1Char(':') + QString::fromUtf8(object->path);
+}
+
+void onFocusEvent(const AtspiEvent* event)
+{
+    if (!event || !event->source)
+        return;
+    if (gFocusEvents.size() >= kMaxFocusEvents) {
+        gFocusEventsOverflowed = true;
+        return;
+    }
+    gFocusEvents.push_back(FocusEvent {addressOf(event->source), event->detail1 != 0});
+}
+
 bool ready()
 {
     static const bool ok = [] {
@@ -49,6 +80,13 @@ bool ready()
         atspi_set_main_context(gContext);
         // A hung application must not stall a screen reading for long.
         atspi_set_timeout(400, 2000);
+        // Applications send focus events once someone listens: from here on, for the typing that
+        // follows a focused-field check.
+        GError* error = nullptr;
+        atspi_event_listener_register_no_data(onFocusEvent, nullptr, "object:state-changed:focused", &error);
+        if (error)
+            logline::warning(QStringLiteral("controls: focus events unavailable: %1").arg(QString::fromUtf8(error->message)));
+        g_clear_error(&error);
         return true;
     }();
     if (ok)
@@ -359,11 +397,18 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
 ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry)
 {
     FocusedField field;
+    // Focus events told before this look are about before it.
+    if (ready()) {
+        gFocusEvents.clear();
+        gFocusEventsOverflowed = false;
+    }
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
         if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED))
             return true;
         field.frame = extentsOf(node, geometry);
         field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
+        field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
+        field.element = addressOf(node);
         return false;
     });
     // Only a walk that found the focused element knows what would take the text: a window that
@@ -392,4 +437,27 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     if (!watcher->isFinished())
         co_return FocusedField {};
     co_return watcher->result();
+}
+
+QCoro::Task<bool> ControlsReader::focusStaysOn(QString element, std::chrono::milliseconds timeout)
+{
+    if (element.isEmpty())
+        co_return false;
+    auto follow = [element] {
+        if (!ready() || gFocusEventsOverflowed)
+            return false;
+        QString focused = element;
+        for (const FocusEvent& event : gFocusEvents) {
+            if (event.gained)
+                focused = event.element;
+            else if (event.element == focused)
+                focused.clear();
+        }
+        return focused == element;
+    };
+    auto watcher = std::make_shared<QFutureWatcher<bool>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<bool>::finished, timeout);
+    watcher->setFuture(QtConcurrent::run(pool(), follow));
+    co_await std::move(finished);
+    co_return watcher->isFinished() && watcher->result();
 }

@@ -38,6 +38,10 @@ public:
         std::optional<QRectF> frame;
         bool secure = false;
         bool checked = false;
+        // An editable text element that is not a password field: typed text goes into it.
+        bool editable = false;
+        // Where the element is on the bus, to follow the focus from it.
+        QString element;
     };
 
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
@@ -66,6 +70,11 @@ public:
     // The frontmost application's focused field; no display, no frontmost application, no bus or
     // no focused element give no frame and false. Main thread; the walk runs on `pool()`.
     static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds timeout = std::chrono::seconds(1));
+
+    // Whether the focus is still on `element` (a FocusedField's) as far as the bus's focus events
+    // since the last focused-field check tell: false once another element took the focus or that
+    // one lost it, and when no answer came in time. Main thread.
+    static QCoro::Task<bool> focusStaysOn(QString element, std::chrono::milliseconds timeout = std::chrono::seconds(1));
 
     static constexpr int kMaxControls = 200;
 };

@@ -152,6 +152,21 @@ bool KeyCombination::movesFocus(unsigned long keysym)
         || keysym == XK_KP_Tab;
 }
 
+bool KeyCombination::printable(unsigned long keysym)
+{
+    if ((keysym >= 0x20 && keysym <= 0x7e) || (keysym >= 0xa0 && keysym <= 0xff))
+        return true;
+    if (keysym < 0x01000000UL || keysym > 0x0110ffffUL)
+        return false;
+    const auto point = static_cast<char32_t>(keysym - 0x01000000UL);
+    return point >= 0x20 && QChar::category(point) != QChar::Other_Control;
+}
+
+bool KeyCombination::insertsText() const
+{
+    return printable(keysym) && (held() & ~unsigned(heldShift)) == 0;
+}
+
 std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString* unknown)
 {
     QString rest;

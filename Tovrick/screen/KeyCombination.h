@@ -44,4 +44,8 @@ struct KeyCombination {
     static unsigned long keysymForCharacter(char32_t character);
     // A key that may take the focus elsewhere (to the next field, or to a new page).
     static bool movesFocus(unsigned long keysym);
+    // A keysym that puts a character into a text field (a space, a letter, a mark).
+    static bool printable(unsigned long keysym);
+    // Pressing it types a character: a printable key with no modifier but Shift held.
+    bool insertsText() const;
 };

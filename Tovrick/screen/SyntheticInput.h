@@ -2,6 +2,7 @@
 
 #include <QPointF>
 
+#include <chrono>
 #include <optional>
 
 // Input posted as if the user made it. Points are main-display points (top-left origin). Main thread.
@@ -26,6 +27,13 @@ public:
     // held around it; a keysym on no key of the layout is carried by a spare one. False when it
     // could not be posted.
     virtual bool key(unsigned long keysym, unsigned held) = 0;
+    // Whether a modifier key (Shift, Ctrl, Alt, Super, AltGr, …) is down now; true also when the
+    // keyboard cannot be read. The modifiers key() holds are let go before it returns, so a held one
+    // is the user's.
+    virtual bool modifierHeld() = 0;
+    // How long until the key for `keysym` can be posted: one on no key of the layout waits for a
+    // spare key that no application may still be reading for an earlier character.
+    virtual std::chrono::milliseconds keyDelay(unsigned long keysym) = 0;
     // How far apart two clicks may be and still make a double click.
     virtual int doubleClickMilliseconds() = 0;
 };

@@ -6,6 +6,7 @@
 #include <QStyleHints>
 
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -130,7 +131,7 @@ void XTestInput::loadMapping()
     for (int code = m_maxKeycode; code >= m_minKeycode; --code) {
         const auto first = m_mapping.begin() + static_cast<long>(code - m_minKeycode) * m_symsPerKeycode;
         if (std::all_of(first, first + m_symsPerKeycode, [](unsigned long sym) { return sym == NoSymbol; }))
-            m_spares.push_back(static_cast<unsigned>(code));
+            m_spares.push_back(Spare {static_cast<unsigned>(code), 0, {}});
     }
 }
 
@@ -149,36 +150,77 @@ std::optional<XTestInput::Place> XTestInput::place(unsigned long keysym) const
     return std::nullopt;
 }
 
+XTestInput::Spare* XTestInput::freeSpare()
+{
+    Spare* oldest = nullptr;
+    for (Spare& spare : m_spares) {
+        if (!spare.keysym)
+            return &spare;
+        if (!oldest || spare.used.elapsed() > oldest->used.elapsed())
+            oldest = &spare;
+    }
+    if (oldest && oldest->used.elapsed() >= kSpareKeyHoldMs)
+        return oldest;
+    return nullptr;
+}
+
 std::optional<XTestInput::Place> XTestInput::bindSpare(unsigned long keysym)
 {
     Display* display = m_x.handle();
-    if (m_spares.empty())
+    Spare* spare = freeSpare();
+    if (!spare)
         return std::nullopt;
-    const unsigned code = m_spares[m_nextSpare++ % m_spares.size()];
     std::vector<KeySym> syms(static_cast<size_t>(m_symsPerKeycode), keysym);
-    XChangeKeyboardMapping(display, static_cast<int>(code), m_symsPerKeycode, syms.data(), 1);
+    XChangeKeyboardMapping(display, static_cast<int>(spare->keycode), m_symsPerKeycode, syms.data(), 1);
     if (m_x.takeError())
         return std::nullopt;
     std::copy(syms.begin(), syms.end(),
-              m_mapping.begin() + static_cast<long>(code - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
-    if (std::find(m_bound.begin(), m_bound.end(), code) == m_bound.end())
-        m_bound.push_back(code);
-    return Place {code, false};
+              m_mapping.begin()
+                  + static_cast<long>(spare->keycode - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
+    spare->keysym = keysym;
+    spare->used.start();
+    return Place {spare->keycode, false};
 }
 
 void XTestInput::restoreSpareKeys()
 {
     Display* display = m_x.handle();
-    if (!display || m_bound.empty())
+    if (!display)
         return;
     std::vector<KeySym> none(static_cast<size_t>(m_symsPerKeycode), NoSymbol);
-    for (unsigned code : m_bound) {
-        XChangeKeyboardMapping(display, static_cast<int>(code), m_symsPerKeycode, none.data(), 1);
+    bool restored = false;
+    for (Spare& spare : m_spares) {
+        if (!spare.keysym)
+            continue;
+        XChangeKeyboardMapping(display, static_cast<int>(spare.keycode), m_symsPerKeycode, none.data(), 1);
         std::copy(none.begin(), none.end(),
-                  m_mapping.begin() + static_cast<long>(code - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
+                  m_mapping.begin()
+                      + static_cast<long>(spare.keycode - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
+        spare.keysym = 0;
+        restored = true;
     }
-    m_bound.clear();
-    m_x.takeError();
+    if (restored)
+        m_x.takeError();
+}
+
+bool XTestInput::modifierHeld()
+{
+    Display* display = m_x.handle();
+    XkbStateRec state {};
+    if (!display || XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+        return true;
+    // Keys down now; a Caps Lock or Num Lock that is on but not held is locked, not down.
+    return state.base_mods != 0;
+}
+
+std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
+{
+    if (place(keysym) || m_spares.empty() || freeSpare())
+        return std::chrono::milliseconds(0);
+    qint64 soonest = kSpareKeyHoldMs;
+    for (const Spare& spare : m_spares)
+        soonest = std::min(soonest, kSpareKeyHoldMs - spare.used.elapsed());
+    return std::chrono::milliseconds(std::max<qint64>(soonest, 1));
 }
 
 bool XTestInput::key(unsigned long keysym, unsigned held)
@@ -221,8 +263,11 @@ bool XTestInput::key(unsigned long keysym, unsigned held)
     for (auto code = modifiers.rbegin(); code != modifiers.rend(); ++code)
         XTestFakeKeyEvent(display, *code, False, CurrentTime);
     XFlush(display);
-    if (!m_bound.empty())
-        m_restore.start(kSpareKeyHoldMs);
+    for (Spare& spare : m_spares)
+        if (spare.keycode == where->keycode && spare.keysym) {
+            spare.used.start();
+            m_restore.start(kSpareKeyHoldMs);
+        }
     return true;
 }
 

@@ -31,10 +31,13 @@ public:
     void button(Button button, bool down) override;
     void wheel(int dx, int dy) override;
     bool key(unsigned long keysym, unsigned held) override;
+    bool modifierHeld() override;
+    std::chrono::milliseconds keyDelay(unsigned long keysym) override;
     int doubleClickMilliseconds() override;
 
-    // Keys bound for keysyms of no key are given back this long after the last use: a client reads
-    // the new layout only when it gets to the mapping change, which may be after the key itself.
+    // A key bound for a keysym of no key is bound to another only this long after its last use, and
+    // all are given back this long after the last key: a client reads the new layout only when it
+    // gets to the mapping change, which may be well after the server took the key.
     static constexpr int kSpareKeyHoldMs = 1000;
 
 private:
@@ -42,11 +45,20 @@ private:
         unsigned keycode;
         bool shifted;
     };
+    struct Spare {
+        unsigned keycode;
+        // What it carries now; 0 when nothing.
+        unsigned long keysym = 0;
+        QElapsedTimer used;
+    };
     std::optional<DisplayGeometry> geometry();
     QPoint toPixels(QPointF point);
     void loadMapping();
     std::optional<Place> place(unsigned long keysym) const;
     std::optional<Place> bindSpare(unsigned long keysym);
+    // The spare key that may carry a new keysym now: an empty one, else the longest unused one
+    // once it is past its hold; none when every one may still be read.
+    Spare* freeSpare();
     void restoreSpareKeys();
 
     X11Display m_x;
@@ -58,8 +70,6 @@ private:
     int m_maxKeycode = 0;
     int m_symsPerKeycode = 0;
     std::vector<unsigned long> m_mapping;
-    std::vector<unsigned> m_spares;
-    std::vector<unsigned> m_bound;
-    size_t m_nextSpare = 0;
+    std::vector<Spare> m_spares;
     QTimer m_restore;
 };

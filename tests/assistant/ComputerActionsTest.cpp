@@ -74,6 +74,15 @@ struct RecordingInput : SyntheticInput {
         note(event);
         return true;
     }
+    // Looks at the keyboard that find a modifier down before it is let go; -1 for one held for good.
+    int heldLooks = 0;
+    bool modifierHeld() override
+    {
+        if (heldLooks > 0)
+            --heldLooks;
+        return heldLooks != 0;
+    }
+    std::chrono::milliseconds keyDelay(unsigned long) override { return std::chrono::milliseconds(0); }
     int doubleClickMilliseconds() override { return 400; }
 };
 
@@ -104,8 +113,9 @@ protected:
         screen = std::make_shared<FakeScreen>();
         enabled = true;
         bus = true;
-        field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true};
+        field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
         opened.clear();
+        follows.clear();
         nextFields.clear();
         fieldChecks = 0;
         gate.reset();
@@ -142,6 +152,13 @@ protected:
             }
             co_return field;
         };
+        ports.focusStaysOn = [this](QString) -> QCoro::Task<bool> {
+            if (follows.empty())
+                co_return true;
+            const bool stays = follows.front();
+            follows.pop_front();
+            co_return stays;
+        };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
         world().pointing->screenContext(runTask(screen->snapshot()), std::nullopt);
@@ -166,14 +183,16 @@ protected:
     // The fields the checks find next, one per check; then `field` stays.
     std::deque<ControlsReader::FocusedField> nextFields;
     int fieldChecks = 0;
+    // What following the focus tells, one per look before a key; then it stays.
+    std::deque<bool> follows;
     // A field check waits until this fires.
     std::optional<CancelToken> gate;
     QStringList opened;
 };
 
-const ControlsReader::FocusedField kPlainField {QRectF(300, 200, 400, 30), false, true};
-const ControlsReader::FocusedField kSecretField {QRectF(300, 240, 400, 30), true, true};
-const ControlsReader::FocusedField kUnknownField {std::nullopt, false, false};
+const ControlsReader::FocusedField kPlainField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
+const ControlsReader::FocusedField kSecretField {QRectF(300, 240, 400, 30), true, true, false, QStringLiteral(":1.5:/f/2")};
+const ControlsReader::FocusedField kUnknownField {std::nullopt, false, false, false, {}};
 
 TEST_F(ComputerActionsTest, TheGuardDecidesInItsOrderAndARefusalLeavesThePointingAlone)
 {
@@ -326,7 +345,7 @@ TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)
     EXPECT_TRUE(input->events.isEmpty());
     EXPECT_EQ(world().engine().mode(), world().engine().homeMode());
 
-    field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true};
+    field = kPlainField;
     const ToolResult typed = call("type_text", R"({"text": "Hé!", "press_return": "true"})");
     EXPECT_EQ(typed.text, QStringLiteral("Typed it."));
     EXPECT_FALSE(typed.image);
@@ -343,7 +362,7 @@ TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)
     // A field as tall as a document, or one off the screen: typed from where the character is.
     for (const QRectF frame : {QRectF(0, 0, 1000, 700), QRectF(3000, 100, 200, 30)}) {
         SetUp();
-        field = ControlsReader::FocusedField {frame, false, true};
+        field = ControlsReader::FocusedField {frame, false, true, true, {}};
         call("type_text", R"({"text": "x"})");
         EXPECT_EQ(world().engine().mode(), CursorMode::docked());
     }
@@ -621,13 +640,13 @@ TEST_F(ComputerActionsTest, AKeyThatMayMoveTheFocusHasTheNewFieldCheckedFirst)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         SetUp();
-        nextFields = {kPlainField};
+        nextFields = {kPlainField, kPlainField};
         nextFields.insert(nextFields.end(), c.after.begin(), c.after.end());
         const QString json = QStringLiteral(R"({"text": "%1"})").arg(QString::fromUtf8(c.text));
         const ToolResult result = runTask(actions->handle(QStringLiteral("type_text"), toolargs::parse(json), {}));
         EXPECT_EQ(result.text, c.answer);
         EXPECT_EQ(input->events.size(), c.keys) << input->events.join(QLatin1Char(' ')).toStdString();
-        EXPECT_EQ(fieldChecks, 1 + static_cast<int>(c.after.size()));
+        EXPECT_EQ(fieldChecks, 2 + static_cast<int>(c.after.size()));
     }
     // A line break written as CR LF is one Return.
     SetUp();
@@ -670,6 +689,69 @@ TEST_F(ComputerActionsTest, ATextTooLongToTypeIsRefusedWithItsLimit)
     const ToolResult whole = runTask(actions->handle(QStringLiteral("type_text"),
                                                      toolargs::parse(QStringLiteral(R"({"text": "%1"})").arg(accented)), {}));
     EXPECT_EQ(whole.text, QStringLiteral("Typed it."));
+
+    // Keys, not only characters: a letter under many marks takes a key for each.
+    SetUp();
+    const QString marked = (QStringLiteral("a") + QString(63, QChar(0x0301))).repeated(200);
+    const ToolResult heavy = runTask(actions->handle(QStringLiteral("type_text"),
+                                                     toolargs::parse(QStringLiteral(R"({"text": "%1"})").arg(marked)), {}));
+    EXPECT_EQ(heavy.text, ComputerActions::tooManyKeysToType());
+    EXPECT_TRUE(input->events.isEmpty());
+}
+
+TEST_F(ComputerActionsTest, KeysWaitForTheUsersModifiersToBeLetGoAndNoneGoWhileTheyStayDown)
+{
+    const QString held = ComputerActions::userHoldsKeys();
+    const struct {
+        const char* tool;
+        const char* arguments;
+        int heldLooks;
+        QStringList events;
+        QString answer;
+    } cases[] = {
+        {"type_text", R"({"text": "tql"})", 3, {"key t", "key q", "key l"}, "Typed it."},
+        {"type_text", R"({"text": "tql"})", -1, {}, "I typed 0 of 3 characters, then stopped. " + held},
+        {"press_keys", R"({"keys": "del"})", 3, {"key Delete"}, "Pressed del."},
+        {"press_keys", R"({"keys": "del"})", -1, {}, "I didn't press del. " + held},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.arguments) + " " + std::to_string(c.heldLooks));
+        SetUp();
+        input->heldLooks = c.heldLooks;
+        const ToolResult result = call(c.tool, c.arguments);
+        EXPECT_TRUE(result.text.startsWith(c.answer)) << result.text.toStdString();
+        EXPECT_EQ(input->events, c.events);
+    }
+}
+
+TEST_F(ComputerActionsTest, TheFocusIsFollowedBeforeEveryKeyAndItsLeavingEndsTheTyping)
+{
+    ControlsReader::FocusedField otherField = kPlainField;
+    otherField.element = QStringLiteral(":1.5:/f/3");
+    const ControlsReader::FocusedField button {QRectF(300, 280, 80, 30), false, true, false, QStringLiteral(":1.5:/b/1")};
+    const QString moved = QStringLiteral("The focus moved to another field.");
+    const struct {
+        std::deque<bool> follows;
+        ControlsReader::FocusedField found;
+        int keys;
+        QString answer;
+    } cases[] = {
+        {{true, true, false}, kSecretField, 2,
+         QStringLiteral("I typed 2 of 5 characters, then stopped. ") + moved + ' ' + ComputerActions::passwordField()},
+        {{true, false}, otherField, 1, QStringLiteral("I typed 1 of 5 characters, then stopped. ") + moved},
+        {{false}, button, 0,
+         QStringLiteral("I typed 0 of 5 characters, then stopped. The focus moved to something that isn't a text field.")},
+        // Gone and back, or the bus slow to answer: a fresh look finds the same field.
+        {{true, false}, kPlainField, 5, QStringLiteral("Typed it.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.toStdString());
+        SetUp();
+        nextFields = {kPlainField, kPlainField, c.found};
+        follows = c.follows;
+        EXPECT_EQ(call("type_text", R"({"text": "hello"})").text, c.answer);
+        EXPECT_EQ(input->events.size(), c.keys);
+    }
 }
 
 TEST_F(ComputerActionsTest, ActionsNeverOverlapAcrossSleepAndWake)

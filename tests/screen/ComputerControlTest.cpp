@@ -101,7 +101,10 @@ struct InputWindow {
         return found;
     }
     std::string why() { return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::fromUtf8(process.readAllStandardError())).toStdString(); }
-    bool nextIs(const QString& line) { return next([&](const QString& got) { return got == line; }); }
+    bool nextIs(const QString& line, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        return next([&](const QString& got) { return got == line; }, timeout);
+    }
     void focus(const char* field)
     {
         process.write(QByteArray("FOCUS ") + field + '\n');
@@ -213,6 +216,24 @@ TEST(ComputerControlOnDisplay, TypingReachesTheFieldWithLettersOffTheLayoutAndRe
     for (char32_t offTheLayout : {U'é', U'ß', U'Ω'})
         EXPECT_EQ(XKeysymToKeycode(display, KeyCombination::keysymForCharacter(offTheLayout)), 0);
     XCloseDisplay(display);
+}
+
+TEST(ComputerControlOnDisplay, CharactersOfMoreMarksThanSpareKeysComeOutWhole)
+{
+    InputWindow window;
+    ASSERT_NE(window.window, 0u) << "the input window did not start: " << window.why();
+    window.focus("text");
+    // Forty marks a letter, each off the layout: more than the keys a server leaves spare.
+    QString marked = QStringLiteral("a");
+    for (char16_t mark = 0x0300; mark < 0x0300 + 40; ++mark)
+        marked += QChar(mark);
+    const QString typed = marked + QStringLiteral("b") + marked;
+    ComputerControl control;
+    const ComputerControl::Typed done = runTask(control.typeText(typed, {}), std::chrono::seconds(120));
+    EXPECT_EQ(done.end, ComputerControl::Typed::End::whole);
+    EXPECT_EQ(done.characters, 3);
+    EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT ") + typed, std::chrono::seconds(30)))
+        << window.why();
 }
 
 TEST(ComputerControlOnDisplay, TheFocusedFieldIsSecureCheckedOrUnknown)

@@ -1,13 +1,20 @@
 // A GTK 3 form, as a user's application would show it: a text field, a password field, a second
-// text field, a slider with a button beside it and a scrolled notes area. Run with GDK_SCALE=2 it
-// lays itself out in pixels twice the display's, and reports its accessibility extents in those.
+// text field, a slider with a button beside it, a last text field with a "Delete all" button next
+// in the tab order, and a scrolled notes area. Return in the first field moves the focus to the
+// password field 0.7 s later, as a two-step sign-in does. Run with GDK_SCALE=2 it lays itself out
+// in pixels twice the display's, and reports its accessibility extents in those.
 // It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
-// the keyboard focus, "VALUE <n>" when the slider moves and "SCROLLED" when the notes scroll.
+// the keyboard focus, "TEXT <field> <text>" when a field's text changes, "VALUE <n>" when the
+// slider moves, "CLICKED delete" when "Delete all" is pressed and "SCROLLED" when the notes scroll.
+// On stdin it takes "FOCUS <field>" and "PING", and answers each with "DONE <command>".
 #include <gtk/gtk.h>
 #include <gdk/gdkx.h>
 
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -32,6 +39,32 @@ void reportFocus(GtkWidget* widget, const char* field)
                          }
                      }),
                      const_cast<char*>(field));
+}
+
+std::map<std::string, GtkWidget*> gFields;
+
+void reportText(GtkWidget* widget, const char* field)
+{
+    g_signal_connect(widget, "changed", G_CALLBACK(+[](GtkEditable* editable, gpointer data) {
+                         std::printf("TEXT %s %s\n", static_cast<const char*>(data), gtk_entry_get_text(GTK_ENTRY(editable)));
+                         std::fflush(stdout);
+                     }),
+                     const_cast<char*>(field));
+}
+
+gboolean command(GIOChannel* channel, GIOCondition, gpointer)
+{
+    gchar* line = nullptr;
+    if (g_io_channel_read_line(channel, &line, nullptr, nullptr, nullptr) != G_IO_STATUS_NORMAL || !line)
+        return G_SOURCE_REMOVE;
+    g_strchomp(line);
+    if (std::strncmp(line, "FOCUS ", 6) == 0)
+        if (const auto found = gFields.find(line + 6); found != gFields.end())
+            gtk_widget_grab_focus(found->second);
+    std::printf("DONE %s\n", line);
+    std::fflush(stdout);
+    g_free(line);
+    return G_SOURCE_CONTINUE;
 }
 
 gboolean shown(gpointer window)
@@ -76,6 +109,16 @@ int main(int argc, char** argv)
     reportFocus(first, "first");
     reportFocus(password, "password");
     reportFocus(second, "second");
+    reportText(first, "first");
+    reportText(password, "password");
+    gFields = {{"first", first}, {"password", password}, {"second", second}};
+    g_signal_connect(first, "activate", G_CALLBACK(+[](GtkEntry*, gpointer field) {
+                         g_timeout_add(700, +[](gpointer late) {
+                             gtk_widget_grab_focus(GTK_WIDGET(late));
+                             return G_SOURCE_REMOVE;
+                         }, field);
+                     }),
+                     password);
 
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
     GtkWidget* slider = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 0, 100, 1);
@@ -93,6 +136,18 @@ int main(int argc, char** argv)
     gtk_box_pack_start(GTK_BOX(row), end, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
 
+    GtkWidget* lastRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    GtkWidget* last = gtk_entry_new();
+    named(last, "Last field");
+    reportFocus(last, "last");
+    reportText(last, "last");
+    gFields["last"] = last;
+    GtkWidget* clear = gtk_button_new_with_label("Delete all");
+    g_signal_connect(clear, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { say("CLICKED delete"); }), nullptr);
+    gtk_box_pack_start(GTK_BOX(lastRow), last, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(lastRow), clear, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), lastRow, FALSE, FALSE, 0);
+
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_widget_set_size_request(scrolled, 320, 120);
     GtkWidget* notes = gtk_text_view_new();
@@ -106,6 +161,9 @@ int main(int argc, char** argv)
     gtk_box_pack_start(GTK_BOX(box), scrolled, FALSE, FALSE, 0);
     g_signal_connect(gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled)), "value-changed",
                      G_CALLBACK(+[](GtkAdjustment*, gpointer) { say("SCROLLED"); }), nullptr);
+
+    GIOChannel* input = g_io_channel_unix_new(0);
+    g_io_add_watch(input, G_IO_IN, command, nullptr);
 
     gtk_widget_show_all(window);
     // Once the first frame is up and the accessibility bridge has had a moment to register.
