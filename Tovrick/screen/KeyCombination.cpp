@@ -11,41 +11,42 @@ namespace {
 
 struct Named {
     unsigned long keysym;
-    const char* glyph; // nullptr: the upper-cased name
+    const char* label; // as a PC keyboard names the key; nullptr: the upper-cased name
 };
 
 const QHash<QString, Named>& namedKeys()
 {
     static const QHash<QString, Named> keys = [] {
         QHash<QString, Named> table {
-            {QStringLiteral("return"), {XK_Return, "↩"}},
-            {QStringLiteral("enter"), {XK_Return, "↩"}},
-            {QStringLiteral("tab"), {XK_Tab, "⇥"}},
-            {QStringLiteral("escape"), {XK_Escape, "⎋"}},
-            {QStringLiteral("esc"), {XK_Escape, "⎋"}},
-            {QStringLiteral("space"), {XK_space, "␣"}},
+            {QStringLiteral("return"), {XK_Return, "Enter"}},
+            {QStringLiteral("enter"), {XK_Return, "Enter"}},
+            {QStringLiteral("tab"), {XK_Tab, "Tab"}},
+            {QStringLiteral("escape"), {XK_Escape, "Esc"}},
+            {QStringLiteral("esc"), {XK_Escape, "Esc"}},
+            {QStringLiteral("space"), {XK_space, "Space"}},
             // "delete" is the key left of the equals sign, as the model knows it.
-            {QStringLiteral("delete"), {XK_BackSpace, "⌫"}},
-            {QStringLiteral("backspace"), {XK_BackSpace, "⌫"}},
-            {QStringLiteral("forwarddelete"), {XK_Delete, "⌦"}},
-            {QStringLiteral("del"), {XK_Delete, "⌦"}},
-            {QStringLiteral("bksp"), {XK_BackSpace, "⌫"}},
-            // The glyphs of the labels, as the model may write them back.
-            {QStringLiteral("⌫"), {XK_BackSpace, "⌫"}},
-            {QStringLiteral("⌦"), {XK_Delete, "⌦"}},
-            {QStringLiteral("⎋"), {XK_Escape, "⎋"}},
-            {QStringLiteral("↩"), {XK_Return, "↩"}},
-            {QStringLiteral("⏎"), {XK_Return, "↩"}},
-            {QStringLiteral("⇥"), {XK_Tab, "⇥"}},
-            {QStringLiteral("⇞"), {XK_Page_Up, "⇞"}},
-            {QStringLiteral("⇟"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("↖"), {XK_Home, "↖"}},
-            {QStringLiteral("↘"), {XK_End, "↘"}},
+            {QStringLiteral("delete"), {XK_BackSpace, "Backspace"}},
+            {QStringLiteral("backspace"), {XK_BackSpace, "Backspace"}},
+            {QStringLiteral("forwarddelete"), {XK_Delete, "Del"}},
+            {QStringLiteral("del"), {XK_Delete, "Del"}},
+            {QStringLiteral("bksp"), {XK_BackSpace, "Backspace"}},
+            // Key glyphs, as the model may write them.
+            {QStringLiteral("⌫"), {XK_BackSpace, "Backspace"}},
+            {QStringLiteral("⌦"), {XK_Delete, "Del"}},
+            {QStringLiteral("⎋"), {XK_Escape, "Esc"}},
+            {QStringLiteral("↩"), {XK_Return, "Enter"}},
+            {QStringLiteral("⏎"), {XK_Return, "Enter"}},
+            {QStringLiteral("⇥"), {XK_Tab, "Tab"}},
+            {QStringLiteral("⇞"), {XK_Page_Up, "PgUp"}},
+            {QStringLiteral("⇟"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("↖"), {XK_Home, "Home"}},
+            {QStringLiteral("↘"), {XK_End, "End"}},
             {QStringLiteral("↑"), {XK_Up, "↑"}},
             {QStringLiteral("↓"), {XK_Down, "↓"}},
             {QStringLiteral("←"), {XK_Left, "←"}},
             {QStringLiteral("→"), {XK_Right, "→"}},
-            {QStringLiteral("␣"), {XK_space, "␣"}},
+            {QStringLiteral("␣"), {XK_space, "Space"}},
+            // A PC keyboard's arrow keys carry the arrows themselves.
             {QStringLiteral("up"), {XK_Up, "↑"}},
             {QStringLiteral("down"), {XK_Down, "↓"}},
             {QStringLiteral("left"), {XK_Left, "←"}},
@@ -54,24 +55,24 @@ const QHash<QString, Named>& namedKeys()
             {QStringLiteral("downarrow"), {XK_Down, "↓"}},
             {QStringLiteral("leftarrow"), {XK_Left, "←"}},
             {QStringLiteral("rightarrow"), {XK_Right, "→"}},
-            {QStringLiteral("home"), {XK_Home, "↖"}},
-            {QStringLiteral("end"), {XK_End, "↘"}},
-            {QStringLiteral("pageup"), {XK_Page_Up, "⇞"}},
-            {QStringLiteral("pagedown"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("pgup"), {XK_Page_Up, "⇞"}},
-            {QStringLiteral("pgdn"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("pgdown"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("page_up"), {XK_Page_Up, "⇞"}},
-            {QStringLiteral("page_down"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("prior"), {XK_Page_Up, "⇞"}},
-            {QStringLiteral("next"), {XK_Page_Down, "⇟"}},
-            {QStringLiteral("insert"), {XK_Insert, nullptr}},
-            {QStringLiteral("print"), {XK_Print, nullptr}},
-            {QStringLiteral("printscreen"), {XK_Print, nullptr}},
-            {QStringLiteral("prtsc"), {XK_Print, nullptr}},
-            {QStringLiteral("prtscn"), {XK_Print, nullptr}},
-            {QStringLiteral("sysrq"), {XK_Sys_Req, nullptr}},
-            {QStringLiteral("menu"), {XK_Menu, nullptr}},
+            {QStringLiteral("home"), {XK_Home, "Home"}},
+            {QStringLiteral("end"), {XK_End, "End"}},
+            {QStringLiteral("pageup"), {XK_Page_Up, "PgUp"}},
+            {QStringLiteral("pagedown"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("pgup"), {XK_Page_Up, "PgUp"}},
+            {QStringLiteral("pgdn"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("pgdown"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("page_up"), {XK_Page_Up, "PgUp"}},
+            {QStringLiteral("page_down"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("prior"), {XK_Page_Up, "PgUp"}},
+            {QStringLiteral("next"), {XK_Page_Down, "PgDn"}},
+            {QStringLiteral("insert"), {XK_Insert, "Ins"}},
+            {QStringLiteral("print"), {XK_Print, "PrtSc"}},
+            {QStringLiteral("printscreen"), {XK_Print, "PrtSc"}},
+            {QStringLiteral("prtsc"), {XK_Print, "PrtSc"}},
+            {QStringLiteral("prtscn"), {XK_Print, "PrtSc"}},
+            {QStringLiteral("sysrq"), {XK_Sys_Req, "SysRq"}},
+            {QStringLiteral("menu"), {XK_Menu, "Menu"}},
             {QStringLiteral("plus"), {XK_plus, "+"}},
             {QStringLiteral("minus"), {XK_minus, "-"}},
         };
@@ -217,7 +218,7 @@ std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString
     if (named != namedKeys().constEnd()) {
         combination.keysym = named->keysym;
         combination.label = modifierLabel(combination.held())
-            + (named->glyph ? QString::fromUtf8(named->glyph) : key->toUpper());
+            + (named->label ? QString::fromUtf8(named->label) : key->toUpper());
         return combination;
     }
     const QList<uint> points = key->toUcs4();

@@ -17,8 +17,8 @@ struct KeyCombination {
     unsigned words = 0;
     // X keysym of the key; letters in lower case.
     unsigned long keysym = 0;
-    // The modifiers held, named as on the keyboard ("Ctrl+Shift+"), then the key's glyph or its
-    // upper-cased name.
+    // The modifiers held, then the key, all named as on a PC keyboard ("Ctrl+Shift+PgUp", "Alt+←");
+    // a character key is its character upper-cased.
     QString label;
 
     unsigned held() const;

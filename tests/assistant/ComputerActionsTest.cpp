@@ -452,7 +452,7 @@ TEST_F(ComputerActionsTest, KeysArePressedWithTheirModifiersAndLabelled)
         {"F5", "key F5", "F5"},
         {"super+e", "key e held 8", "Super+E"},
         {"cmd++", "key plus held 2", "Ctrl++"},
-        {"return", "key Return", "↩"},
+        {"return", "key Return", "Enter"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.keys);

@@ -200,7 +200,7 @@ TEST(ComputerControlOnDisplay, TypingReachesTheFieldWithLettersOffTheLayoutAndRe
     EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT ") + typed)) << window.lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(popped.join(QString()), typed);
 
-    EXPECT_EQ(control.pressKeys(QStringLiteral("return")), QStringLiteral("↩"));
+    EXPECT_EQ(control.pressKeys(QStringLiteral("return")), QStringLiteral("Enter"));
     EXPECT_TRUE(window.nextIs(QStringLiteral("RETURN")));
     // Select all and delete: the modifiers are held around the key.
     control.pressKeys(QStringLiteral("cmd+a"));
