@@ -49,7 +49,7 @@ QString conversationSection()
 QString codingAgentSection()
 {
     return QStringLiteral(
-        "Codex: you can hand coding jobs to Codex, an AI coder on this Mac that works on its own with full "
+        "Codex: you can hand coding jobs to Codex, an AI coder on this computer that works on its own with full "
         "access. When the user asks you to get Codex to do something, call codex_start right away with a "
         "clear, complete prompt in their words (plus the project if they name an existing repo), then reply "
         "in a few words. Never ask for confirmation. If it can't tell which project, ask in one short line. "

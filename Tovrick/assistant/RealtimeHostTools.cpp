@@ -131,7 +131,7 @@ Json computerControlTools()
                     {"to_x", gridX()},
                     {"to_y", gridY()}})));
     tools.push_back(tool("open_app", QStringLiteral(
-            "Open an app or switch to it by name, like \"Safari\", \"Notes\" or \"Excalidraw\". Returns the "
+            "Open an app or switch to it by name, like \"Firefox\", \"Text Editor\" or \"Excalidraw\". Returns the "
             "screen afterwards."),
         parameters({{"name", propertySchema("string")}}, {"name"})));
     tools.push_back(tool("open_url", QStringLiteral(
@@ -147,7 +147,7 @@ Json RealtimeHost::codexTools()
 {
     Json tools = Json::array();
     tools.push_back(tool("codex_start", QStringLiteral(
-            "Hand a job to Codex, an AI coder on this Mac that works on its own and reports back later."),
+            "Hand a job to Codex, an AI coder on this computer that works on its own and reports back later."),
         parameters({{"project", propertySchema("string",
                                       "Only if the user names an existing repo, like \"fennow\" or \"pennyfold\". Leave out otherwise.")},
                     {"prompt", propertySchema("string",
@@ -164,7 +164,7 @@ Json RealtimeHost::codexTools()
             "Stop a Codex job that's working."),
         parameters({{"job", jobSelector()}})));
     tools.push_back(tool("codex_open", QStringLiteral(
-            "Open a Codex job in the Codex app on the Mac, so the user can read it."),
+            "Open a Codex job in the app that opens codex:// links on this computer, so the user can read it."),
         parameters({{"job", jobSelector()}})));
     return tools;
 }

@@ -129,7 +129,7 @@ void ScreenCaptureAccess::relaunch()
     QStringList shellArguments {QStringLiteral("-c"), QStringLiteral("sleep 1; exec \"$0\" \"$@\""), program};
     shellArguments += arguments;
     if (!QProcess::startDetached(relaunchShell, shellArguments)) {
-        setMessage(QStringLiteral("Please quit Tovrick and open it again from Applications."));
+        setMessage(QStringLiteral("Please quit Tovrick and open it again from your desktop's application menu."));
         return;
     }
     if (quit)

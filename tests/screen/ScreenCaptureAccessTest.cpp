@@ -67,7 +67,7 @@ TEST(ScreenCaptureAccess, RelaunchStartsTheProgramAgainAfterASecondAndQuitsOrAsk
     access.relaunchShell = QStringLiteral("/nonexistent/sh");
     access.relaunch();
     EXPECT_EQ(quits, 1);
-    EXPECT_EQ(access.message(), QStringLiteral("Please quit Tovrick and open it again from Applications."));
+    EXPECT_EQ(access.message(), QStringLiteral("Please quit Tovrick and open it again from your desktop's application menu."));
 }
 
 } // namespace
