@@ -68,7 +68,7 @@ CodexController::CodexError CodexController::CodexError::notInstalled()
 
 CodexController::CodexController(QObject* parent) : QObject(parent)
 {
-    openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 CodexController::~CodexController()

@@ -98,8 +98,8 @@ public:
 
     // The environment the agent inherits before its PATH is extended; this process's own when unset.
     std::optional<QProcessEnvironment> baseEnvironment;
-    // Opens an agent app link; the desktop's handler by default.
-    std::function<void(const QUrl&)> openUrl;
+    // Hands an agent app link to the desktop's opener; false when it would not take it.
+    std::function<bool(const QUrl&)> openUrl;
     // How long one request may wait for its answer; an agent that stays silent all that time is ended.
     // A stop also waits this long for a turn that is still starting.
     std::chrono::milliseconds requestTimeout {std::chrono::seconds(60)};

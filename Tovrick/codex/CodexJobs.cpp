@@ -8,6 +8,7 @@
 
 #include "Tovrick/codex/CodexJson.h"
 #include "Tovrick/codex/CodexProjects.h"
+#include "Tovrick/codex/LinkHandler.h"
 #include "shared/util/Log.h"
 #include "shared/util/Text.h"
 
@@ -330,15 +331,24 @@ QString CodexController::statusText() const
 
 QString CodexController::openInApp(const std::optional<QString>& project)
 {
+    QUrl url(QStringLiteral("codex://"));
+    std::optional<QString> job;
     if (const auto index = findJob(project)) {
-        const QUrl url(QStringLiteral("codex://threads/") + jobs.at(*index).threadID, QUrl::StrictMode);
-        if (url.isValid()) {
-            openUrl(url);
-            return QStringLiteral("Opened the ") + jobs.at(*index).project + QStringLiteral(" job in the Codex app.");
+        const QUrl thread(QStringLiteral("codex://threads/") + jobs.at(*index).threadID, QUrl::StrictMode);
+        if (thread.isValid()) {
+            url = thread;
+            job = QStringLiteral("the ") + jobs.at(*index).project + QStringLiteral(" job");
         }
     }
-    openUrl(QUrl(QStringLiteral("codex://")));
-    return QStringLiteral("Opened the Codex app.");
+    const QString what = job.value_or(QStringLiteral("the Codex app"));
+    // The desktop's opener reports no failure when no application takes the link: look first.
+    if (!linkhandler::find(url.scheme())) {
+        logline::info(QStringLiteral("no application opens codex links"));
+        return QStringLiteral("Couldn't open ") + what + QStringLiteral(": nothing on this computer opens Codex links.");
+    }
+    if (!openUrl(url))
+        return QStringLiteral("Couldn't open ") + what + QStringLiteral(": the Codex link didn't open.");
+    return job ? QStringLiteral("Opened ") + *job + QStringLiteral(" in the Codex app.") : QStringLiteral("Opened the Codex app.");
 }
 
 void CodexController::openThread(const QString& threadID)

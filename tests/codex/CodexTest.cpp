@@ -19,6 +19,7 @@
 #include "shared/util/Settings.h"
 #include "support/LoopbackApi.h"
 #include "support/RunTask.h"
+#include "XdgLayout.h"
 
 // A stale exit notice cannot be provoked through a real child; single lines are quicker handed in.
 struct CodexControllerProbe {
@@ -583,8 +584,13 @@ TEST_F(CodexAgent, AnswersRelayedToTheAssistant)
     EXPECT_EQ(lines[7], "j1: done, started 0 min ago, job \"task\"");
 
     // A thread id that makes no valid link opens the app itself.
+    XdgLayout desktop;
+    desktop.write(QStringLiteral("share/applications/codex.desktop"), XdgLayout::application("x-scheme-handler/codex"));
     QList<QUrl> opened;
-    controller.openUrl = [&](const QUrl& url) { opened.append(url); };
+    controller.openUrl = [&](const QUrl& url) {
+        opened.append(url);
+        return true;
+    };
     const std::tuple<std::optional<QString>, QString, QString> opens[] = {
         {QStringLiteral("j3"), "Opened the j3 job in the Codex app.", "codex://threads/th-j3"},
         {QStringLiteral("j6"), "Opened the Codex app.", "codex://"},
