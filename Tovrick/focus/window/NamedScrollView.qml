@@ -1,11 +1,17 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Templates as T
 
 // A scroll view whose scroll bars carry a name on the accessibility bus: that of what they scroll.
-// Drawn and placed as the style's own.
-ScrollView {
+// Sized, drawn and placed as the style's own scroll view (whose own bars would linger beside these).
+T.ScrollView {
     id: view
     property string barName: ""
+
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            contentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             contentHeight + topPadding + bottomPadding)
 
     ScrollBar.vertical: ScrollBar {
         parent: view
