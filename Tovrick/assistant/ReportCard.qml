@@ -130,6 +130,7 @@ Item {
                 Text {
                     id: heading
                     objectName: "reportHeading"
+                    Accessible.role: Accessible.Heading; Accessible.name: text
                     width: header.width - icon.width - header.spacing
                            - (collapseButton.visible ? collapseButton.width + header.spacing : 0)
                            - closeButton.width - header.spacing
@@ -217,6 +218,7 @@ Item {
                 }
                 Text {
                     objectName: "reportLoadingText"
+                    Accessible.name: text
                     width: parent.width - spinner.width - parent.spacing
                     anchors.verticalCenter: parent.verticalCenter
                     text: card.loadingText
@@ -237,6 +239,7 @@ Item {
 
                 Text {
                     objectName: "reportPreview"
+                    Accessible.name: text
                     width: parent.width
                     text: card.preview
                     textFormat: Text.PlainText
@@ -249,6 +252,7 @@ Item {
                 }
                 Text {
                     objectName: "reportReadMore"
+                    Accessible.name: text
                     text: "Click to read more"
                     color: root.berry
                     font.family: panel.monoFamily
@@ -258,6 +262,8 @@ Item {
 
             Text {
                 objectName: "reportError"
+                Accessible.role: Accessible.Notification
+                Accessible.name: text
                 visible: card.state === "error"
                 width: parent.width
                 text: card.errorText
@@ -281,6 +287,7 @@ Item {
                 // Shown for as long as there is more to read.
                 ScrollBar.vertical: ScrollBar {
                     policy: scroller.contentHeight > scroller.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                    Accessible.name: card.heading
                 }
 
                 Column {
@@ -292,6 +299,7 @@ Item {
                         model: card.paragraphs
                         Text {
                             objectName: "reportParagraph" + index
+                            Accessible.name: text
                             width: full.width
                             text: modelData
                             textFormat: Text.PlainText
@@ -304,6 +312,7 @@ Item {
 
                     Text {
                         objectName: "reportSourcesHeading"
+                        Accessible.role: Accessible.Heading; Accessible.name: text
                         visible: card.sources.length > 0
                         topPadding: 4
                         text: "SOURCES"
@@ -316,6 +325,7 @@ Item {
                         model: card.sources
                         Text {
                             objectName: "reportSource" + index
+                            Accessible.name: text
                             width: full.width
                             text: modelData.title
                             textFormat: Text.PlainText

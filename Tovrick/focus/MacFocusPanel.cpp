@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "Tovrick/focus/DisclosureHeader.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/FocusHistoryPage.h"
 #include "Tovrick/focus/FocusIcon.h"
@@ -64,6 +65,7 @@ void MacFocusPanel::registerQmlTypes()
         return;
     registered = true;
     qmlRegisterType<FocusIcon>("Tovrick.Focus", 1, 0, "FocusIcon");
+    DisclosureHeader::registerQmlType();
     qmlRegisterType<VisionTileImage>("Tovrick.Focus", 1, 0, "VisionTileImage");
     qmlRegisterSingletonType<FocusColor>("Tovrick.Focus", 1, 0, "FocusColor",
                                          [](QQmlEngine*, QJSEngine*) -> QObject* { return new FocusColor; });

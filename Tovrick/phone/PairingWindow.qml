@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 import Tovrick.Phone 1.0
 import "qrc:/tovrick/focus/window"
@@ -14,8 +13,9 @@ Rectangle {
     implicitWidth: 440
     implicitHeight: 640
 
-    Basic.ScrollView {
+    NamedScrollView {
         id: scroll
+        barName: pairing.signedIn ? "Connect your iPhone" : "Add this computer"
         anchors.fill: parent
         contentWidth: width
 
@@ -32,6 +32,7 @@ Rectangle {
 
                 Text {
                     objectName: "pairingTitle"
+                    Accessible.role: Accessible.Heading; Accessible.name: text
                     width: parent.width
                     text: pairing.signedIn ? "Connect your iPhone" : "Add this computer"
                     horizontalAlignment: Text.AlignHCenter
@@ -41,6 +42,7 @@ Rectangle {
                 }
                 Text {
                     objectName: "pairingExplanation"
+                    Accessible.name: text
                     width: parent.width
                     text: pairing.signedIn
                           ? "Scan this code with Tovrick on your iPhone so it can reach this computer on your local network. It holds the link\u2019s key: show it only to your own phone."
@@ -79,6 +81,7 @@ Rectangle {
                     }
                     Text {
                         objectName: "pairingHidden"
+                        Accessible.name: text
                         visible: pairing.signedIn && pairing.linkCode === "" && pairing.linkProblem === ""
                         width: parent.width - 40
                         anchors.centerIn: parent
@@ -96,6 +99,7 @@ Rectangle {
                     spacing: 6
                     Text {
                         objectName: "pairingCode"
+                        Accessible.name: text
                         width: parent.width
                         text: pairing.code
                         textFormat: Text.PlainText
@@ -107,6 +111,7 @@ Rectangle {
                     }
                     Text {
                         objectName: "pairingExpiry"
+                        Accessible.name: text
                         width: parent.width
                         text: pairing.expiry
                         horizontalAlignment: Text.AlignHCenter
@@ -115,6 +120,7 @@ Rectangle {
                     }
                     Text {
                         objectName: "pairingWaiting"
+                        Accessible.name: text
                         width: parent.width
                         text: "Waiting for your iPhone\u2026"
                         horizontalAlignment: Text.AlignHCenter

@@ -41,6 +41,7 @@ Column {
                 anchors.verticalCenter: parent.verticalCenter
                 Text {
                     objectName: "macAccountName"
+                    Accessible.name: text
                     width: parent.width
                     text: page.account.displayName
                     textFormat: Text.PlainText
@@ -51,12 +52,14 @@ Column {
                 }
                 Text {
                     objectName: "macAccountMethod"
+                    Accessible.name: text
                     text: page.account.signedInWith
                     font.pixelSize: 12
                     color: FocusColor.secondaryText
                 }
                 TextEdit {
                     objectName: "macAccountEmail"
+                    Accessible.role: Accessible.StaticText; Accessible.name: text
                     visible: page.account.email !== ""
                     text: page.account.email
                     readOnly: true
@@ -79,7 +82,7 @@ Column {
                 Basic.ToolTip.visible: hovered
                 Basic.ToolTip.text: "Sign out"
                 Basic.ToolTip.delay: 600
-                enabled: !page.account.busy
+                available: !page.account.busy
                 anchors.verticalCenter: parent.verticalCenter
                 onClicked: page.account.signOut()
             }
@@ -126,11 +129,14 @@ Column {
             objectName: "macAccountDeveloperMode"
             text: "Developer Mode"
             checked: page.account.developerMode
-            // The engine decides: after asking, the switch shows its value again.
+            // The engine decides: after asking, the switch shows its value again. Qt's own Toggle
+            // and Press would only flip the drawing.
             onToggled: {
                 page.account.setDeveloperMode(checked)
                 checked = Qt.binding(function() { return page.account.developerMode })
             }
+            Accessible.onToggleAction: if (enabled) page.account.setDeveloperMode(!page.account.developerMode)
+            Accessible.onPressAction: if (enabled) page.account.setDeveloperMode(!page.account.developerMode)
             font.pixelSize: 13
             indicator: Rectangle {
                 implicitWidth: 36
@@ -158,6 +164,7 @@ Column {
         }
         Text {
             objectName: "macAccountDeveloperNote"
+            Accessible.name: text
             width: parent.width
             text: "4\u00d7 timer speed \u00b7 screen checks every 10 seconds"
             wrapMode: Text.Wrap
@@ -189,6 +196,7 @@ Column {
         titleWeight: Font.Medium
         Text {
             objectName: "macAccountCheckInterval"
+            Accessible.name: text
             width: parent.width
             text: page.account.checkExplanation
             wrapMode: Text.Wrap
@@ -198,6 +206,7 @@ Column {
         Text {
             width: parent.width
             text: "Pause or end your session to stop sharing. Locking or sleeping your computer also pauses monitoring. Resume when you\u2019re ready."
+            Accessible.name: text
             wrapMode: Text.Wrap
             font.pixelSize: 12
             color: FocusColor.secondaryText
@@ -214,6 +223,7 @@ Column {
         Text {
             width: parent.width
             text: "Permanently remove your Tovrick account and unlink its devices."
+            Accessible.name: text
             wrapMode: Text.Wrap
             font.pixelSize: 12
             color: FocusColor.secondaryText
@@ -222,8 +232,8 @@ Column {
             id: deleteButton
             objectName: "macAccountDelete"
             text: "Delete Tovrick account\u2026"
-            enabled: !page.account.busy
-            opacity: enabled ? 1.0 : 0.45
+            available: !page.account.busy
+            opacity: available ? 1.0 : 0.45
             Accessible.name: text
             padding: 8
             leftPadding: 14

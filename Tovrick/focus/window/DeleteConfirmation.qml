@@ -29,6 +29,7 @@ Rectangle {
             Text {
                 width: parent.width
                 text: "Delete your Tovrick account and unlink all its devices?"
+                Accessible.name: text
                 wrapMode: Text.Wrap
                 font.pixelSize: 15
                 font.bold: true
@@ -38,6 +39,7 @@ Rectangle {
             Text {
                 width: parent.width
                 text: "This permanently deletes your account and its personal sound recordings on this computer. You can sign out instead to keep them."
+                Accessible.name: text
                 wrapMode: Text.Wrap
                 font.pixelSize: 12
                 color: FocusColor.secondaryText

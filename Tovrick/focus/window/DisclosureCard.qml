@@ -23,13 +23,15 @@ Rectangle {
         y: 18
         width: card.width - 36
 
-        Item {
+        DisclosureHeader {
+            id: header
             objectName: card.objectName + "Toggle"
             width: parent.width
             height: 20
-            Accessible.role: Accessible.Button
+            title: card.title
+            expanded: card.expanded
             Accessible.name: card.title
-            Accessible.onPressAction: card.expanded = !card.expanded
+            onActivated: card.expanded = !card.expanded
             Row {
                 spacing: 8
                 anchors.verticalCenter: parent.verticalCenter
@@ -59,7 +61,7 @@ Rectangle {
             }
             MouseArea {
                 anchors.fill: parent
-                onClicked: card.expanded = !card.expanded
+                onClicked: header.activate()
             }
         }
         Column {

@@ -10,7 +10,8 @@ Rectangle {
     implicitHeight: text.implicitHeight + 28
     radius: 10
     color: FocusColor.card
-    Accessible.role: Accessible.StaticText
+    // Announced where it appears: a screen reader speaks a notification as it shows.
+    Accessible.role: Accessible.Notification
     Accessible.name: message
 
     FocusIcon {

@@ -15,7 +15,7 @@ FocusButtonStyle {
     rightPadding: 16
     topPadding: 12
     bottomPadding: 12
-    opacity: !enabled ? 0.45 : (down ? 0.75 : 1.0)
+    opacity: !available ? 0.45 : (down ? 0.75 : 1.0)
     Accessible.name: text
 
     contentItem: Item {

@@ -22,6 +22,7 @@ Column {
         }
         Text {
             objectName: "macFocusTitle"
+            Accessible.role: Accessible.Heading; Accessible.name: text
             width: parent.width
             text: focusView.title
             horizontalAlignment: Text.AlignHCenter
@@ -40,8 +41,9 @@ Column {
 
         // Two to three lines tall; a longer task scrolls inside, keeping the cursor in view, and
         // never runs over the chips below.
-        Basic.ScrollView {
+        NamedScrollView {
             id: taskScroll
+            barName: "Focus task"
             objectName: "macFocusTaskScroll"
             width: parent.width
             readonly property real lineHeight: fontMetrics.lineSpacing
@@ -97,13 +99,15 @@ Column {
             objectName: "macFocusCustom"
             property bool expanded: false
             width: parent.width
-            Item {
+            DisclosureHeader {
+                id: customHeader
                 objectName: "macFocusCustomDuration"
                 width: parent.width
                 height: 18
-                Accessible.role: Accessible.Button
-                Accessible.name: "Custom duration"
-                Accessible.onPressAction: custom.expanded = !custom.expanded
+                title: "Custom duration"
+                expanded: custom.expanded
+                Accessible.name: title
+                onActivated: custom.expanded = !custom.expanded
                 Row {
                     spacing: 6
                     anchors.verticalCenter: parent.verticalCenter
@@ -122,7 +126,7 @@ Column {
                 }
                 MouseArea {
                     anchors.fill: parent
-                    onClicked: custom.expanded = !custom.expanded
+                    onClicked: customHeader.activate()
                 }
             }
             Item {
@@ -135,6 +139,7 @@ Column {
                 spacing: 10
                 Text {
                     objectName: "macFocusMinutes"
+                    Accessible.name: text
                     text: focusView.minutes + " minutes"
                     font.pixelSize: 12
                     color: FocusColor.secondaryText
@@ -146,7 +151,7 @@ Column {
                     secondary: true
                     text: "\u2212"
                     topPadding: 4; bottomPadding: 4; leftPadding: 12; rightPadding: 12
-                    enabled: focusView.minutes > 1
+                    available: focusView.minutes > 1
                     onClicked: focusView.minutes = focusView.minutes - 1
                 }
                 FocusActionStyle {
@@ -154,7 +159,7 @@ Column {
                     secondary: true
                     text: "+"
                     topPadding: 4; bottomPadding: 4; leftPadding: 12; rightPadding: 12
-                    enabled: focusView.minutes < 240
+                    available: focusView.minutes < 240
                     onClicked: focusView.minutes = focusView.minutes + 1
                 }
             }
@@ -166,13 +171,14 @@ Column {
             fillsWidth: true
             text: focusView.startLabel
             iconName: "play.fill"
-            enabled: focusView.canStart
+            available: focusView.canStart
             onClicked: focusView.startFocus()
         }
 
         Text {
             width: parent.width
             text: "Screen checks run during your session. Pause anytime."
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             font.pixelSize: 11
@@ -189,6 +195,7 @@ Column {
 
         TextEdit {
             objectName: "macFocusSessionTask"
+            Accessible.role: Accessible.StaticText; Accessible.name: text
             width: parent.width
             text: focusView.sessionTask
             readOnly: true
@@ -217,6 +224,7 @@ Column {
                 }
                 Text {
                     objectName: "macFocusClockLabel"
+                    Accessible.name: text
                     text: focusView.clockLabel
                     font.pixelSize: 13
                     color: FocusColor.secondaryText
@@ -244,6 +252,7 @@ Column {
 
         Text {
             objectName: "macFocusDetail"
+            Accessible.name: text
             width: parent.width
             text: focusView.detail
             textFormat: Text.PlainText
@@ -263,7 +272,7 @@ Column {
                 width: buttons.width - endButton.width - buttons.spacing
                 text: focusView.sessionRunning ? "Pause session" : "Resume session"
                 iconName: focusView.sessionRunning ? "pause.fill" : "play.fill"
-                enabled: !focusView.checking
+                available: !focusView.checking
                 onClicked: focusView.pauseOrResume()
             }
             FocusActionStyle {
@@ -290,6 +299,7 @@ Column {
             }
             Text {
                 text: "Developer test \u00B7 timer runs at 4\u00D7 speed"
+                Accessible.name: text
                 font.pixelSize: 11
                 color: FocusColor.secondaryText
             }
@@ -317,7 +327,7 @@ Column {
             objectName: "macFocusRecheck"
             secondary: true
             text: "Recheck"
-            enabled: !focusView.checking
+            available: !focusView.checking
             onClicked: focusView.recheck()
         }
         FocusActionStyle {

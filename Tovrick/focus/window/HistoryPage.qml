@@ -29,6 +29,7 @@ Column {
         }
         Text {
             text: parent.count + " " + parent.name
+            Accessible.name: text
             font.pixelSize: 12
             color: FocusColor.text
         }
@@ -41,12 +42,14 @@ Column {
         Text {
             id: sessionsLabel
             objectName: "historySessions"
+            Accessible.name: text
             text: focusHistory.sessionsText
             font.pixelSize: 13
             color: FocusColor.secondaryText
         }
         Text {
             objectName: "historyMinutes"
+            Accessible.name: text
             anchors.right: parent.right
             text: focusHistory.focusedText
             font.pixelSize: 13
@@ -75,6 +78,7 @@ Column {
             }
             Text {
                 text: "No sessions yet"
+                Accessible.name: text
                 font.pixelSize: 23
                 font.bold: true
                 color: FocusColor.text
@@ -83,6 +87,7 @@ Column {
             Text {
                 width: parent.width
                 text: "Your completed sessions will appear here."
+                Accessible.name: text
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.Wrap
                 color: FocusColor.secondaryText
@@ -119,14 +124,15 @@ Column {
                     spacing: 16
 
                     // Header: the whole row answers clicks.
-                    Item {
+                    DisclosureHeader {
+                        id: header
                         objectName: "historyHeader" + index
                         width: parent.width
                         height: Math.max(42, titles.implicitHeight)
-                        Accessible.role: Accessible.Button
-                        Accessible.name: modelData.label
-                        Accessible.description: card.expanded ? "Expanded" : "Collapsed"
-                        Accessible.onPressAction: focusHistory.toggleExpandedSession(modelData.id)
+                        title: modelData.label
+                        expanded: card.expanded
+                        Accessible.name: title
+                        onActivated: focusHistory.toggleExpandedSession(modelData.id)
                         Rectangle {
                             id: badge
                             width: 42
@@ -188,7 +194,7 @@ Column {
                         }
                         MouseArea {
                             anchors.fill: parent
-                            onClicked: focusHistory.toggleExpandedSession(modelData.id)
+                            onClicked: header.activate()
                         }
                     }
 
@@ -225,6 +231,7 @@ Column {
                         }
                         Text {
                             objectName: "historyDetail" + index
+                            Accessible.name: text
                             width: parent.width
                             visible: text !== ""
                             text: modelData.detail
@@ -246,6 +253,7 @@ Column {
                             }
                             Text {
                                 text: modelData.developer
+                                Accessible.name: text
                                 font.pixelSize: 11
                                 color: FocusColor.text
                             }
@@ -253,6 +261,7 @@ Column {
                         Text {
                             width: parent.width
                             text: "Counts reflect periodic screen checks, rather than every moment of the session."
+                            Accessible.name: text
                             wrapMode: Text.Wrap
                             font.pixelSize: 11
                             color: FocusColor.secondaryText

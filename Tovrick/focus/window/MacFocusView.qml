@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
 // The focus and account window: signed in, the chosen page above the tab bar; signed out, only the
@@ -23,6 +22,8 @@ Rectangle {
     Item {
         id: signedInContent
         visible: focusView.signedIn
+        // What a dialog or sheet covers does not act, however it is reached.
+        enabled: !focusView.confirmDelete && !soundsView.deleteDialogShown && !soundsView.recording
         anchors.fill: parent
 
         Item {
@@ -43,8 +44,9 @@ Rectangle {
                 }
             }
 
-            Basic.ScrollView {
+            NamedScrollView {
                 visible: focusView.page !== 0 && focusView.page !== 3
+                barName: focusView.pageTitle
                 anchors.fill: parent
                 contentWidth: availableWidth
                 Item {
@@ -78,8 +80,9 @@ Rectangle {
             }
 
             // Sounds: made while it is shown, so that leaving the page silences its clips.
-            Basic.ScrollView {
+            NamedScrollView {
                 objectName: "macFocusSoundsArea"
+                barName: focusView.pageTitle
                 visible: focusView.page === 3
                 anchors.fill: parent
                 contentWidth: availableWidth

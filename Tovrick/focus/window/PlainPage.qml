@@ -9,6 +9,7 @@ Item {
     Text {
         id: header
         objectName: "macFocusPageHeader"
+        Accessible.role: Accessible.Heading; Accessible.name: text
         y: 12
         width: parent.width
         text: parent.title

@@ -16,7 +16,7 @@ Column {
         secondary: false
         iconName: "globe"
         text: "Continue with Google"
-        enabled: block.signIn.signInEnabled
+        available: block.signIn.signInEnabled
         onClicked: focusView.signInWithGoogle()
     }
     FocusActionStyle {
@@ -26,7 +26,7 @@ Column {
         secondary: true
         iconName: "apple.logo"
         text: "Continue with Apple"
-        enabled: block.signIn.signInEnabled
+        available: block.signIn.signInEnabled
         onClicked: focusView.signInWithApple()
     }
     Row {

@@ -1,11 +1,11 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
 // Shown alone while nobody is signed in: the logo, the name and tagline, the sign-in view and the
 // way to add this computer from the phone. Centred when it fits, scrolling when it does not.
-Basic.ScrollView {
+NamedScrollView {
     id: page
+    barName: "tovrick"
     contentWidth: width
 
     Item {
@@ -31,6 +31,7 @@ Basic.ScrollView {
                 spacing: 10
                 Text {
                     objectName: "macSignInTitle"
+                    Accessible.role: Accessible.Heading; Accessible.name: text
                     width: parent.width
                     text: "tovrick"
                     horizontalAlignment: Text.AlignHCenter
@@ -40,6 +41,7 @@ Basic.ScrollView {
                 }
                 Text {
                     objectName: "macSignInTagline"
+                    Accessible.name: text
                     width: parent.width
                     text: "A little help staying focused."
                     horizontalAlignment: Text.AlignHCenter
@@ -56,10 +58,10 @@ Basic.ScrollView {
                 id: pairButton
                 objectName: "macPairInstead"
                 text: "Pair with iPhone instead"
-                enabled: focusView.signInView.pairEnabled
+                available: focusView.signInView.pairEnabled
                 anchors.horizontalCenter: parent.horizontalCenter
                 flat: true
-                opacity: enabled ? 1.0 : 0.45
+                opacity: available ? 1.0 : 0.45
                 Accessible.name: text
                 contentItem: Text {
                     text: pairButton.text

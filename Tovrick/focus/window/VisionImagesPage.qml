@@ -12,6 +12,7 @@ Column {
     Text {
         width: parent.width
         text: "A reminder of what matters, shown for about half of your distraction nudges."
+        Accessible.name: text
         horizontalAlignment: Text.AlignHCenter
         wrapMode: Text.Wrap
         font.pixelSize: 14
@@ -22,7 +23,7 @@ Column {
         objectName: "visionAddImages"
         text: "Add images"
         iconName: "plus"
-        enabled: visionLibrary.canAdd
+        available: visionLibrary.canAdd
         anchors.horizontalCenter: parent.horizontalCenter
         onClicked: visionLibrary.chooseImages()
     }
@@ -40,6 +41,7 @@ Column {
         }
         Text {
             text: "Adding images\u2026"
+            Accessible.name: text
             font.pixelSize: 13
             color: FocusColor.text
             anchors.verticalCenter: parent.verticalCenter
@@ -134,6 +136,7 @@ Column {
     Text {
         width: parent.width
         text: "Only on this computer \u00B7 up to 20 images \u00B7 never sent to AI"
+        Accessible.name: text
         horizontalAlignment: Text.AlignHCenter
         wrapMode: Text.Wrap
         font.pixelSize: 11

@@ -21,6 +21,7 @@ Basic.Popup {
         Text {
             width: parent.width
             text: "Diese Aufnahme löschen?"
+            Accessible.role: Accessible.Heading; Accessible.name: text
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
             font.pixelSize: 15

@@ -67,6 +67,7 @@ Rectangle {
 
         Text {
             objectName: "motivationTileTitle"
+            Accessible.name: text
             width: parent.width
             height: Math.max(52, implicitHeight)
             text: tile.clip.title
@@ -88,11 +89,15 @@ Rectangle {
                 checked: tile.clip.on === true
                 enabled: !tile.switchesDisabled
                 Accessible.name: tile.clip.title
+                // Every way of turning it asks the store; the switch shows the store's answer. Qt's
+                // own Toggle and Press would only flip the drawing.
+                Accessible.onToggleAction: if (enabled) tile.switched(!(tile.clip.on === true))
+                Accessible.onPressAction: if (enabled) tile.switched(!(tile.clip.on === true))
                 indicator: Rectangle {
                     implicitWidth: 26
                     implicitHeight: 15
                     radius: 7.5
-                    opacity: toggle.enabled ? 1 : 0.5
+                    opacity: tile.switchesDisabled ? 0.5 : 1
                     color: toggle.checked ? "#4285FF" : "#48484A"
                     Rectangle {
                         x: toggle.checked ? parent.width - width - 1.5 : 1.5

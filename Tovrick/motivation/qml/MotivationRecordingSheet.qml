@@ -32,6 +32,7 @@ Basic.Popup {
             Text {
                 width: parent.width
                 text: "Sag was Motivierendes"
+                Accessible.role: Accessible.Heading; Accessible.name: text
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 font.pixelSize: 28
@@ -41,6 +42,7 @@ Basic.Popup {
             Text {
                 width: parent.width
                 text: "Ein paar Worte von dir. Für den Moment, in dem du sie brauchst."
+                Accessible.name: text
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 font.pixelSize: 13
@@ -48,6 +50,7 @@ Basic.Popup {
             }
             Text {
                 objectName: "motivationRecordingTime"
+                Accessible.name: text
                 width: parent.width
                 text: popup.sheet ? popup.sheet.timeText : ""
                 horizontalAlignment: Text.AlignHCenter
@@ -73,6 +76,7 @@ Basic.Popup {
                     }
                     Text {
                         text: "Mikrofon wird vorbereitet …"
+                        Accessible.name: text
                         font.pixelSize: 13
                         color: "#A9A9B0"
                     }
@@ -105,6 +109,7 @@ Basic.Popup {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: "Stop Recording"
+                    Accessible.name: text
                     font.pixelSize: 13
                     font.weight: Font.DemiBold
                     color: "#F5F5F7"
@@ -146,6 +151,8 @@ Basic.Popup {
             // Failed.
             Text {
                 objectName: "motivationRecordingMessage"
+                Accessible.role: Accessible.Notification
+                Accessible.name: text
                 visible: popup.sheet && popup.sheet.phase === "failed"
                 width: parent.width
                 text: popup.sheet ? popup.sheet.message : ""
@@ -174,6 +181,8 @@ Basic.Popup {
 
             Text {
                 objectName: "motivationRecordingError"
+                Accessible.role: Accessible.Notification
+                Accessible.name: text
                 visible: popup.sheet && popup.sheet.error !== ""
                 width: parent.width
                 text: popup.sheet ? popup.sheet.error : ""

@@ -23,6 +23,7 @@ Column {
     Text {
         width: parent.width
         text: "Dein kleiner Motivationsschub."
+        Accessible.role: Accessible.Heading; Accessible.name: text
         wrapMode: Text.Wrap
         font.pixelSize: 28
         font.bold: true
@@ -30,6 +31,7 @@ Column {
     }
     Text {
         text: "Standard-Sounds"
+        Accessible.role: Accessible.Heading; Accessible.name: text
         font.pixelSize: 13
         font.weight: Font.DemiBold
         color: "#A9A9B0"
@@ -58,6 +60,7 @@ Column {
     }
     Text {
         objectName: "motivationSoundsBanner"
+        Accessible.name: text
         visible: page.sounds.limitReached
         width: parent.width
         text: "10 von 10 Aufnahmen. Lösche eine alte Aufnahme, bevor du eine neue erstellst."
@@ -69,6 +72,7 @@ Column {
         objectName: "motivationOwnHeading"
         visible: page.sounds.ownSectionShown
         text: "Deine Aufnahmen"
+        Accessible.role: Accessible.Heading; Accessible.name: text
         font.pixelSize: 13
         font.weight: Font.DemiBold
         color: "#A9A9B0"
@@ -99,12 +103,15 @@ Column {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: "Wird gespeichert …"
+            Accessible.name: text
             font.pixelSize: 13
             color: "#F5F5F7"
         }
     }
     Text {
         objectName: "motivationSoundsMessage"
+        Accessible.role: Accessible.Notification
+        Accessible.name: text
         visible: page.sounds.message !== ""
         width: parent.width
         text: page.sounds.message

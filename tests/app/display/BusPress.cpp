@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -20,9 +21,18 @@ namespace {
 // Qt reads it once, when its bridge first meets the bus: before main creates the application.
 const bool accessibilityAlwaysOn = qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
 
-// The index of the node's "Press" action, or -1. Every item offers the Action interface; a label's
-// has no actions.
-int pressIndex(AtspiAccessible* node)
+bool hasState(AtspiAccessible* node, AtspiStateType state)
+{
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool has = states && atspi_state_set_contains(states, state);
+    if (states)
+        g_object_unref(states);
+    return has;
+}
+
+// The index of the node's action of that name, or -1. Every item offers the Action interface; a
+// label's has no actions.
+int actionIndex(AtspiAccessible* node, const QByteArray& wanted)
 {
     AtspiAction* action = atspi_accessible_get_action_iface(node);
     if (!action)
@@ -31,7 +41,7 @@ int pressIndex(AtspiAccessible* node)
     const int count = atspi_action_get_n_actions(action, nullptr);
     for (int i = 0; i < count && found < 0; ++i) {
         gchar* actionName = atspi_action_get_action_name(action, i, nullptr);
-        if (actionName && qstrcmp(actionName, "Press") == 0)
+        if (actionName && wanted == actionName)
             found = i;
         g_free(actionName);
     }
@@ -39,35 +49,31 @@ int pressIndex(AtspiAccessible* node)
     return found;
 }
 
-bool shownWithPress(AtspiAccessible* node)
+QString ownString(gchar* text)
 {
-    AtspiStateSet* states = atspi_accessible_get_state_set(node);
-    const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
-    if (states)
-        g_object_unref(states);
-    return showing && pressIndex(node) >= 0;
+    const QString result = QString::fromUtf8(text ? text : "");
+    g_free(text);
+    return result;
 }
 
-AtspiAccessible* findNamed(AtspiAccessible* node, const QByteArray& name, int depth)
+// Calls `visit` for every node under `node`, depth first, until it answers true.
+bool walk(AtspiAccessible* node, const std::function<bool(AtspiAccessible*)>& visit, int depth = 0)
 {
-    gchar* own = atspi_accessible_get_name(node, nullptr);
-    const bool match = own && name == own;
-    g_free(own);
-    if (match && shownWithPress(node))
-        return static_cast<AtspiAccessible*>(g_object_ref(node));
+    if (visit(node))
+        return true;
     if (depth > 60)
-        return nullptr;
+        return false;
     const int count = atspi_accessible_get_child_count(node, nullptr);
     for (int i = 0; i < count; ++i) {
         AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr);
         if (!child)
             continue;
-        AtspiAccessible* found = findNamed(child, name, depth + 1);
+        const bool done = walk(child, visit, depth + 1);
         g_object_unref(child);
-        if (found)
-            return found;
+        if (done)
+            return true;
     }
-    return nullptr;
+    return false;
 }
 
 // This process's application on the bus, read afresh: the windows change between presses.
@@ -92,55 +98,26 @@ AtspiAccessible* ownApplication()
     return own;
 }
 
-bool pressNode(AtspiAccessible* node)
+BusNode describe(AtspiAccessible* node)
 {
-    const int index = pressIndex(node);
-    AtspiAction* action = atspi_accessible_get_action_iface(node);
-    const bool done = action && index >= 0 && atspi_action_do_action(action, index, nullptr);
-    if (action)
-        g_object_unref(action);
-    return done;
+    BusNode out;
+    out.role = ownString(atspi_accessible_get_role_name(node, nullptr));
+    out.name = ownString(atspi_accessible_get_name(node, nullptr));
+    out.enabled = hasState(node, ATSPI_STATE_ENABLED);
+    out.expandable = hasState(node, ATSPI_STATE_EXPANDABLE);
+    out.expanded = hasState(node, ATSPI_STATE_EXPANDED);
+    out.checked = hasState(node, ATSPI_STATE_CHECKED);
+    return out;
 }
 
-// Runs on a thread of its own: every call is a round trip to this process's main thread, which
-// must keep answering meanwhile.
-bool pressFromWorker(const QByteArray& name)
-{
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] {
-        ready = atspi_init() <= 1;
-        if (ready)
-            atspi_set_main_context(g_main_context_new());
-    });
-    if (!ready)
-        return false;
-    // The bridge registers the application, and the tree follows a page change, a moment later.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (AtspiAccessible* app = ownApplication()) {
-            AtspiAccessible* node = findNamed(app, name, 0);
-            g_object_unref(app);
-            if (node) {
-                const bool pressed = pressNode(node);
-                g_object_unref(node);
-                return pressed;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
-} // namespace
-
-bool pressOverBus(const QString& name)
+// Runs `job` on one thread kept for every call: libatspi's connection and what the C library keeps
+// per thread stay with it. Every bus call is a round trip to this process's main thread, which
+// keeps answering meanwhile.
+void onBusThread(const std::function<void()>& job)
 {
     Q_UNUSED(accessibilityAlwaysOn);
     // Asking is what starts Qt's bridge, in a process that has not yet drawn a control that asks.
     QAccessible::isActive();
-    // One thread for every press, kept to the end: libatspi's connection and what the C library
-    // keeps per thread stay with it.
     static QThreadPool* const worker = [] {
         auto* pool = new QThreadPool;
         pool->setMaxThreadCount(1);
@@ -149,15 +126,99 @@ bool pressOverBus(const QString& name)
     }();
     QEventLoop loop;
     std::atomic<bool> finished = false;
-    bool pressed = false;
-    worker->start([&, wanted = name.toUtf8()] {
-        pressed = pressFromWorker(wanted);
+    worker->start([&] {
+        static std::once_flag once;
+        static bool ready = false;
+        std::call_once(once, [] {
+            ready = atspi_init() <= 1;
+            if (ready)
+                atspi_set_main_context(g_main_context_new());
+        });
+        if (ready)
+            job();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         finished = true;
     });
     if (!finished)
         loop.exec();
-    return pressed;
+}
+
+// Retries `attempt` on the bus thread until it answers true: the bridge registers the application,
+// and the tree follows a page change, a moment later.
+bool retryOnBus(const std::function<bool(AtspiAccessible* app)>& attempt)
+{
+    bool done = false;
+    onBusThread([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            if (AtspiAccessible* app = ownApplication()) {
+                done = attempt(app);
+                g_object_unref(app);
+            }
+            if (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    return done;
+}
+
+bool shownNamed(AtspiAccessible* node, const QString& name)
+{
+    return hasState(node, ATSPI_STATE_SHOWING) && ownString(atspi_accessible_get_name(node, nullptr)) == name;
+}
+
+} // namespace
+
+bool actOverBus(const QString& name, const QString& action)
+{
+    const QByteArray wanted = action.toUtf8();
+    bool acted = false;
+    const bool found = retryOnBus([&](AtspiAccessible* app) {
+        return walk(app, [&](AtspiAccessible* node) {
+            const int index = shownNamed(node, name) ? actionIndex(node, wanted) : -1;
+            if (index < 0)
+                return false;
+            AtspiAction* iface = atspi_accessible_get_action_iface(node);
+            acted = iface && atspi_action_do_action(iface, index, nullptr);
+            if (iface)
+                g_object_unref(iface);
+            return true;
+        });
+    });
+    return found && acted;
+}
+
+bool pressOverBus(const QString& name)
+{
+    return actOverBus(name, QStringLiteral("Press"));
+}
+
+std::vector<BusNode> shownOverBus()
+{
+    std::vector<BusNode> nodes;
+    retryOnBus([&](AtspiAccessible* app) {
+        walk(app, [&](AtspiAccessible* node) {
+            if (hasState(node, ATSPI_STATE_SHOWING))
+                nodes.push_back(describe(node));
+            return false;
+        });
+        return !nodes.empty();
+    });
+    return nodes;
+}
+
+BusNode shownNodeOverBus(const QString& name)
+{
+    BusNode found;
+    retryOnBus([&](AtspiAccessible* app) {
+        return walk(app, [&](AtspiAccessible* node) {
+            if (!shownNamed(node, name))
+                return false;
+            found = describe(node);
+            return true;
+        });
+    });
+    return found;
 }
 
 // Qt's accessibility bridge keeps, for the process's life, the attached objects it read from the
