@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 #include "Tovrick/CursorOverlay/CursorView.h"
@@ -15,6 +16,8 @@
 #include "shared/util/Log.h"
 #include "shared/util/Settings.h"
 #include "shared/util/Text.h"
+
+#include <X11/keysym.h>
 
 namespace {
 
@@ -62,7 +65,10 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
     if (!m_ports.focusedField)
         m_ports.focusedField = [] { return ControlsReader::focusedFieldIsSecure(); };
     if (!m_ports.focusStaysOn)
-        m_ports.focusStaysOn = [](QString element) { return ControlsReader::focusStaysOn(std::move(element)); };
+        m_ports.focusStaysOn = [](QString element) -> QCoro::Task<ControlsReader::Follow> {
+            auto following = ControlsReader::focusStaysOn(std::move(element));
+            co_return co_await std::move(following);
+        };
 }
 
 QString ComputerActions::couldNotCheckField()
@@ -104,16 +110,16 @@ QString ComputerActions::userHoldsKeys()
     return QStringLiteral("The user is holding down a key such as Ctrl, Alt or Shift.");
 }
 
-QString ComputerActions::focusMovedTo(const ControlsReader::FocusedField& field)
+QString ComputerActions::modifiersLatched()
 {
-    const QString moved = QStringLiteral("The focus moved to another field.");
-    if (!field.checked)
-        return moved + QLatin1Char(' ') + couldNotCheckField();
-    if (field.secure)
-        return moved + QLatin1Char(' ') + passwordField();
-    if (!field.editable)
-        return QStringLiteral("The focus moved to something that isn't a text field.");
-    return moved;
+    return QStringLiteral("A key such as Ctrl, Alt or Shift is latched or locked on (as sticky keys do), so my keys "
+                          "would turn into shortcuts. Ask the user to turn it off.");
+}
+
+QString ComputerActions::keyboardUnreadable()
+{
+    return QStringLiteral("I couldn't read the keyboard's state from the display, so I can't tell whether a key is "
+                          "held.");
 }
 
 ToolResult ComputerActions::interrupted(const QString& done) const
@@ -367,8 +373,7 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     co_return co_await std::move(looking);
 }
 
-QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel,
-                                                std::shared_ptr<ControlsReader::FocusedField> found)
+QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_ptr<Followed> followed)
 {
     std::shared_ptr<HostPointing> pointing = m_pointing;
     auto check = m_ports.focusedField;
@@ -378,22 +383,70 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel,
     if (cancel.isCancelled())
         co_return false;
     auto checking = check();
-    *found = co_await std::move(checking);
+    followed->field = co_await std::move(checking);
+    followed->follow = ControlsReader::Follow::moved;
+    followed->left.clear();
     // Past a tab, only a text field takes text: a space would press a button.
-    co_return found->checked && !found->secure && found->editable;
+    const ControlsReader::FocusedField& found = followed->field;
+    co_return found.checked && !found.secure && found.editable;
 }
 
-QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<ControlsReader::FocusedField> field)
+QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed)
 {
     auto check = m_ports.focusedField;
-    auto following = m_ports.focusStaysOn(field->element);
-    if (co_await std::move(following))
+    auto following = m_ports.focusStaysOn(followed->field.element);
+    const ControlsReader::Follow follow = co_await std::move(following);
+    if (follow == ControlsReader::Follow::stays)
         co_return true;
-    // The focus went and maybe came back, or the bus was slow to say: what has it now?
-    const QString was = field->element;
+    // Even a focus that came back may have taken a key meanwhile: the typing ends, and a fresh
+    // look says where the focus is for the answer.
+    followed->follow = follow;
+    followed->left = followed->field.element;
     auto checking = check();
-    *field = co_await std::move(checking);
-    co_return field->checked && !field->secure && !field->element.isEmpty() && field->element == was;
+    followed->field = co_await std::move(checking);
+    co_return false;
+}
+
+QString ComputerActions::whyStopped(const Followed& followed)
+{
+    const ControlsReader::FocusedField& field = followed.field;
+    const bool same = !followed.left.isEmpty() && field.element == followed.left;
+    switch (followed.follow) {
+    case ControlsReader::Follow::unknown:
+        return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
+    case ControlsReader::Follow::changed:
+        if (same && field.checked && field.secure)
+            return QStringLiteral("The field turned into a password field. ") + passwordField();
+        if (same && field.checked && field.editable)
+            return QStringLiteral("The field changed while I was typing.");
+        break;
+    case ControlsReader::Follow::moved:
+        if (same && field.checked && !field.secure)
+            return QStringLiteral("The focus left the field and came back while I was typing.");
+        break;
+    case ControlsReader::Follow::stays:
+        break;
+    }
+    const QString moved = QStringLiteral("The focus moved to another field.");
+    if (!field.checked)
+        return moved + QLatin1Char(' ') + couldNotCheckField();
+    if (field.secure)
+        return moved + QLatin1Char(' ') + passwordField();
+    if (!field.editable)
+        return QStringLiteral("The focus moved to something that isn't a text field.");
+    return moved;
+}
+
+QString ComputerActions::modifiersSentence(ComputerControl::Gate gate)
+{
+    switch (gate) {
+    case ComputerControl::Gate::latched:
+        return modifiersLatched();
+    case ComputerControl::Gate::unreadable:
+        return keyboardUnreadable();
+    default:
+        return userHoldsKeys();
+    }
 }
 
 QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken cancel)
@@ -443,25 +496,28 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         if (view)
             view->showLabel(character, 0.5);
     };
-    const auto current = std::make_shared<ControlsReader::FocusedField>(field);
-    typing.focusMoved = [this, cancel, current] { return recheckField(cancel, current); };
-    typing.focusStays = [this, current] { return focusStays(current); };
-    auto typingTask = control->typeText(text, std::move(typing), cancel);
+    const auto followed = std::make_shared<Followed>();
+    followed->field = field;
+    typing.focusMoved = [this, cancel, followed] { return recheckField(cancel, followed); };
+    typing.look = [this, followed] { return focusStays(followed); };
+    auto typingTask = control->typeText(text, typing, cancel);
     const ComputerControl::Typed typed = co_await std::move(typingTask);
 
     const qsizetype total = text::characterCount(text);
     const QString soFar = QStringLiteral("I typed %1 of %2 characters, then stopped.").arg(typed.characters).arg(total);
     switch (typed.end) {
-    case ComputerControl::Typed::End::whole:
+    case ComputerControl::Gate::posted:
         break;
-    case ComputerControl::Typed::End::cancelled:
+    case ComputerControl::Gate::cancelled:
         co_return interrupted(soFar);
-    case ComputerControl::Typed::End::keyFailed:
+    case ComputerControl::Gate::failed:
         co_return sentenceOnly(QStringLiteral("I couldn't type \"%1\" on this desktop. ").arg(typed.failed) + soFar);
-    case ComputerControl::Typed::End::focusMoved:
-        co_return sentenceOnly(soFar + QLatin1Char(' ') + focusMovedTo(*current));
-    case ComputerControl::Typed::End::keysHeld:
-        co_return sentenceOnly(soFar + QLatin1Char(' ') + userHoldsKeys());
+    case ComputerControl::Gate::refused:
+        co_return sentenceOnly(soFar + QLatin1Char(' ') + whyStopped(*followed));
+    case ComputerControl::Gate::down:
+    case ComputerControl::Gate::latched:
+    case ComputerControl::Gate::unreadable:
+        co_return sentenceOnly(soFar + QLatin1Char(' ') + modifiersSentence(typed.end));
     }
 
     if (!flag(arguments, "press_return"))
@@ -471,7 +527,7 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     const bool endsMoving = KeyCombination::movesFocus(KeyCombination::keysymForCharacter(text.back().unicode()));
     bool stays = true;
     if (endsMoving) {
-        auto rechecking = recheckField(cancel, current);
+        auto rechecking = recheckField(cancel, followed);
         stays = co_await std::move(rechecking);
     } else {
         auto pause = pointing->sleep(0.12, cancel);
@@ -479,23 +535,25 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     }
     if (cancel.isCancelled())
         co_return interrupted(noReturn);
-    if (stays) {
-        auto staying = focusStays(current);
-        stays = co_await std::move(staying);
-    }
     if (!stays)
-        co_return sentenceOnly(noReturn + QLatin1Char(' ') + focusMovedTo(*current));
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + whyStopped(*followed));
     const unsigned long returnKey = KeyCombination::keysymForCharacter(U'\n');
-    auto readying = control->readyForKey(returnKey, cancel);
-    const ComputerControl::KeyWait ready = co_await std::move(readying);
-    if (ready == ComputerControl::KeyWait::cancelled)
+    auto gate = control->postKey(returnKey, 0, typing.look, cancel);
+    const ComputerControl::Gate entered = co_await std::move(gate);
+    switch (entered) {
+    case ComputerControl::Gate::posted:
+        break;
+    case ComputerControl::Gate::cancelled:
         co_return interrupted(noReturn);
-    if (ready == ComputerControl::KeyWait::held)
-        co_return sentenceOnly(noReturn + QLatin1Char(' ') + userHoldsKeys());
-    try {
-        control->pressKeys(QStringLiteral("return"));
-    } catch (const ComputerControl::ControlError& error) {
-        co_return sentenceOnly(QStringLiteral("Typed it. ") + error.description());
+    case ComputerControl::Gate::failed:
+        co_return sentenceOnly(QStringLiteral("Typed it. ")
+                               + ComputerControl::ControlError::notPosted(QStringLiteral("return")).description());
+    case ComputerControl::Gate::refused:
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + whyStopped(*followed));
+    case ComputerControl::Gate::down:
+    case ComputerControl::Gate::latched:
+    case ComputerControl::Gate::unreadable:
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + modifiersSentence(entered));
     }
     pointing->view().showLabel(QStringLiteral("↩"), 1.4);
     QString sentence = QStringLiteral("Typed it and pressed Return.");
@@ -503,43 +561,75 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     co_return co_await std::move(looking);
 }
 
+bool ComputerActions::forbiddenKeys(const KeyCombination& combination)
+{
+    // As the model writes them (Command, Option), whatever order it puts the keys in.
+    static const struct {
+        unsigned words;
+        unsigned long keysym;
+    } five[] = {
+        {KeyCombination::cmd | KeyCombination::shift, XK_q},
+        {KeyCombination::cmd | KeyCombination::option | KeyCombination::shift, XK_q},
+        {KeyCombination::ctrl | KeyCombination::cmd, XK_q},
+        {KeyCombination::cmd | KeyCombination::option, XK_Escape},
+    };
+    return std::any_of(std::begin(five), std::end(five), [&](const auto& entry) {
+        return combination.words == entry.words && combination.keysym == entry.keysym;
+    });
+}
+
 QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken cancel)
 {
     std::shared_ptr<HostPointing> pointing = m_pointing;
     ComputerControl* control = m_ports.control;
     const QString keys = text::trimmedSpacesAndTabs(toolargs::text(arguments, "keys").value_or(QString()));
+    std::optional<KeyCombination> combination;
+    try {
+        combination = ComputerControl::combination(keys);
+    } catch (const ComputerControl::ControlError& error) {
+        co_return sentenceOnly(error.description());
+    }
     // The same reading of the keys as the press itself, so no other spelling or order slips by.
-    const std::optional<KeyCombination> combination = KeyCombination::parse(keys);
-    if (combination && combination->forbidden())
+    if (forbiddenKeys(*combination) || combination->forbidden())
         co_return sentenceOnly(
             QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it."));
-    // A key that types a character is typing: the same field check.
-    if (combination && combination->insertsText()) {
+    // In a password field only keys that move or submit; what may put text in goes only where the
+    // check can tell it is no password field; and what was checked is looked at again at the key.
+    const auto followed = std::make_shared<Followed>();
+    ComputerControl::Look look;
+    if (!combination->navigates()) {
         auto checking = m_ports.focusedField();
         const ControlsReader::FocusedField field = co_await std::move(checking);
-        if (!field.checked)
-            co_return sentenceOnly(couldNotCheckField());
-        if (field.secure)
+        if (field.checked && field.secure)
             co_return sentenceOnly(passwordField());
+        if (!field.checked && combination->mayPutText())
+            co_return sentenceOnly(couldNotCheckField());
+        if (field.checked) {
+            followed->field = field;
+            look = [this, followed] { return focusStays(followed); };
+        }
     }
     pointing->dock();
     if (cancel.isCancelled())
         co_return interrupted();
-    if (combination) {
-        auto readying = control->readyForKey(combination->keysym, cancel);
-        const ComputerControl::KeyWait ready = co_await std::move(readying);
-        if (ready == ComputerControl::KeyWait::cancelled)
-            co_return interrupted();
-        if (ready == ComputerControl::KeyWait::held)
-            co_return sentenceOnly(QStringLiteral("I didn't press ") + keys + QStringLiteral(". ") + userHoldsKeys());
+    const QString didNot = QStringLiteral("I didn't press ") + keys + QStringLiteral(". ");
+    auto pressing = control->press(*combination, look, cancel);
+    const ComputerControl::Gate pressed = co_await std::move(pressing);
+    switch (pressed) {
+    case ComputerControl::Gate::posted:
+        break;
+    case ComputerControl::Gate::cancelled:
+        co_return interrupted();
+    case ComputerControl::Gate::failed:
+        co_return sentenceOnly(ComputerControl::ControlError::notPosted(keys).description());
+    case ComputerControl::Gate::refused:
+        co_return sentenceOnly(didNot + whyStopped(*followed));
+    case ComputerControl::Gate::down:
+    case ComputerControl::Gate::latched:
+    case ComputerControl::Gate::unreadable:
+        co_return sentenceOnly(didNot + modifiersSentence(pressed));
     }
-    QString label;
-    try {
-        label = control->pressKeys(keys);
-    } catch (const ComputerControl::ControlError& error) {
-        co_return sentenceOnly(error.description());
-    }
-    pointing->view().showLabel(label, 1.4);
+    pointing->view().showLabel(combination->label, 1.4);
     QString sentence = QStringLiteral("Pressed ") + keys + QLatin1Char('.');
     auto looking = lingerThenLook(0.38, cancel, std::move(sentence));
     co_return co_await std::move(looking);

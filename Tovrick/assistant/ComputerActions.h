@@ -9,11 +9,11 @@
 #include <optional>
 
 #include "Tovrick/assistant/ToolDispatcher.h"
+#include "Tovrick/screen/ComputerControl.h"
 #include "Tovrick/screen/ControlsReader.h"
 #include "shared/util/CancelToken.h"
 #include "shared/util/Json.h"
 
-class ComputerControl;
 class HostPointing;
 class SnapshotSource;
 
@@ -29,8 +29,8 @@ public:
         // The "computerControl" setting.
         std::function<bool()> enabled;
         std::function<QCoro::Task<ControlsReader::FocusedField>()> focusedField;
-        // Whether the focus is still on the element of the last field check (ControlsReader::focusStaysOn).
-        std::function<QCoro::Task<bool>(QString element)> focusStaysOn;
+        // What the bus told of the focus since the last field check (ControlsReader::focusStaysOn).
+        std::function<QCoro::Task<ControlsReader::Follow>(QString element)> focusStaysOn;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -51,6 +51,10 @@ public:
     static QString tooLongToType();
     static QString tooManyKeysToType();
     static QString userHoldsKeys();
+    static QString modifiersLatched();
+    static QString keyboardUnreadable();
+    // The five combinations that the model knows to log out, lock or force-quit, in any order.
+    static bool forbiddenKeys(const KeyCombination& combination);
     // After a tab or a line break, before asking where the focus went.
     static constexpr double kFocusSettleSeconds = 0.15;
 
@@ -67,14 +71,21 @@ private:
     ToolResult interrupted(const QString& done = {}) const;
     // Ends once no action is under way, or `cancel` fires.
     QCoro::Task<> waitForTurn(CancelToken cancel);
-    // After a key that may have moved the focus: whether typing may go on; the field found goes to
-    // `found`.
-    QCoro::Task<bool> recheckField(CancelToken cancel, std::shared_ptr<ControlsReader::FocusedField> found);
-    // Before more keys: whether the focus is still on the element of `field`; when it is not, the
-    // field it went to goes to `field`.
-    QCoro::Task<bool> focusStays(std::shared_ptr<ControlsReader::FocusedField> field);
-    // Why typing stopped when the focus left the field checked, as the end of a sentence.
-    static QString focusMovedTo(const ControlsReader::FocusedField& field);
+    // The field keys go to, and what ended them there.
+    struct Followed {
+        ControlsReader::FocusedField field;
+        ControlsReader::Follow follow = ControlsReader::Follow::stays;
+        // The element the keys were going to, when the focus was seen to leave it.
+        QString left;
+    };
+    // After a key that may have moved the focus: whether typing may go on into the field found.
+    QCoro::Task<bool> recheckField(CancelToken cancel, std::shared_ptr<Followed> followed);
+    // The gate's look: whether the bus told of no change of the focus or of the field since the
+    // check; when it did, the field the focus is on now.
+    QCoro::Task<bool> focusStays(std::shared_ptr<Followed> followed);
+    // Why the keys stopped, as the end of a sentence.
+    static QString whyStopped(const Followed& followed);
+    static QString modifiersSentence(ComputerControl::Gate gate);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);

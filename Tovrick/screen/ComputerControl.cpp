@@ -136,7 +136,26 @@ qsizetype ComputerControl::keyPosts(const QString& text)
     return keys;
 }
 
-QCoro::Task<ComputerControl::KeyWait> ComputerControl::readyForKey(unsigned long keysym, CancelToken cancel)
+namespace {
+
+ComputerControl::Gate gateFor(SyntheticInput::Modifiers state)
+{
+    switch (state) {
+    case SyntheticInput::Modifiers::down:
+        return ComputerControl::Gate::down;
+    case SyntheticInput::Modifiers::latched:
+        return ComputerControl::Gate::latched;
+    case SyntheticInput::Modifiers::unreadable:
+        return ComputerControl::Gate::unreadable;
+    case SyntheticInput::Modifiers::free:
+        break;
+    }
+    return ComputerControl::Gate::posted;
+}
+
+} // namespace
+
+QCoro::Task<ComputerControl::Gate> ComputerControl::waitForKey(unsigned long keysym, CancelToken cancel)
 {
     std::shared_ptr<SyntheticInput> input = m_ports.input;
     auto sleep = m_ports.sleep;
@@ -147,18 +166,51 @@ QCoro::Task<ComputerControl::KeyWait> ComputerControl::readyForKey(unsigned long
         co_await std::move(waiting);
     }
     // Keys posted while the user holds Ctrl or Alt would make combinations of their own.
-    for (std::chrono::milliseconds waited {0}; !cancel.isCancelled() && input->modifierHeld(); waited += kHeldKeyPoll) {
+    SyntheticInput::Modifiers state = input->modifiers();
+    for (std::chrono::milliseconds waited {0}; !cancel.isCancelled() && state != SyntheticInput::Modifiers::free;
+         waited += kHeldKeyPoll) {
         if (waited >= kHeldKeyWait)
-            co_return KeyWait::held;
+            co_return gateFor(state);
         auto polling = sleep(kHeldKeyPoll, cancel);
         co_await std::move(polling);
+        state = input->modifiers();
     }
-    co_return cancel.isCancelled() ? KeyWait::cancelled : KeyWait::ready;
+    co_return cancel.isCancelled() ? Gate::cancelled : Gate::posted;
+}
+
+QCoro::Task<ComputerControl::Gate> ComputerControl::postKey(unsigned long keysym, unsigned held, Look look,
+                                                            CancelToken cancel)
+{
+    std::shared_ptr<SyntheticInput> input = m_ports.input;
+    for (int round = 1;; ++round) {
+        auto waiting = waitForKey(keysym, cancel);
+        const Gate waited = co_await std::move(waiting);
+        if (waited != Gate::posted)
+            co_return waited;
+        if (cancel.isCancelled())
+            co_return Gate::cancelled;
+        if (look) {
+            auto looking = look();
+            const bool goes = co_await std::move(looking);
+            if (cancel.isCancelled())
+                co_return Gate::cancelled;
+            if (!goes)
+                co_return Gate::refused;
+        }
+        const SyntheticInput::Post post = input->key(keysym, held);
+        if (post == SyntheticInput::Post::posted)
+            co_return Gate::posted;
+        if (post == SyntheticInput::Post::failed)
+            co_return Gate::failed;
+        if (round >= kGateRounds) {
+            const Gate why = gateFor(input->modifiers());
+            co_return why == Gate::posted ? Gate::failed : why;
+        }
+    }
 }
 
 QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typing typing, CancelToken cancel)
 {
-    std::shared_ptr<SyntheticInput> input = m_ports.input;
     auto sleep = m_ports.sleep;
     const std::chrono::milliseconds pace = typingPace(text::characterCount(text));
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
@@ -175,20 +227,8 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
             co_await std::move(waiting);
         }
         if (cancel.isCancelled()) {
-            typed.end = Typed::End::cancelled;
+            typed.end = Gate::cancelled;
             co_return typed;
-        }
-        if (typing.focusStays) {
-            auto following = typing.focusStays();
-            const bool stays = co_await std::move(following);
-            if (cancel.isCancelled()) {
-                typed.end = Typed::End::cancelled;
-                co_return typed;
-            }
-            if (!stays) {
-                typed.end = Typed::End::focusMoved;
-                co_return typed;
-            }
         }
         // A letter with combining marks is its code points, one key each; a CR LF pair is one line
         // break, one Return.
@@ -200,16 +240,13 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
                 keys.push_back(KeyCombination::keysymForCharacter(static_cast<char32_t>(point)));
         bool movesFocus = false;
         for (unsigned long keysym : keys) {
-            auto readying = readyForKey(keysym, cancel);
-            const KeyWait ready = co_await std::move(readying);
-            if (ready != KeyWait::ready) {
+            auto gate = postKey(keysym, 0, typing.look, cancel);
+            const Gate passed = co_await std::move(gate);
+            if (passed != Gate::posted) {
                 // Part of a character is not typed: none of it counts.
-                typed.end = ready == KeyWait::held ? Typed::End::keysHeld : Typed::End::cancelled;
-                co_return typed;
-            }
-            if (!input->key(keysym, 0)) {
-                typed.end = Typed::End::keyFailed;
-                typed.failed = character;
+                typed.end = passed;
+                if (passed == Gate::failed)
+                    typed.failed = character;
                 co_return typed;
             }
             movesFocus = movesFocus || KeyCombination::movesFocus(keysym);
@@ -221,11 +258,11 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
             auto checking = typing.focusMoved();
             const bool goOn = co_await std::move(checking);
             if (cancel.isCancelled()) {
-                typed.end = Typed::End::cancelled;
+                typed.end = Gate::cancelled;
                 co_return typed;
             }
             if (!goOn) {
-                typed.end = Typed::End::focusMoved;
+                typed.end = Gate::refused;
                 co_return typed;
             }
         }
@@ -233,15 +270,19 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
     co_return typed;
 }
 
-QString ComputerControl::pressKeys(const QString& keys)
+KeyCombination ComputerControl::combination(const QString& keys)
 {
     QString unknown;
-    const std::optional<KeyCombination> combination = KeyCombination::parse(keys, &unknown);
-    if (!combination)
+    std::optional<KeyCombination> parsed = KeyCombination::parse(keys, &unknown);
+    if (!parsed)
         throw ControlError::unknownKey(unknown);
-    if (!m_ports.input->key(combination->keysym, combination->held()))
-        throw ControlError::notPosted(keys);
-    return combination->label;
+    return *parsed;
+}
+
+QCoro::Task<ComputerControl::Gate> ComputerControl::press(KeyCombination combination, Look look, CancelToken cancel)
+{
+    auto gate = postKey(combination.keysym, combination.held(), std::move(look), std::move(cancel));
+    co_return co_await std::move(gate);
 }
 
 QCoro::Task<QString> ComputerControl::openApp(QString name)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Tovrick/screen/KeyCombination.h"
 #include "Tovrick/screen/SyntheticInput.h"
 #include "shared/util/CancelToken.h"
 #include "shared/util/UserFacingError.h"
@@ -65,34 +66,41 @@ public:
     // Offsets in points, positive to the right and downwards; one wheel click per kScrollStep.
     QCoro::Task<> scroll(QPointF point, int dx, int dy);
 
+    // Awaited right before a key is posted: whether it may go where the focus is now.
+    using Look = std::function<QCoro::Task<bool>()>;
+    // How a key's way through the gate ended: posted; the cancel token fired; the user's modifier
+    // stayed down, or latched or locked on, or the keyboard could not be read (each past
+    // kHeldKeyWait); the look said no; the key cannot be posted here.
+    enum class Gate { posted, cancelled, down, latched, unreadable, refused, failed };
+    // The one gate every key passes right before it is posted, in this order: wait (for a spare key
+    // when `keysym` needs one, and up to kHeldKeyWait for the user's modifiers), then the cancel
+    // token, then `look` (when given), then the post, with nothing in between. A modifier pressed
+    // while the gate looked sends the key through the gate again.
+    QCoro::Task<Gate> postKey(unsigned long keysym, unsigned held, Look look, CancelToken cancel);
+
     struct Typing {
         // Shows each character typed beside the on-screen character.
         std::function<void(const QString&)> pop;
         // Awaited after a key that may have moved the focus, when more is to come; false ends the
-        // typing there.
+        // typing there (as `refused`).
         std::function<QCoro::Task<bool>()> focusMoved;
-        // Awaited before each character's keys, the first included: whether the focus is still
-        // where the keys were meant to go; false ends the typing there.
-        std::function<QCoro::Task<bool>()> focusStays;
+        // The gate's look before every key.
+        Look look;
     };
     // How typing ended and how many characters (user-perceived) went out whole before.
     struct Typed {
-        // keysHeld: the user held a modifier key and did not let go in time.
-        enum class End { whole, cancelled, keyFailed, focusMoved, keysHeld };
-        End end = End::whole;
+        // posted: all of it went out.
+        Gate end = Gate::posted;
         qsizetype characters = 0;
-        // keyFailed: the character that could not be typed.
+        // failed: the character that could not be typed.
         QString failed;
     };
-    // Types each character in turn; `cancel` is looked at before every key.
+    // Types each character in turn, every key through the gate.
     QCoro::Task<Typed> typeText(QString text, Typing typing, CancelToken cancel = {});
-    enum class KeyWait { ready, held, cancelled };
-    // Awaited before a key: waits for a spare key when `keysym` needs one, then, while the user
-    // holds a modifier, up to kHeldKeyWait for it to be let go.
-    QCoro::Task<KeyWait> readyForKey(unsigned long keysym, CancelToken cancel = {});
-    // Presses one combination; returns its glyph label. Throws ControlError (unknownKey, or
-    // notPosted when the key could not be sent).
-    QString pressKeys(const QString& keys);
+    // The combination written in `keys`; throws ControlError unknownKey.
+    static KeyCombination combination(const QString& keys);
+    // Presses one combination through the gate.
+    QCoro::Task<Gate> press(KeyCombination combination, Look look = {}, CancelToken cancel = {});
     QCoro::Task<QString> openApp(QString name);
     QString openURL(const QString& text);
 
@@ -110,7 +118,12 @@ public:
     static qsizetype keyPosts(const QString& text);
     static constexpr std::chrono::milliseconds kHeldKeyWait {1000};
     static constexpr std::chrono::milliseconds kHeldKeyPoll {50};
+    // Times a key goes through the gate again before the user's hands are taken to mean it.
+    static constexpr int kGateRounds = 5;
 
 private:
+    // The gate's wait; `posted` when the key may go.
+    QCoro::Task<Gate> waitForKey(unsigned long keysym, CancelToken cancel);
+
     Ports m_ports;
 };

@@ -41,12 +41,12 @@ thread_local int tUnanswered = 0;
 // it gets a private one that only this thread iterates.
 GMainContext* gContext = nullptr;
 
-// The focus events of every application since the last focused-field check, in the order the bus
-// gave them: the element's address and whether it took the focus (else lost it). Accessibility
-// thread only.
+// What the bus told since the last focused-field check, in the order it told it: an element took the
+// focus or lost it, or changed its role or whether it is editable. Accessibility thread only.
 struct FocusEvent {
+    enum Kind { gained, lost, changed };
     QString element;
-    bool gained;
+    Kind kind;
 };
 std::vector<FocusEvent> gFocusEvents;
 bool gFocusEventsOverflowed = false;
@@ -62,13 +62,16 @@ QString addressOf(AtspiAccessible* node)
 
 void onFocusEvent(const AtspiEvent* event)
 {
-    if (!event || !event->source)
+    if (!event || !event->source || !event->type)
         return;
     if (gFocusEvents.size() >= kMaxFocusEvents) {
         gFocusEventsOverflowed = true;
         return;
     }
-    gFocusEvents.push_back(FocusEvent {addressOf(event->source), event->detail1 != 0});
+    FocusEvent::Kind kind = FocusEvent::changed;
+    if (g_str_has_prefix(event->type, "object:state-changed:focused"))
+        kind = event->detail1 != 0 ? FocusEvent::gained : FocusEvent::lost;
+    gFocusEvents.push_back(FocusEvent {addressOf(event->source), kind});
 }
 
 bool ready()
@@ -82,11 +85,16 @@ bool ready()
         atspi_set_timeout(400, 2000);
         // Applications send focus events once someone listens: from here on, for the typing that
         // follows a focused-field check.
-        GError* error = nullptr;
-        atspi_event_listener_register_no_data(onFocusEvent, nullptr, "object:state-changed:focused", &error);
-        if (error)
-            logline::warning(QStringLiteral("controls: focus events unavailable: %1").arg(QString::fromUtf8(error->message)));
-        g_clear_error(&error);
+        // A field that turns into a password field where it stands tells by its role.
+        for (const char* type : {"object:state-changed:focused", "object:property-change:accessible-role",
+                                 "object:state-changed:editable"}) {
+            GError* error = nullptr;
+            atspi_event_listener_register_no_data(onFocusEvent, nullptr, type, &error);
+            if (error)
+                logline::warning(QStringLiteral("controls: %1 events unavailable: %2")
+                                     .arg(QString::fromUtf8(type), QString::fromUtf8(error->message)));
+            g_clear_error(&error);
+        }
         return true;
     }();
     if (ok)
@@ -439,25 +447,28 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     co_return watcher->result();
 }
 
-QCoro::Task<bool> ControlsReader::focusStaysOn(QString element, std::chrono::milliseconds timeout)
+QCoro::Task<ControlsReader::Follow> ControlsReader::focusStaysOn(QString element, std::chrono::milliseconds timeout)
 {
     if (element.isEmpty())
-        co_return false;
+        co_return Follow::unknown;
     auto follow = [element] {
-        if (!ready() || gFocusEventsOverflowed)
-            return false;
-        QString focused = element;
+        if (!ready())
+            return Follow::unknown;
+        // More than could be kept: something moved.
+        if (gFocusEventsOverflowed)
+            return Follow::moved;
         for (const FocusEvent& event : gFocusEvents) {
-            if (event.gained)
-                focused = event.element;
-            else if (event.element == focused)
-                focused.clear();
+            const bool same = event.element == element;
+            if ((event.kind == FocusEvent::gained && !same) || (event.kind == FocusEvent::lost && same))
+                return Follow::moved;
+            if (event.kind == FocusEvent::changed && same)
+                return Follow::changed;
         }
-        return focused == element;
+        return Follow::stays;
     };
-    auto watcher = std::make_shared<QFutureWatcher<bool>>();
-    auto finished = qCoro(watcher.get(), &QFutureWatcher<bool>::finished, timeout);
+    auto watcher = std::make_shared<QFutureWatcher<Follow>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<Follow>::finished, timeout);
     watcher->setFuture(QtConcurrent::run(pool(), follow));
     co_await std::move(finished);
-    co_return watcher->isFinished() && watcher->result();
+    co_return watcher->isFinished() ? watcher->result() : Follow::unknown;
 }

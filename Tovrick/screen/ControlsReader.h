@@ -71,10 +71,13 @@ public:
     // no focused element give no frame and false. Main thread; the walk runs on `pool()`.
     static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds timeout = std::chrono::seconds(1));
 
-    // Whether the focus is still on `element` (a FocusedField's) as far as the bus's focus events
-    // since the last focused-field check tell: false once another element took the focus or that
-    // one lost it, and when no answer came in time. Main thread.
-    static QCoro::Task<bool> focusStaysOn(QString element, std::chrono::milliseconds timeout = std::chrono::seconds(1));
+    // What the bus told of the focus since the last focused-field check: nothing that concerns
+    // `element`; another element took the focus or `element` lost it (even for a moment); `element`
+    // changed its role (a text field turned into a password field) or whether it is editable; or no
+    // answer came in time.
+    enum class Follow { stays, moved, changed, unknown };
+    // Main thread; the events are read on `pool()`, behind whatever walk runs there.
+    static QCoro::Task<Follow> focusStaysOn(QString element, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     static constexpr int kMaxControls = 200;
 };

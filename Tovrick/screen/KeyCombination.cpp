@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QStringList>
 
+#include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -166,6 +167,47 @@ bool KeyCombination::printable(unsigned long keysym)
 bool KeyCombination::insertsText() const
 {
     return printable(keysym) && (held() & ~unsigned(heldShift)) == 0;
+}
+
+bool KeyCombination::navigates() const
+{
+    if ((held() & ~unsigned(heldShift)) != 0)
+        return false;
+    switch (keysym) {
+    case XK_Tab:
+    case XK_ISO_Left_Tab:
+    case XK_Return:
+    case XK_KP_Enter:
+    case XK_Escape:
+    case XK_Up:
+    case XK_Down:
+    case XK_Left:
+    case XK_Right:
+    case XK_Home:
+    case XK_End:
+    case XK_Page_Up:
+    case XK_Page_Down:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool KeyCombination::mayPutText() const
+{
+    const unsigned holding = held();
+    if (insertsText() || keysym == XF86XK_Paste || (keysym == XK_Insert && (holding & heldShift)))
+        return true;
+    if (!printable(keysym))
+        return false;
+    if ((holding & heldSuper) && !(holding & (heldControl | heldAlt)))
+        return true;
+    if (!(holding & heldControl))
+        return false;
+    // Paste, and Emacs's yank where a toolkit's key theme binds it.
+    if (keysym == XK_v || keysym == XK_y)
+        return true;
+    return (keysym == XK_u && (holding & heldShift)) || keysym == XK_period || keysym == XK_semicolon;
 }
 
 std::optional<KeyCombination> KeyCombination::parse(const QString& text, QString* unknown)

@@ -48,4 +48,10 @@ struct KeyCombination {
     static bool printable(unsigned long keysym);
     // Pressing it types a character: a printable key with no modifier but Shift held.
     bool insertsText() const;
+    // Moves the focus or the caret, or submits, and nothing more (Tab, Return, Escape, the arrows,
+    // Home, End, Page Up, Page Down; with Shift at most): all that may be pressed in a password field.
+    bool navigates() const;
+    // May put text where the focus is: a character, a paste, a character with Super (toolkits pass
+    // it through), code point entry (Ctrl+Shift+U) or the emoji chooser.
+    bool mayPutText() const;
 };

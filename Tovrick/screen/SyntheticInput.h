@@ -23,14 +23,30 @@ public:
     virtual void button(Button button, bool down) = 0;
     // Wheel clicks: positive `dy` scrolls down, positive `dx` to the right.
     virtual void wheel(int dx, int dy) = 0;
+    // The state of the keys that would turn a posted key into a combination of the user's.
+    enum class Modifiers {
+        free,
+        // A modifier key (Shift, Ctrl, Alt, Super, AltGr, …) is down.
+        down,
+        // One is latched or locked on, as sticky keys leave it; Caps Lock and Num Lock do not count.
+        latched,
+        // The keyboard's state could not be read.
+        unreadable,
+    };
+    virtual Modifiers modifiers() = 0;
+    enum class Post {
+        posted,
+        // Nothing was posted: a modifier is down, latched or locked, the keyboard could not be read,
+        // or no spare key may carry the keysym yet. Asking again later may post it.
+        notNow,
+        // It cannot be posted on this desktop.
+        failed,
+    };
     // Presses and releases the key that carries `keysym` with the KeyCombination::Held modifiers
-    // held around it; a keysym on no key of the layout is carried by a spare one. False when it
-    // could not be posted.
-    virtual bool key(unsigned long keysym, unsigned held) = 0;
-    // Whether a modifier key (Shift, Ctrl, Alt, Super, AltGr, …) is down now; true also when the
-    // keyboard cannot be read. The modifiers key() holds are let go before it returns, so a held one
-    // is the user's.
-    virtual bool modifierHeld() = 0;
+    // held around it, after one more look at the modifiers (see notNow); a keysym on no key of the
+    // layout is carried by a spare one. A locked Caps Lock is let go around the key, so that the
+    // character that arrives is the one asked for. The modifiers held are let go before it returns.
+    virtual Post key(unsigned long keysym, unsigned held) = 0;
     // How long until the key for `keysym` can be posted: one on no key of the layout waits for a
     // spare key that no application may still be reading for an earlier character.
     virtual std::chrono::milliseconds keyDelay(unsigned long keysym) = 0;

@@ -127,6 +127,7 @@ void XTestInput::loadMapping()
         return;
     m_mapping.assign(syms, syms + static_cast<size_t>(count) * static_cast<size_t>(m_symsPerKeycode));
     XFree(syms);
+    m_numLockMask = XkbKeysymToModifiers(display, XK_Num_Lock);
     // Keys that carry nothing, highest first (the low ones are the ones keyboards have).
     for (int code = m_maxKeycode; code >= m_minKeycode; --code) {
         const auto first = m_mapping.begin() + static_cast<long>(code - m_minKeycode) * m_symsPerKeycode;
@@ -203,14 +204,26 @@ void XTestInput::restoreSpareKeys()
         m_x.takeError();
 }
 
-bool XTestInput::modifierHeld()
+std::optional<SyntheticInput::Modifiers> XTestInput::readModifiers(unsigned* locked)
 {
     Display* display = m_x.handle();
     XkbStateRec state {};
     if (!display || XkbGetState(display, XkbUseCoreKbd, &state) != Success)
-        return true;
+        return std::nullopt;
+    if (locked)
+        *locked = state.locked_mods;
     // Keys down now; a Caps Lock or Num Lock that is on but not held is locked, not down.
-    return state.base_mods != 0;
+    if (state.base_mods != 0)
+        return Modifiers::down;
+    // Sticky keys leave a modifier latched for the next key, or locked until pressed again.
+    if (state.latched_mods != 0 || (state.locked_mods & ~(LockMask | m_numLockMask)) != 0)
+        return Modifiers::latched;
+    return Modifiers::free;
+}
+
+SyntheticInput::Modifiers XTestInput::modifiers()
+{
+    return readModifiers().value_or(Modifiers::unreadable);
 }
 
 std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
@@ -223,16 +236,23 @@ std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
     return std::chrono::milliseconds(std::max<qint64>(soonest, 1));
 }
 
-bool XTestInput::key(unsigned long keysym, unsigned held)
+SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
 {
     Display* display = m_x.handle();
     if (!display || !m_xtest || keysym == 0)
-        return false;
+        return Post::failed;
+    // The last look before the post: a modifier the user pressed since the gate's wait would make
+    // a combination of its own.
+    unsigned locked = 0;
+    if (readModifiers(&locked) != Modifiers::free)
+        return Post::notNow;
     std::optional<Place> where = place(keysym);
+    if (!where && !m_spares.empty() && !freeSpare())
+        return Post::notNow;
     if (!where)
         where = bindSpare(keysym);
     if (!where)
-        return false;
+        return Post::failed;
     if (where->shifted)
         held |= KeyCombination::heldShift;
 
@@ -254,21 +274,28 @@ bool XTestInput::key(unsigned long keysym, unsigned held)
     addModifier(KeyCombination::heldShift, XK_Shift_L, XK_Shift_R);
     addModifier(KeyCombination::heldSuper, XK_Super_L, XK_Super_R);
     if (!placed)
-        return false;
+        return Post::failed;
 
+    // Caps Lock would turn the case of a letter (and, in some toolkits, of any character with a
+    // case): it is let go for this key alone, in the same stream of requests, and locked again.
+    const bool capsLocked = (locked & LockMask) != 0;
+    if (capsLocked)
+        XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
     for (unsigned code : modifiers)
         XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, where->keycode, True, CurrentTime);
     XTestFakeKeyEvent(display, where->keycode, False, CurrentTime);
     for (auto code = modifiers.rbegin(); code != modifiers.rend(); ++code)
         XTestFakeKeyEvent(display, *code, False, CurrentTime);
+    if (capsLocked)
+        XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
     XFlush(display);
     for (Spare& spare : m_spares)
         if (spare.keycode == where->keycode && spare.keysym) {
             spare.used.start();
             m_restore.start(kSpareKeyHoldMs);
         }
-    return true;
+    return Post::posted;
 }
 
 int XTestInput::doubleClickMilliseconds()

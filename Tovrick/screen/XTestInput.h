@@ -30,8 +30,8 @@ public:
     void move(QPointF point) override;
     void button(Button button, bool down) override;
     void wheel(int dx, int dy) override;
-    bool key(unsigned long keysym, unsigned held) override;
-    bool modifierHeld() override;
+    Post key(unsigned long keysym, unsigned held) override;
+    Modifiers modifiers() override;
     std::chrono::milliseconds keyDelay(unsigned long keysym) override;
     int doubleClickMilliseconds() override;
 
@@ -60,6 +60,8 @@ private:
     // once it is past its hold; none when every one may still be read.
     Spare* freeSpare();
     void restoreSpareKeys();
+    // The keyboard's state as the gate of a key sees it; none when it cannot be read.
+    std::optional<Modifiers> readModifiers(unsigned* locked = nullptr);
 
     X11Display m_x;
     bool m_xtest = false;
@@ -69,6 +71,8 @@ private:
     int m_minKeycode = 0;
     int m_maxKeycode = 0;
     int m_symsPerKeycode = 0;
+    // The modifier that Num Lock locks: like Caps Lock, on for good and no part of a combination.
+    unsigned m_numLockMask = 0;
     std::vector<unsigned long> m_mapping;
     std::vector<Spare> m_spares;
     QTimer m_restore;

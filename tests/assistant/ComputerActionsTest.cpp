@@ -63,24 +63,29 @@ struct RecordingInput : SyntheticInput {
                                           down ? QStringLiteral("down") : QStringLiteral("up")));
     }
     void wheel(int dx, int dy) override { note(QStringLiteral("wheel %1 %2").arg(dx).arg(dy)); }
-    bool key(unsigned long keysym, unsigned held) override
+    Post key(unsigned long keysym, unsigned held) override
     {
         if (std::find(failing.begin(), failing.end(), keysym) != failing.end())
-            return false;
+            return Post::failed;
+        if (modifiers() != Modifiers::free)
+            return Post::notNow;
         const char* name = XKeysymToString(keysym);
         QString event = QStringLiteral("key ") + QString::fromLatin1(name ? name : "?");
         if (held)
             event += QStringLiteral(" held %1").arg(held);
         note(event);
-        return true;
+        return Post::posted;
     }
-    // Looks at the keyboard that find a modifier down before it is let go; -1 for one held for good.
-    int heldLooks = 0;
-    bool modifierHeld() override
+    // What the keyboard looks like: the next looks, one each, then `state`.
+    std::deque<Modifiers> looks;
+    Modifiers state = Modifiers::free;
+    Modifiers modifiers() override
     {
-        if (heldLooks > 0)
-            --heldLooks;
-        return heldLooks != 0;
+        if (looks.empty())
+            return state;
+        const Modifiers now = looks.front();
+        looks.pop_front();
+        return now;
     }
     std::chrono::milliseconds keyDelay(unsigned long) override { return std::chrono::milliseconds(0); }
     int doubleClickMilliseconds() override { return 400; }
@@ -116,6 +121,7 @@ protected:
         field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
         opened.clear();
         follows.clear();
+        afterFollow = {};
         nextFields.clear();
         fieldChecks = 0;
         gate.reset();
@@ -152,12 +158,14 @@ protected:
             }
             co_return field;
         };
-        ports.focusStaysOn = [this](QString) -> QCoro::Task<bool> {
+        ports.focusStaysOn = [this](QString) -> QCoro::Task<ControlsReader::Follow> {
             if (follows.empty())
-                co_return true;
-            const bool stays = follows.front();
+                co_return ControlsReader::Follow::stays;
+            const ControlsReader::Follow follow = follows.front();
             follows.pop_front();
-            co_return stays;
+            if (afterFollow)
+                afterFollow();
+            co_return follow;
         };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
@@ -184,7 +192,9 @@ protected:
     std::deque<ControlsReader::FocusedField> nextFields;
     int fieldChecks = 0;
     // What following the focus tells, one per look before a key; then it stays.
-    std::deque<bool> follows;
+    std::deque<ControlsReader::Follow> follows;
+    // Runs after each of those looks (the user acting between the look and the post).
+    std::function<void()> afterFollow;
     // A field check waits until this fires.
     std::optional<CancelToken> gate;
     QStringList opened;
@@ -386,6 +396,10 @@ TEST_F(ComputerActionsTest, NoSpellingOrOrderOfAForbiddenCombinationIsPressed)
         "ctrl+alt+shift+pgup", "ctrl+alt+shift+PageUp", "Ctrl + Alt + Shift + Page Up", "shift+alt+ctrl+prior",
         "⌃⌥⇧⇞", "ctrl+alt+shift+pgdn", "ctrl+alt+shift+pagedown", "ctrl+alt+shift+next", "alt+shift+ctrl+pgdown",
         "ctrl+alt+end",
+        // As the model knows them from another desktop, in any order of their keys.
+        "cmd+shift+q", "shift+cmd+q", "⌘⇧Q", "Command + Shift + Q", "cmd+option+shift+q", "shift+alt+command+q",
+        "q+cmd+option+shift", "ctrl+cmd+q", "cmd+ctrl+q", "control+cmd+q", "cmd+option+escape", "option+cmd+esc",
+        "esc+alt+cmd", "cmd+option+esc",
     };
     const QString refusal = QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it.");
     for (const char* keys : forbidden) {
@@ -397,8 +411,7 @@ TEST_F(ComputerActionsTest, NoSpellingOrOrderOfAForbiddenCombinationIsPressed)
     }
     // Quitting the front program, a picture of a window, a task list and near neighbours that no desktop
     // binds to leaving the session are pressed.
-    const char* allowed[] = {"ctrl+q", "cmd+q", "ctrl+shift+q", "cmd+shift+q", "⌘⇧Q", "cmd+alt+shift+q",
-                             "control+cmd+q", "alt+print", "prtsc+alt", "ctrl+esc", "cmd+escape",
+    const char* allowed[] = {"ctrl+q", "cmd+q", "ctrl+shift+q", "ctrl+alt+shift+q", "cmd+alt+q", "alt+print", "prtsc+alt", "ctrl+esc", "cmd+escape",
                              "ctrl+shift+escape", "ctrl+l", "alt+l", "ctrl+alt+t", "ctrl+alt+pageup",
                              "ctrl+shift+pgdn", "ctrl+end", "alt+f4", "escape", "shift+escape", "super+e",
                              "ctrl+delete", "print", "ctrl+c"};
@@ -699,50 +712,93 @@ TEST_F(ComputerActionsTest, ATextTooLongToTypeIsRefusedWithItsLimit)
     EXPECT_TRUE(input->events.isEmpty());
 }
 
-TEST_F(ComputerActionsTest, KeysWaitForTheUsersModifiersToBeLetGoAndNoneGoWhileTheyStayDown)
+TEST_F(ComputerActionsTest, KeysWaitForTheUsersModifiersAndSayTrulyWhyNoneWent)
 {
+    using M = SyntheticInput::Modifiers;
     const QString held = ComputerActions::userHoldsKeys();
+    const QString latched = ComputerActions::modifiersLatched();
+    const QString unreadable = ComputerActions::keyboardUnreadable();
     const struct {
         const char* tool;
         const char* arguments;
-        int heldLooks;
+        std::deque<M> looks;
+        M after;
         QStringList events;
         QString answer;
     } cases[] = {
-        {"type_text", R"({"text": "tql"})", 3, {"key t", "key q", "key l"}, "Typed it."},
-        {"type_text", R"({"text": "tql"})", -1, {}, "I typed 0 of 3 characters, then stopped. " + held},
-        {"press_keys", R"({"keys": "del"})", 3, {"key Delete"}, "Pressed del."},
-        {"press_keys", R"({"keys": "del"})", -1, {}, "I didn't press del. " + held},
+        {"type_text", R"({"text": "tql"})", {M::down, M::down}, M::free, {"key t", "key q", "key l"}, "Typed it."},
+        {"type_text", R"({"text": "tql"})", {}, M::down, {}, "I typed 0 of 3 characters, then stopped. " + held},
+        {"type_text", R"({"text": "tql"})", {}, M::latched, {}, "I typed 0 of 3 characters, then stopped. " + latched},
+        {"type_text", R"({"text": "tql"})", {}, M::unreadable, {}, "I typed 0 of 3 characters, then stopped. " + unreadable},
+        {"press_keys", R"({"keys": "del"})", {M::latched}, M::free, {"key Delete"}, "Pressed del."},
+        {"press_keys", R"({"keys": "del"})", {}, M::down, {}, "I didn't press del. " + held},
+        {"press_keys", R"({"keys": "del"})", {}, M::latched, {}, "I didn't press del. " + latched},
+        {"press_keys", R"({"keys": "del"})", {}, M::unreadable, {}, "I didn't press del. " + unreadable},
+        {"type_text", R"({"text": "ab", "press_return": true})", {M::free, M::free, M::free, M::free}, M::latched,
+         {"key a", "key b"}, "Typed it, but didn't press Return. " + latched},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.arguments) + " " + std::to_string(c.heldLooks));
+        SCOPED_TRACE(std::string(c.tool) + " " + c.arguments + " " + c.answer.toStdString());
         SetUp();
-        input->heldLooks = c.heldLooks;
+        input->looks = c.looks;
+        input->state = c.after;
         const ToolResult result = call(c.tool, c.arguments);
         EXPECT_TRUE(result.text.startsWith(c.answer)) << result.text.toStdString();
         EXPECT_EQ(input->events, c.events);
     }
 }
 
-TEST_F(ComputerActionsTest, TheFocusIsFollowedBeforeEveryKeyAndItsLeavingEndsTheTyping)
+TEST_F(ComputerActionsTest, TheGateLooksLastAndAModifierPressedMeanwhileSendsTheKeyBackThroughIt)
 {
+    // The user presses Shift after the gate's wait, while it looks: the key is not posted then, and
+    // goes through the wait and the look again once Shift is up.
+    int looked = 0;
+    afterFollow = [&] {
+        if (++looked == 1)
+            input->looks = {SyntheticInput::Modifiers::down, SyntheticInput::Modifiers::down,
+                            SyntheticInput::Modifiers::down};
+    };
+    follows = {ControlsReader::Follow::stays, ControlsReader::Follow::stays, ControlsReader::Follow::stays};
+    EXPECT_EQ(call("type_text", R"({"text": "ab"})").text, QStringLiteral("Typed it."));
+    EXPECT_EQ(input->events, (QStringList {QStringLiteral("key a"), QStringLiteral("key b")}));
+    EXPECT_EQ(looked, 3);
+
+    // While the user holds Shift the focus moves: the look after the wait sees it, and nothing goes.
+    SetUp();
+    input->looks = {SyntheticInput::Modifiers::down, SyntheticInput::Modifiers::down};
+    nextFields = {kPlainField, kPlainField, kSecretField};
+    follows = {ControlsReader::Follow::moved};
+    EXPECT_EQ(call("type_text", R"({"text": "ab"})").text,
+              QStringLiteral("I typed 0 of 2 characters, then stopped. The focus moved to another field. ")
+                  + ComputerActions::passwordField());
+    EXPECT_TRUE(input->events.isEmpty());
+}
+
+TEST_F(ComputerActionsTest, AnyChangeOfTheFocusOrOfTheFieldEndsTheTyping)
+{
+    using F = ControlsReader::Follow;
     ControlsReader::FocusedField otherField = kPlainField;
     otherField.element = QStringLiteral(":1.5:/f/3");
+    ControlsReader::FocusedField turned = kSecretField;
+    turned.element = kPlainField.element;
     const ControlsReader::FocusedField button {QRectF(300, 280, 80, 30), false, true, false, QStringLiteral(":1.5:/b/1")};
     const QString moved = QStringLiteral("The focus moved to another field.");
     const struct {
-        std::deque<bool> follows;
+        std::deque<F> follows;
         ControlsReader::FocusedField found;
         int keys;
         QString answer;
     } cases[] = {
-        {{true, true, false}, kSecretField, 2,
-         QStringLiteral("I typed 2 of 5 characters, then stopped. ") + moved + ' ' + ComputerActions::passwordField()},
-        {{true, false}, otherField, 1, QStringLiteral("I typed 1 of 5 characters, then stopped. ") + moved},
-        {{false}, button, 0,
-         QStringLiteral("I typed 0 of 5 characters, then stopped. The focus moved to something that isn't a text field.")},
-        // Gone and back, or the bus slow to answer: a fresh look finds the same field.
-        {{true, false}, kPlainField, 5, QStringLiteral("Typed it.")},
+        {{F::stays, F::stays, F::moved}, kSecretField, 2, "I typed 2 of 5 characters, then stopped. " + moved + ' ' + ComputerActions::passwordField()},
+        {{F::stays, F::moved}, otherField, 1, "I typed 1 of 5 characters, then stopped. " + moved},
+        {{F::moved}, button, 0, "I typed 0 of 5 characters, then stopped. The focus moved to something that isn't a text field."},
+        // Gone and back: a key may have gone elsewhere meanwhile.
+        {{F::stays, F::moved}, kPlainField, 1,
+         "I typed 1 of 5 characters, then stopped. The focus left the field and came back while I was typing."},
+        {{F::stays, F::stays, F::stays, F::changed}, turned, 3,
+         "I typed 3 of 5 characters, then stopped. The field turned into a password field. " + ComputerActions::passwordField()},
+        {{F::unknown}, kPlainField, 0,
+         "I typed 0 of 5 characters, then stopped. I couldn't tell in time whether the focus stayed in the field."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer.toStdString());
@@ -752,6 +808,55 @@ TEST_F(ComputerActionsTest, TheFocusIsFollowedBeforeEveryKeyAndItsLeavingEndsThe
         EXPECT_EQ(call("type_text", R"({"text": "hello"})").text, c.answer);
         EXPECT_EQ(input->events.size(), c.keys);
     }
+    // The Return after the text is looked at like every key.
+    SetUp();
+    nextFields = {kPlainField, kPlainField, button};
+    follows = {F::stays, F::stays, F::moved};
+    EXPECT_EQ(call("type_text", R"({"text": "ab", "press_return": true})").text,
+              QStringLiteral("Typed it, but didn't press Return. The focus moved to something that isn't a text field."));
+    EXPECT_EQ(input->events, (QStringList {QStringLiteral("key a"), QStringLiteral("key b")}));
+}
+
+TEST_F(ComputerActionsTest, InAPasswordFieldOnlyKeysThatMoveOrSubmitArePressed)
+{
+    const QString password = ComputerActions::passwordField();
+    const QString unknown = ComputerActions::couldNotCheckField();
+    const struct {
+        const char* keys;
+        ControlsReader::FocusedField field;
+        QString answer;
+    } cases[] = {
+        {"ctrl+v", kSecretField, password},        {"shift+insert", kSecretField, password},
+        {"super+h", kSecretField, password},       {"ctrl+shift+u", kSecretField, password},
+        {"ctrl+a", kSecretField, password},        {"backspace", kSecretField, password},
+        {"ctrl+.", kSecretField, password},        {"h", kSecretField, password},
+        {"tab", kSecretField, "Pressed tab."},     {"shift+tab", kSecretField, "Pressed shift+tab."},
+        {"return", kSecretField, "Pressed return."}, {"escape", kSecretField, "Pressed escape."},
+        {"pagedown", kSecretField, "Pressed pagedown."}, {"shift+home", kSecretField, "Pressed shift+home."},
+        // What may put text in is checked as typing is wherever it goes.
+        {"ctrl+v", kUnknownField, unknown},        {"super+h", kUnknownField, unknown},
+        {"shift+insert", kUnknownField, unknown},  {"ctrl+shift+u", kUnknownField, unknown},
+        {"ctrl+v", kPlainField, "Pressed ctrl+v."},
+        // Keys that neither move nor put text in: refused only where the check finds a password field.
+        {"ctrl+w", kUnknownField, "Pressed ctrl+w."}, {"f5", kUnknownField, "Pressed f5."},
+        {"ctrl+c", kPlainField, "Pressed ctrl+c."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        SetUp();
+        field = c.field;
+        const QByteArray arguments = QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(c.keys)).toUtf8();
+        const ToolResult result = call("press_keys", arguments.constData());
+        EXPECT_TRUE(result.text.startsWith(c.answer)) << result.text.toStdString();
+        EXPECT_EQ(input->events.size(), result.text.startsWith(QStringLiteral("Pressed ")) ? 1 : 0);
+    }
+    // What was checked is looked at again when the key goes.
+    SetUp();
+    nextFields = {kPlainField, kSecretField};
+    follows = {ControlsReader::Follow::moved};
+    EXPECT_EQ(call("press_keys", R"({"keys": "ctrl+v"})").text,
+              QStringLiteral("I didn't press ctrl+v. The focus moved to another field. ") + password);
+    EXPECT_TRUE(input->events.isEmpty());
 }
 
 TEST_F(ComputerActionsTest, ActionsNeverOverlapAcrossSleepAndWake)

@@ -195,16 +195,20 @@ TEST(ComputerControlOnDisplay, TypingReachesTheFieldWithLettersOffTheLayoutAndRe
     ComputerControl::Typing typing;
     typing.pop = [&](const QString& character) { popped << character; };
     const ComputerControl::Typed done = runTask(control.typeText(typed, std::move(typing)));
-    EXPECT_EQ(done.end, ComputerControl::Typed::End::whole);
+    EXPECT_EQ(done.end, ComputerControl::Gate::posted);
     EXPECT_EQ(done.characters, typed.size());
     EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT ") + typed)) << window.lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(popped.join(QString()), typed);
 
-    EXPECT_EQ(control.pressKeys(QStringLiteral("return")), QStringLiteral("Enter"));
+    const auto press = [&](const char* keys) {
+        return runTask(control.press(ComputerControl::combination(QString::fromLatin1(keys))));
+    };
+    EXPECT_EQ(press("return"), ComputerControl::Gate::posted);
+    EXPECT_EQ(ComputerControl::combination(QStringLiteral("return")).label, QStringLiteral("Enter"));
     EXPECT_TRUE(window.nextIs(QStringLiteral("RETURN")));
     // Select all and delete: the modifiers are held around the key.
-    control.pressKeys(QStringLiteral("cmd+a"));
-    control.pressKeys(QStringLiteral("delete"));
+    press("cmd+a");
+    press("delete");
     EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT")));
 
     // The keys borrowed for letters off the layout are given back.
@@ -230,7 +234,7 @@ TEST(ComputerControlOnDisplay, CharactersOfMoreMarksThanSpareKeysComeOutWhole)
     const QString typed = marked + QStringLiteral("b") + marked;
     ComputerControl control;
     const ComputerControl::Typed done = runTask(control.typeText(typed, {}), std::chrono::seconds(120));
-    EXPECT_EQ(done.end, ComputerControl::Typed::End::whole);
+    EXPECT_EQ(done.end, ComputerControl::Gate::posted);
     EXPECT_EQ(done.characters, 3);
     EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT ") + typed, std::chrono::seconds(30)))
         << window.why();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -139,13 +142,28 @@ protected:
         waitUntil(
             [&] {
                 while (!found && form.canReadLine()) {
-                    seen << QString::fromUtf8(form.readLine()).trimmed();
+                    read();
                     found = seen.back().startsWith(prefix);
                 }
                 return found;
             },
             timeout);
         return found;
+    }
+    void read()
+    {
+        seen << QString::fromUtf8(form.readLine()).trimmed();
+        if (watching && seen.back().startsWith(watching->first))
+            std::exchange(watching, std::nullopt)->second();
+    }
+    // Runs `then` once, as soon as the form says a line starting with `prefix` (while an action runs).
+    void watch(const QString& prefix, std::function<void()> then)
+    {
+        watching.emplace(prefix, std::move(then));
+        QObject::connect(&form, &QProcess::readyReadStandardOutput, &form, [this] {
+            while (watching && form.canReadLine())
+                read();
+        });
     }
     ToolResult look()
     {
@@ -208,6 +226,7 @@ protected:
 
     QProcess form;
     QStringList seen;
+    std::optional<std::pair<QString, std::function<void()>>> watching;
     std::function<void()> afterCheck;
     quint64 window = 0;
     std::unique_ptr<CursorOverlay> overlay;
@@ -334,6 +353,180 @@ TEST_P(GtkFormTyping, PastATabOnlyATextFieldTakesTheRestOrTheReturn)
     // The field got the x and nothing after the tab.
     ASSERT_FALSE(lines("TEXT last").isEmpty());
     EXPECT_EQ(lines("TEXT last").constLast(), QStringLiteral("TEXT last x")) << seen.join('\n').toStdString();
+}
+
+// The user's own keyboard, on a connection of its own: keys held down, and modifiers latched or
+// locked as sticky keys and Caps Lock leave them. Everything is let go when it ends.
+class UsersKeyboard {
+public:
+    UsersKeyboard() : m_display(XOpenDisplay(nullptr)) {}
+    ~UsersKeyboard()
+    {
+        if (!m_display)
+            return;
+        hold(XK_Shift_L, false);
+        XkbLatchModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
+        XkbLockModifiers(m_display, XkbUseCoreKbd, 0xff, 0);
+        XSync(m_display, False);
+        XCloseDisplay(m_display);
+    }
+    bool open() const { return m_display != nullptr; }
+    void hold(KeySym key, bool down)
+    {
+        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, key), down ? True : False, CurrentTime);
+        XSync(m_display, False);
+    }
+    void latch(unsigned mask, bool on)
+    {
+        XkbLatchModifiers(m_display, XkbUseCoreKbd, mask, on ? mask : 0);
+        XSync(m_display, False);
+    }
+    void lock(unsigned mask, bool on)
+    {
+        XkbLockModifiers(m_display, XkbUseCoreKbd, mask, on ? mask : 0);
+        XSync(m_display, False);
+    }
+    unsigned locked()
+    {
+        XkbStateRec state {};
+        XkbGetState(m_display, XkbUseCoreKbd, &state);
+        return state.locked_mods;
+    }
+
+private:
+    Display* m_display;
+};
+
+TEST_P(GtkFormTyping, APasteOrAKeyThatPutsTextInNeverReachesAPasswordField)
+{
+    ASSERT_TRUE(command(QStringLiteral("CLIP hunter2")));
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    for (const char* keys : {"ctrl+v", "shift+insert", "super+h", "ctrl+shift+u", "ctrl+shift+v"}) {
+        SCOPED_TRACE(keys);
+        EXPECT_EQ(call("press_keys", QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(keys))).text,
+                  ComputerActions::passwordField());
+    }
+    // Moving on is still allowed.
+    EXPECT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "tab"})")).text.startsWith(QStringLiteral("Pressed tab.")));
+    EXPECT_TRUE(until(QStringLiteral("FOCUS second"))) << seen.join('\n').toStdString();
+    // A paste into a plain field goes in.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    EXPECT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "ctrl+v"})")).text.startsWith(QStringLiteral("Pressed ctrl+v.")));
+    EXPECT_TRUE(until(QStringLiteral("TEXT first hunter2"))) << seen.join('\n').toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT password"), QStringList {});
+}
+
+TEST_P(GtkFormTyping, ModifiersLatchedOrLockedOnAreHeldKeysAndCapsLockTypesAsAsked)
+{
+    UsersKeyboard user;
+    ASSERT_TRUE(user.open());
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    const QString latched = ComputerActions::modifiersLatched();
+    for (const bool locking : {false, true}) {
+        SCOPED_TRACE(locking ? "locked" : "latched");
+        if (locking)
+            user.lock(ControlMask | Mod1Mask, true);
+        else
+            user.latch(ControlMask | Mod1Mask, true);
+        EXPECT_EQ(call("press_keys", QStringLiteral(R"({"keys": "del"})")).text,
+                  QStringLiteral("I didn't press del. ") + latched);
+        EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "tql"})")).text,
+                  QStringLiteral("I typed 0 of 3 characters, then stopped. ") + latched);
+        if (locking)
+            user.lock(ControlMask | Mod1Mask, false);
+        else
+            user.latch(ControlMask | Mod1Mask, false);
+    }
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT first"), QStringList {});
+
+    // With Caps Lock on the field gets the text as written, and Caps Lock stays on.
+    user.lock(LockMask, true);
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "Hello World 1"})")).text, QStringLiteral("Typed it."));
+    EXPECT_TRUE(until(QStringLiteral("TEXT first Hello World 1"))) << seen.join('\n').toStdString();
+    EXPECT_EQ(lines("TEXT first").constLast(), QStringLiteral("TEXT first Hello World 1"));
+    EXPECT_TRUE(user.locked() & LockMask);
+}
+
+TEST_P(GtkFormTyping, AFocusMovedWhileTheUserHoldsShiftGetsNoKey)
+{
+    UsersKeyboard user;
+    ASSERT_TRUE(user.open());
+    // The user rests a finger on Shift just before the keys go, and the page moves the focus to
+    // the password field meanwhile.
+    const auto moveWhileHeld = [this, &user](const char* to) {
+        user.hold(XK_Shift_L, true);
+        form.write(QByteArray("FOCUS ") + to + '\n');
+        QTimer::singleShot(400, &form, [&user] { user.hold(XK_Shift_L, false); });
+    };
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    // The second check is the one after the flight, right before the keys.
+    afterCheck = [&] { afterCheck = [&] { moveWhileHeld("password"); }; };
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "abc"})")).text,
+              QStringLiteral("I typed 0 of 3 characters, then stopped. The focus moved to another field. ")
+                  + ComputerActions::passwordField());
+
+    // The Return after a text, with the focus moved to "Delete all".
+    ASSERT_TRUE(command(QStringLiteral("FOCUS last")));
+    watch(QStringLiteral("TEXT last x"), [&] { moveWhileHeld("delete"); });
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "x", "press_return": true})")).text,
+              QStringLiteral("Typed it, but didn't press Return. The focus moved to something that isn't a text field."));
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT password"), QStringList {});
+    EXPECT_EQ(lines("CLICKED"), QStringList {});
+}
+
+TEST_P(GtkFormTyping, AFieldThatTurnsIntoAPasswordFieldGetsNoMoreKeys)
+{
+    const QString turned = QStringLiteral(" The field turned into a password field. ") + ComputerActions::passwordField();
+    // What the field took after it turned.
+    const auto secret = [this] {
+        const qsizetype at = seen.indexOf(QStringLiteral("SECRET first"));
+        qsizetype longest = 0;
+        for (qsizetype i = at + 1; at >= 0 && i < seen.size(); ++i)
+            if (seen[i].startsWith(QLatin1String("TEXT first ")))
+                longest = std::max(longest, seen[i].size() - 11);
+        return longest;
+    };
+    const QString rest(40, QLatin1Char('x'));
+
+    // A quarter of a second into the typing.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    afterCheck = [&] { afterCheck = [&] { form.write("TURN first 250\n"); }; };
+    const ToolResult during = call("type_text", QStringLiteral(R"({"text": "%1"})").arg(rest));
+    EXPECT_TRUE(during.text.startsWith(QStringLiteral("I typed "))) << during.text.toStdString();
+    EXPECT_TRUE(during.text.endsWith(turned)) << during.text.toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_LE(secret(), 2) << seen.join('\n').toStdString();
+}
+
+TEST_P(GtkFormTyping, ASignInThatAsksForThePasswordInTheSameFieldGetsNone)
+{
+    ASSERT_TRUE(command(QStringLiteral("TURNONRETURN first 200")));
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    const QString rest(40, QLatin1Char('x'));
+    const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "alice\n%1"})").arg(rest));
+    EXPECT_TRUE(typed.text.endsWith(QStringLiteral(" The field turned into a password field. ")
+                                    + ComputerActions::passwordField()))
+        << typed.text.toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    const qsizetype at = seen.indexOf(QStringLiteral("SECRET first"));
+    ASSERT_GE(at, 0) << seen.join('\n').toStdString();
+    const QStringList after = seen.mid(at + 1).filter(QRegularExpression(QStringLiteral("^TEXT first ")));
+    EXPECT_LE(after.isEmpty() ? 0 : after.constLast().size() - 11, 2) << seen.join('\n').toStdString();
+}
+
+TEST_P(GtkFormTyping, AFocusThatFlickersAwayAndBackStopsTheTyping)
+{
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    ASSERT_TRUE(command(QStringLiteral("FLICKER password 100 5")));
+    const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "%1"})").arg(QString(30, QLatin1Char('y'))));
+    EXPECT_FALSE(typed.text.startsWith(QStringLiteral("Typed it"))) << typed.text.toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    // At most the one key that went out before the bus told of the flicker.
+    const QStringList secret = lines("TEXT password ");
+    EXPECT_LE(secret.isEmpty() ? 0 : secret.constLast().size() - 14, 1) << seen.join('\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Scale, GtkFormTyping, ::testing::Values(1),

@@ -6,7 +6,12 @@
 // It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
 // the keyboard focus, "TEXT <field> <text>" when a field's text changes, "VALUE <n>" when the
 // slider moves, "CLICKED delete" when "Delete all" is pressed and "SCROLLED" when the notes scroll.
-// On stdin it takes "FOCUS <field>" and "PING", and answers each with "DONE <command>".
+// On stdin it takes "FOCUS <field>" (a button too: "delete"), "PING", "CLIP <text>" (puts the text on
+// the clipboard), "TURN <field> <ms>" (the field turns into a password field, emptied, after ms),
+// "TURNONRETURN <field> <ms>" (the same, that long after the next Return in it: a sign-in that asks
+// for the password in the same field) and "FLICKER <field> <period> <away>" (every period ms the
+// field takes the focus for `away` ms, then gives it back), and answers each with "DONE <command>".
+// A field that turns says "SECRET <field>".
 #include <gtk/gtk.h>
 #include <gdk/gdkx.h>
 
@@ -42,6 +47,57 @@ void reportFocus(GtkWidget* widget, const char* field)
 }
 
 std::map<std::string, GtkWidget*> gFields;
+// Fields that turn into a password field on their next Return, and after how long.
+std::map<GtkWidget*, int> gTurnOnReturn;
+
+struct Turn {
+    GtkWidget* field;
+    std::string name;
+};
+
+gboolean turnSecret(gpointer data)
+{
+    auto* turn = static_cast<Turn*>(data);
+    gtk_entry_set_text(GTK_ENTRY(turn->field), "");
+    gtk_entry_set_visibility(GTK_ENTRY(turn->field), FALSE);
+    std::printf("SECRET %s\n", turn->name.c_str());
+    std::fflush(stdout);
+    delete turn;
+    return G_SOURCE_REMOVE;
+}
+
+std::string nameOf(GtkWidget* field)
+{
+    for (const auto& [name, widget] : gFields)
+        if (widget == field)
+            return name;
+    return {};
+}
+
+struct Flicker {
+    GtkWidget* field = nullptr;
+    int away = 0;
+    GtkWidget* back = nullptr;
+};
+Flicker gFlicker;
+
+gboolean flickerBack(gpointer)
+{
+    if (gFlicker.back)
+        gtk_widget_grab_focus(gFlicker.back);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean flickerAway(gpointer)
+{
+    GtkWidget* window = gtk_widget_get_toplevel(gFlicker.field);
+    gFlicker.back = gtk_window_get_focus(GTK_WINDOW(window));
+    if (gFlicker.back == gFlicker.field)
+        gFlicker.back = nullptr;
+    gtk_widget_grab_focus(gFlicker.field);
+    g_timeout_add(static_cast<guint>(gFlicker.away), flickerBack, nullptr);
+    return G_SOURCE_CONTINUE;
+}
 
 void reportText(GtkWidget* widget, const char* field)
 {
@@ -58,9 +114,23 @@ gboolean command(GIOChannel* channel, GIOCondition, gpointer)
     if (g_io_channel_read_line(channel, &line, nullptr, nullptr, nullptr) != G_IO_STATUS_NORMAL || !line)
         return G_SOURCE_REMOVE;
     g_strchomp(line);
-    if (std::strncmp(line, "FOCUS ", 6) == 0)
+    char name[32] = {};
+    int first = 0;
+    int second = 0;
+    if (std::strncmp(line, "FOCUS ", 6) == 0) {
         if (const auto found = gFields.find(line + 6); found != gFields.end())
             gtk_widget_grab_focus(found->second);
+    } else if (std::strncmp(line, "CLIP ", 5) == 0) {
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), line + 5, -1);
+    } else if (std::sscanf(line, "TURN %31s %d", name, &first) == 2 && gFields.count(name)) {
+        g_timeout_add(static_cast<guint>(first), turnSecret, new Turn {gFields[name], name});
+    } else if (std::sscanf(line, "TURNONRETURN %31s %d", name, &first) == 2 && gFields.count(name)) {
+        gTurnOnReturn[gFields[name]] = first;
+    } else if (std::sscanf(line, "FLICKER %31s %d %d", name, &first, &second) == 3 && gFields.count(name)) {
+        gFlicker.field = gFields[name];
+        gFlicker.away = second;
+        g_timeout_add(static_cast<guint>(first), flickerAway, nullptr);
+    }
     std::printf("DONE %s\n", line);
     std::fflush(stdout);
     g_free(line);
@@ -112,7 +182,13 @@ int main(int argc, char** argv)
     reportText(first, "first");
     reportText(password, "password");
     gFields = {{"first", first}, {"password", password}, {"second", second}};
-    g_signal_connect(first, "activate", G_CALLBACK(+[](GtkEntry*, gpointer field) {
+    g_signal_connect(first, "activate", G_CALLBACK(+[](GtkEntry* entry, gpointer field) {
+                         if (const auto turns = gTurnOnReturn.find(GTK_WIDGET(entry)); turns != gTurnOnReturn.end()) {
+                             g_timeout_add(static_cast<guint>(turns->second), turnSecret,
+                                           new Turn {GTK_WIDGET(entry), nameOf(GTK_WIDGET(entry))});
+                             gTurnOnReturn.erase(turns);
+                             return;
+                         }
                          g_timeout_add(700, +[](gpointer late) {
                              gtk_widget_grab_focus(GTK_WIDGET(late));
                              return G_SOURCE_REMOVE;
@@ -143,6 +219,7 @@ int main(int argc, char** argv)
     reportText(last, "last");
     gFields["last"] = last;
     GtkWidget* clear = gtk_button_new_with_label("Delete all");
+    gFields["delete"] = clear;
     g_signal_connect(clear, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { say("CLICKED delete"); }), nullptr);
     gtk_box_pack_start(GTK_BOX(lastRow), last, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(lastRow), clear, FALSE, FALSE, 0);
