@@ -29,13 +29,13 @@ std::optional<QString> replaceWithoutFlush(const QString& path, const QByteArray
     QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
     if (!file.open())
         return file.errorString();
+    const QString temporary = file.fileName(); // asked while open, so that the file has a name to rename
     // Readable by scripts of other users, as a plain file would be.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
                         | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     if (file.write(bytes) != bytes.size() || !file.flush())
         return file.errorString();
-    file.close();
-    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     file.setAutoRemove(false);
     return std::nullopt;
