@@ -61,7 +61,8 @@ inline constexpr double photoFade = 0.25;
 
 // The frame step's timer.
 inline constexpr int frameMilliseconds = 16;
-// At rest, where the pointer's motion cannot be watched, it is asked this often instead.
+// At rest the pointer is asked this often, for moves that send no motion events (a warp) or where
+// motion cannot be watched: a move is seen within a quarter of a second.
 inline constexpr int pointerPollMilliseconds = 200;
 
 } // namespace cursorChoices

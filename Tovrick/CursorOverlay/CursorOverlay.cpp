@@ -83,6 +83,11 @@ CursorOverlay::CursorOverlay(CursorEngine::Environment environment, QObject* par
 
 CursorOverlay::~CursorOverlay() = default;
 
+bool CursorOverlay::watchesMotion() const
+{
+    return m_motion->isWatching();
+}
+
 void CursorOverlay::followScreen()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -181,10 +186,11 @@ void CursorOverlay::rest()
         m_dueAt.reset();
         m_due.stop();
     }
-    if (!m_motion->isWatching()) {
-        m_polledAt = m_mouse();
-        m_poll.start();
-    }
+    // Motion events wake the frames at once, but a warped pointer (moved by another program, a
+    // window manager or our own restore after a click) sends none: one question to the server a few
+    // times a second catches it, and costs nothing next to a frame.
+    m_polledAt = m_mouse();
+    m_poll.start();
 }
 
 void CursorOverlay::pollPointer()

@@ -17,7 +17,8 @@ class PointerMotionWatch;
 // The on-screen character: its view over the desktop, stepped by a 60 Hz timer on the media clock
 // (not by drawing, so motion goes on while nothing is exposed) while anything moves, reporting its
 // face when it changes. At rest no frame runs: pointer motion, a change to the view or engine, or
-// a single-shot timer for the next moment something changes with time wakes it.
+// a single-shot timer for the next moment something changes with time wakes it; a slow look at the
+// pointer catches the moves that send no motion.
 class CursorOverlay : public QObject {
     Q_OBJECT
 
@@ -40,8 +41,10 @@ public:
     quint64 frames() const { return m_frames; }
     // At rest: the media-clock time of the next frame due; none when nothing is due.
     std::optional<double> dueAt() const { return m_due.isActive() ? m_dueAt : std::nullopt; }
-    // Whether the pointer is asked every so often at rest, where no motion events can be had.
+    // Whether the pointer is asked every so often (at rest, for moves that send no motion events).
     bool pollsPointer() const { return m_poll.isActive(); }
+    // Whether the pointer's motion comes as events from the server.
+    bool watchesMotion() const;
 
     // One frame: the engine's step, the view's update, the face report; at rest, the frame timer
     // stops.

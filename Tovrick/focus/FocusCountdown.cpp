@@ -1,6 +1,7 @@
 #include "Tovrick/focus/FocusCountdown.h"
 
 #include "Tovrick/screen/OverlayShape.h"
+#include "Tovrick/screen/StackingWatch.h"
 #include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
@@ -132,6 +133,7 @@ void FocusCountdown::update(const std::optional<FocusSession>& session)
     if (!session || session->status == FocusSession::Status::ended) {
         if (m_window)
             m_window->hide();
+        m_stacking.reset();
         return;
     }
     if (!m_window && m_createsWindow && QGuiApplication::primaryScreen())
@@ -150,9 +152,24 @@ void FocusCountdown::update(const std::optional<FocusSession>& session)
     // With a compositor the window is really transparent and takes no shape.
     if (changed || !m_window->isVisible())
         overlayShape::apply(*m_window, overlayShape::compositorRunning() ? QRegion() : shape());
-    if (!m_window->isVisible())
+    // Raised when shown and when another window comes over it, not with every new text: a raise is a
+    // reconfiguration of the window, each second of a session, that nothing needs.
+    if (!m_window->isVisible()) {
         m_window->show();
-    m_window->raise();
+        m_window->raise();
+    }
+    if (!m_stacking) {
+        // Our own windows put themselves on top too: answering them would raise back and forth.
+        m_stacking = std::make_unique<StackingWatch>([](quint64 id) {
+            const QWindowList windows = QGuiApplication::allWindows();
+            return std::any_of(windows.begin(), windows.end(),
+                               [id](const QWindow* window) { return window->handle() && window->winId() == id; });
+        });
+        m_stacking->onRestacked = [this] {
+            if (isShown())
+                overlayShape::raise(*m_window);
+        };
+    }
 }
 
 void FocusCountdown::createWindow()

@@ -13,6 +13,7 @@
 #include "shared/focus/FocusSession.h"
 
 class QQuickView;
+class StackingWatch;
 
 // The large remaining-time readout near the bottom-right corner of the primary screen while a
 // session is open: above other windows, click-through, never focused. The window is made on the
@@ -71,6 +72,7 @@ private:
 
     bool m_createsWindow;
     std::unique_ptr<QQuickView> m_window;
+    std::unique_ptr<StackingWatch> m_stacking; // while shown
     QString m_label;
     QString m_modeLabel;
     QFont m_digitsFont;

@@ -29,7 +29,7 @@ FocusEnvironment FocusEnvironment::production()
     FocusEnvironment environment;
     environment.now = &uptimeSeconds;
     environment.permission = [] {
-        // A capture that worked is proof enough; the preflight opens a display connection.
+        // A capture that worked is proof enough; else the program's display connection must be up.
         ScreenCaptureAccess& access = ScreenCaptureAccess::shared();
         return access.confirmedByCapture() || access.preflight();
     };

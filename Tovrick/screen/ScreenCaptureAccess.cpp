@@ -8,9 +8,13 @@
 
 #include <QCoreApplication>
 #include <QCoroFuture>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QProcess>
 #include <QtConcurrent>
+
+#include <X11/Xlib.h>
+#include <poll.h>
 
 namespace {
 
@@ -45,6 +49,8 @@ ScreenCaptureAccess& ScreenCaptureAccess::shared()
     return *instance;
 }
 
+ScreenCaptureAccess::~ScreenCaptureAccess() = default;
+
 ScreenCaptureAccess::ScreenCaptureAccess(QObject* parent)
     : QObject(parent), testCapture(&captureOnce),
       quit([] { QCoreApplication::quit(); })
@@ -77,7 +83,25 @@ void ScreenCaptureAccess::setChecking(bool checking)
 
 bool ScreenCaptureAccess::preflight() const
 {
-    return static_cast<bool>(X11Display());
+    // On X11 the program's own display connection is the answer: Qt ends the program when it breaks.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        return x11 && x11->display();
+    }
+    // Elsewhere one connection is opened and held, and a broken one is noticed by its socket alone:
+    // a probe every few seconds never costs the server a new client.
+    if (m_display) {
+        pollfd socket { ConnectionNumber(m_display->handle()), POLLIN | POLLRDHUP, 0 };
+        if (poll(&socket, 1, 0) <= 0 || !(socket.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)))
+            return true;
+        // Never closed: closing a broken connection would end the process in Xlib's I/O error handler.
+        static_cast<void>(m_display.release());
+    }
+    auto display = std::make_unique<X11Display>();
+    if (!*display)
+        return false;
+    m_display = std::move(display);
+    return true;
 }
 
 QCoro::Task<bool> ScreenCaptureAccess::check()

@@ -6,6 +6,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class X11Display;
 
 // Whether the screen can be read. X11 asks for no permission, so access is the display being
 // reachable and a capture working; the published state drives the focus page's screen-access row.
@@ -18,6 +21,7 @@ class ScreenCaptureAccess : public QObject {
 public:
     static ScreenCaptureAccess& shared();
     explicit ScreenCaptureAccess(QObject* parent = nullptr);
+    ~ScreenCaptureAccess() override;
 
     QString message() const { return m_message; }
     void setMessage(const QString& message);
@@ -28,7 +32,8 @@ public:
     bool confirmedByCapture() const { return m_confirmedByCapture; }
     void setConfirmedByCapture(bool confirmed) { m_confirmedByCapture = confirmed; }
 
-    // The display named by $DISPLAY can be opened.
+    // The display can be reached: the program's own connection to it is up. Asks the server nothing
+    // once a connection is held.
     bool preflight() const;
 
     // One test capture of the main display. False at once while another check runs; on failure
@@ -60,4 +65,5 @@ private:
     bool m_checking = false;
     bool m_needsSettings = false;
     bool m_confirmedByCapture = false;
+    mutable std::unique_ptr<X11Display> m_display; // off X11's own platform only
 };

@@ -3,9 +3,14 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
-#include "Tovrick/screen/ScreenCaptureAccess.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "shared/util/AppPaths.h"
 #include "shared/util/Files.h"
 #include "shared/util/Log.h"
@@ -15,6 +20,25 @@ namespace {
 QByteArray word(bool granted)
 {
     return granted ? QByteArrayLiteral("granted") : QByteArrayLiteral("denied");
+}
+
+// Replaces the file whole, as a temporary renamed into place, but never waits for the disk: a status
+// file lost in a power cut is harmless, and a flush every few seconds keeps a laptop's disk awake.
+std::optional<QString> replaceWithoutFlush(const QString& path, const QByteArray& bytes)
+{
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open())
+        return file.errorString();
+    const QString temporary = file.fileName(); // asked while open, so that the file has a name to rename
+    // Readable by scripts of other users, as a plain file would be.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                        | QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return file.errorString();
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    file.setAutoRemove(false);
+    return std::nullopt;
 }
 
 } // namespace
@@ -27,10 +51,10 @@ QString StatusFile::defaultPath()
     return QFileInfo(appFolder).dir().filePath(QStringLiteral("Fennow/status.txt"));
 }
 
-StatusFile::Permissions StatusFile::probeDesktop()
+StatusFile::Permissions StatusFile::probeDesktop(const ScreenCaptureAccess& access)
 {
     Permissions permissions;
-    permissions.screen = ScreenCaptureAccess::shared().preflight();
+    permissions.screen = access.preflight();
     // The bus daemon answers this itself: no other process can keep it waiting.
     const QDBusConnection bus = QDBusConnection::sessionBus();
     permissions.accessibility = bus.isConnected() && bus.interface()
@@ -51,6 +75,8 @@ StatusFile::StatusFile(QString path, QObject* parent) : QObject(parent), m_path(
 
 void StatusFile::start(int intervalMs)
 {
+    if (!m_path.isEmpty())
+        files::removeStaleTemporaries(QFileInfo(m_path).absolutePath(), {QFileInfo(m_path).fileName()});
     writeNow();
     m_timer.start(intervalMs);
 }
@@ -69,7 +95,7 @@ bool StatusFile::writeNow()
     if (!AppPaths::ensurePrivateFolder(folder))
         return fail(folder);
     const Permissions permissions = probe ? probe() : Permissions {};
-    if (const auto error = files::writeAtomically(m_path, render(permissions, QDateTime::currentDateTimeUtc()), false))
+    if (const auto error = replaceWithoutFlush(m_path, render(permissions, QDateTime::currentDateTimeUtc())))
         return fail(*error);
     m_failing = false;
     return true;

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include "Tovrick/screen/ScreenCaptureAccess.h"
+
 // The permission status file: what this program may do on the desktop right now, for scripts and
 // helpers outside it, rewritten every 3 s while it runs.
 class StatusFile : public QObject {
@@ -21,8 +23,9 @@ public:
 
     // "status.txt" in the "Fennow" folder beside the program's own data folder.
     static QString defaultPath();
-    // What the desktop allows now. Quick: one display connection and one question to the bus daemon.
-    static Permissions probeDesktop();
+    // What the desktop allows now. Quick: the display connection `access` holds and one question to
+    // the bus daemon.
+    static Permissions probeDesktop(const ScreenCaptureAccess& access);
     // The file's text: one "name=value" line per permission, then the time of writing (UTC).
     static QByteArray render(const Permissions& permissions, const QDateTime& at);
 
@@ -35,7 +38,7 @@ public:
     // One write; false (logged once per run of failures) when the file cannot be written.
     bool writeNow();
 
-    std::function<Permissions()> probe = &StatusFile::probeDesktop;
+    std::function<Permissions()> probe = [] { return probeDesktop(ScreenCaptureAccess::shared()); };
 
 private:
     QString m_path;

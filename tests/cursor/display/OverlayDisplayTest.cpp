@@ -213,38 +213,69 @@ void movePointer(QPoint global)
     XCloseDisplay(display);
 }
 
+// Moved by another program, a window manager or our own restore after a click: no motion comes.
+void warpPointer(QPoint global)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, global.x(), global.y());
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
 TEST(OverlayOnDisplay, AtRestNoFrameRunsAndMovingThePointerWakesIt)
 {
-    movePointer(QPoint(400, 300));
-    // The real clock and pointer, as the program has them.
-    CursorOverlay overlay;
-    overlay.view().engine().setMode(CursorMode::following());
-    const auto rested = [&] { return !overlay.framesRunning(); };
-    overlay.start();
-    ASSERT_TRUE(waitUntil(rested)) << "the character never came to rest";
-    EXPECT_FALSE(overlay.pollsPointer()) << "the pointer's motion comes as events";
-    const QPointF settled = overlay.view().engine().tip();
+    const struct {
+        const char* name;
+        void (*move)(QPoint);
+        bool asleep; // nothing is due then, however long it waits
+    } moves[] = { { "motion", movePointer, false }, { "warp", warpPointer, false }, { "warp asleep", warpPointer, true } };
+    for (const auto& move : moves) {
+        SCOPED_TRACE(move.name);
+        movePointer(QPoint(400, 300));
+        // The real clock and pointer, as the program has them.
+        CursorOverlay overlay;
+        overlay.view().engine().setMode(CursorMode::following());
+        overlay.view().engine().setAwake(!move.asleep);
+        const auto rested = [&] { return !overlay.framesRunning(); };
+        overlay.start();
+        ASSERT_TRUE(waitUntil(rested)) << "the character never came to rest";
+        EXPECT_TRUE(overlay.watchesMotion()) << "the pointer's motion comes as events";
+        // A blink wakes the frames anyway: the move is made well before the next one is due.
+        const auto clearOfBlink = [&] {
+            return rested() && (!overlay.dueAt() || *overlay.dueAt() - CursorOverlay::mediaClock() > 1.5);
+        };
+        ASSERT_TRUE(waitUntil(clearOfBlink, std::chrono::seconds(6)));
+        EXPECT_EQ(overlay.dueAt().has_value(), !move.asleep);
+        const double blinkAt = overlay.dueAt().value_or(CursorOverlay::mediaClock() + 10);
+        const QPointF settled = overlay.view().engine().tip();
 
-    // The frame count when the frames woke, and at the first face that followed.
-    std::optional<quint64> wokeAt;
-    std::optional<quint64> facedAt;
-    QPointF facedTip;
-    QObject::connect(&overlay, &CursorOverlay::framesRunningChanged, &overlay, [&](bool on) {
-        if (on && !wokeAt)
-            wokeAt = overlay.frames();
-    });
-    overlay.onFace = [&](const FaceState&, bool) {
-        if (wokeAt && !facedAt) {
-            facedAt = overlay.frames();
-            facedTip = overlay.view().engine().tip();
-        }
-    };
-    movePointer(QPoint(700, 520));
-    ASSERT_TRUE(waitUntil([&] { return facedAt.has_value(); })) << "moving the pointer did not wake the frames";
-    EXPECT_EQ(*facedAt, *wokeAt + 1) << "the first frame after waking did not see the pointer's new place";
-    EXPECT_GT(facedTip.x(), settled.x());
-    ASSERT_TRUE(waitUntil(rested)) << "the frames did not stop again";
-    EXPECT_EQ(overlay.view().engine().tip(), QPointF(700, 520) + cursorChoices::followOffset);
+        // The frame count and time when the frames woke, and the frame of the first face that followed.
+        std::optional<quint64> wokeAt;
+        double wokeWhen = 0;
+        std::optional<quint64> facedAt;
+        QPointF facedTip;
+        QObject::connect(&overlay, &CursorOverlay::framesRunningChanged, &overlay, [&](bool on) {
+            if (on && !wokeAt) {
+                wokeAt = overlay.frames();
+                wokeWhen = CursorOverlay::mediaClock();
+            }
+        });
+        overlay.onFace = [&](const FaceState&, bool) {
+            if (wokeAt && !facedAt) {
+                facedAt = overlay.frames();
+                facedTip = overlay.view().engine().tip();
+            }
+        };
+        move.move(QPoint(700, 520));
+        ASSERT_TRUE(waitUntil([&] { return facedAt.has_value(); }, std::chrono::milliseconds(1000)))
+            << "the move did not wake the frames";
+        EXPECT_LT(wokeWhen, blinkAt);
+        EXPECT_EQ(*facedAt, *wokeAt + 1) << "the first frame after waking did not see the pointer's new place";
+        EXPECT_GT(facedTip.x(), settled.x());
+        ASSERT_TRUE(waitUntil(rested)) << "the frames did not stop again";
+        EXPECT_EQ(overlay.view().engine().tip(), QPointF(700, 520) + cursorChoices::followOffset);
+    }
 }
 
 TEST(BlobPortraitOnDisplay, DrawsTheCharacterAtAnySize)
