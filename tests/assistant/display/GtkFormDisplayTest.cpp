@@ -14,6 +14,7 @@
 #include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "Tovrick/screen/X11Display.h"
+#include "support/BusyCores.h"
 #include "support/RunTask.h"
 
 #include <X11/Xatom.h>
@@ -334,6 +335,40 @@ TEST_P(GtkFormTyping, PastATabOnlyATextFieldTakesTheRestOrTheReturn)
     // The field got the x and nothing after the tab.
     ASSERT_FALSE(lines("TEXT last").isEmpty());
     EXPECT_EQ(lines("TEXT last").constLast(), QStringLiteral("TEXT last x")) << seen.join('\n').toStdString();
+}
+
+TEST_P(GtkFormTyping, TypesIntoAPlainFieldWhileEveryCoreIsBusy)
+{
+    // The check as the program makes it, asked once per call, with no second try.
+    ComputerActions::Ports ports;
+    ports.screen = screen;
+    ports.control = &control;
+    ports.enabled = [] { return true; };
+    ComputerActions real(pointing, std::move(ports));
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+
+    QString expected;
+    QStringList refused;
+    int typed = 0;
+    {
+        const BusyCores busy;
+        for (int i = 0; i < 20; ++i) {
+            const QString word = QStringLiteral("w%1").arg(i);
+            const ToolResult result = runTask(
+                real.handle(QStringLiteral("type_text"), toolargs::parse(QStringLiteral(R"({"text": "%1"})").arg(word)), {}),
+                std::chrono::seconds(120));
+            if (result.text != QLatin1String("Typed it.")) {
+                refused << result.text;
+                continue;
+            }
+            expected += word;
+            if (until(QStringLiteral("TEXT first ") + expected, std::chrono::seconds(30)))
+                ++typed;
+            else
+                refused << QStringLiteral("answered \"Typed it.\" but the field never held ") + expected;
+        }
+    }
+    EXPECT_EQ(typed, 20) << refused.join('\n').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Scale, GtkFormTyping, ::testing::Values(1),
