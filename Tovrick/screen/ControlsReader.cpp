@@ -12,9 +12,13 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 #pragma push_macro("signals")
@@ -29,6 +33,13 @@ namespace {
 constexpr int kMaxDepth = 40;
 constexpr int kMaxNodes = 5000;
 std::atomic<qint64> gWalkBudgetMs {ControlsReader::kWalkBudget.count()};
+// A hung application must not stall a screen reading for long.
+constexpr gint kCallTimeoutMs = 400;
+constexpr gint kStartupMs = 2000;
+// Toolkits mark one element focused; a few more are looked at, so that a password field among
+// them is not missed.
+constexpr gint kMaxFocusedMatches = 4;
+constexpr std::chrono::milliseconds kFirstPatience {500};
 
 // Root pixels per pixel of the application being walked, for the walk's duration (walks run on the
 // one accessibility thread).
@@ -36,6 +47,47 @@ thread_local double tAppScale = 1.0;
 // Calls of the walk under way that got no answer: what they would have told is missing. A call that
 // times out (a busy application, a loaded machine) gives -1 or null, often with no error set.
 thread_local int tUnanswered = 0;
+
+// The deadline of the focused-field lookup under way on this thread, if one is, and how long one
+// of its calls may wait for an answer.
+thread_local std::optional<QDeadlineTimer> tLookup;
+thread_local qint64 tPatienceMs = 0;
+
+// Before each call of a lookup: lets the call wait as long as the lookup's patience, never past the
+// deadline; false once the deadline has passed. Outside a lookup calls keep the screen reading's
+// short time-out.
+bool patient()
+{
+    if (!tLookup)
+        return true;
+    const qint64 left = tLookup->remainingTime();
+    if (left == 0)
+        return false;
+    atspi_set_timeout(static_cast<gint>(left < 0 ? tPatienceMs : std::min(left, tPatienceMs)), kStartupMs);
+    return true;
+}
+
+// Whether a call that came back empty-handed after `waited` ms ran out of time rather than being
+// told "none": libatspi answers some such calls with nothing at all.
+bool ranOut(qint64 waited)
+{
+    if (!tLookup)
+        return false;
+    const qint64 left = tLookup->remainingTime();
+    const qint64 allowed = left < 0 ? tPatienceMs : std::min(tPatienceMs, waited + left);
+    return waited + 20 >= allowed;
+}
+
+struct Lookup {
+    explicit Lookup(QDeadlineTimer deadline) { tLookup = deadline; }
+    ~Lookup()
+    {
+        tLookup.reset();
+        atspi_set_timeout(kCallTimeoutMs, kStartupMs);
+    }
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+};
 
 // libatspi dispatches on a GLib main context; the default one is iterated by Qt's main thread, so
 // it gets a private one that only this thread iterates.
@@ -81,8 +133,7 @@ bool ready()
             return false;
         gContext = g_main_context_new();
         atspi_set_main_context(gContext);
-        // A hung application must not stall a screen reading for long.
-        atspi_set_timeout(400, 2000);
+        atspi_set_timeout(kCallTimeoutMs, kStartupMs);
         // Applications send focus events once someone listens: from here on, for the typing that
         // follows a focused-field check.
         // A field that turns into a password field where it stands tells by its role.
@@ -103,17 +154,47 @@ bool ready()
     return ok;
 }
 
-struct Ref {
-    AtspiAccessible* object = nullptr;
-    explicit Ref(AtspiAccessible* o) : object(o) {}
-    ~Ref()
-    {
-        if (object)
-            g_object_unref(object);
-    }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
+struct Unref {
+    void operator()(gpointer object) const { g_object_unref(object); }
 };
+using Owned = std::unique_ptr<AtspiAccessible, Unref>;
+
+// The element each application last said took the focus, by the application's bus name (unique
+// names are never reused on a bus): where the focus is, found without a walk. Accessibility thread
+// only; an application that closes leaves its entry until the next one comes.
+std::map<std::string, Owned> gFocusTaken;
+constexpr size_t kMaxFocusTaken = 64;
+
+void onFocusTaken(const AtspiEvent* event)
+{
+    if (!event || !event->source)
+        return;
+    const AtspiObject* object = ATSPI_OBJECT(event->source);
+    if (!object->app || !object->app->bus_name || !object->path)
+        return;
+    const std::string bus = object->app->bus_name;
+    if (event->detail1 != 0) {
+        if (gFocusTaken.size() >= kMaxFocusTaken && !gFocusTaken.count(bus))
+            gFocusTaken.clear();
+        gFocusTaken[bus] = Owned(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        return;
+    }
+    const auto found = gFocusTaken.find(bus);
+    if (found != gFocusTaken.end() && std::strcmp(ATSPI_OBJECT(found->second.get())->path, object->path) == 0)
+        gFocusTaken.erase(found);
+}
+
+// From the first lookup on; what came before it is found by asking.
+void recordFocusTaken()
+{
+    static const bool registered = [] {
+        GError* error = nullptr;
+        atspi_event_listener_register_no_data(onFocusTaken, nullptr, "object:state-changed:focused", &error);
+        g_clear_error(&error);
+        return true;
+    }();
+    (void)registered;
+}
 
 QString kindOf(AtspiRole role, AtspiStateSet* states)
 {
@@ -186,34 +267,40 @@ QString nameOf(AtspiAccessible* node)
     return out;
 }
 
-// The application's scale: how many root pixels one of its own pixels makes. Its top-level windows
-// tell: what it reports for one of them against where that window really is on the root. Some
-// toolkits report a window's frame (with the window manager's decoration), some its client area;
-// both are tried. None when nothing matches; calls that got no answer are counted.
-std::optional<double> appScale(AtspiAccessible* app, qint64 pid)
+// The application's top-level accessible that is one of `windows`, and the application's scale:
+// how many root pixels one of its own pixels makes. What it reports for a top-level is set against
+// where that window really is on the root; some toolkits report a window's frame (with the window
+// manager's decoration), some its client area, so both are tried. Failing that and asked `byName`,
+// the one top-level named as the only window's title is taken, with no scale learnt. None when nothing fits; calls that
+// got no answer are counted.
+struct Fit {
+    Owned topLevel;
+    std::optional<double> scale;
+};
+
+std::optional<Fit> fitTopLevel(AtspiAccessible* app, const QList<X11Display::PlacedWindow>& windows, bool byName = false)
 {
-    X11Display display;
-    if (!display)
-        return std::nullopt;
-    const QList<X11Display::PlacedWindow> windows = display.windowsOf(pid);
-    if (windows.isEmpty())
+    if (windows.isEmpty() || !patient())
         return std::nullopt;
     GError* error = nullptr;
     const gint count = atspi_accessible_get_child_count(app, &error);
     if (error || count < 0)
         ++tUnanswered;
     g_clear_error(&error);
-    for (gint i = 0; i < count && i < 16; ++i) {
-        Ref top(atspi_accessible_get_child_at_index(app, i, &error));
+    std::vector<Owned> tops;
+    for (gint i = 0; i < count && i < 16 && patient(); ++i) {
+        Owned top(atspi_accessible_get_child_at_index(app, i, &error));
         g_clear_error(&error);
-        if (!top.object) {
+        if (!top) {
             ++tUnanswered;
             continue;
         }
-        AtspiComponent* component = atspi_accessible_get_component_iface(top.object);
-        if (!component)
+        AtspiComponent* component = atspi_accessible_get_component_iface(top.get());
+        if (!component) {
+            tops.push_back(std::move(top));
             continue;
-        AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+        }
+        AtspiRect* rect = patient() ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error) : nullptr;
         g_object_unref(component);
         g_clear_error(&error);
         if (!rect) {
@@ -222,8 +309,10 @@ std::optional<double> appScale(AtspiAccessible* app, qint64 pid)
         }
         const QRectF reported(rect->x, rect->y, rect->width, rect->height);
         g_free(rect);
-        if (reported.width() < 20 || reported.height() < 20)
+        if (reported.width() < 20 || reported.height() < 20) {
+            tops.push_back(std::move(top));
             continue;
+        }
         for (const auto& window : windows) {
             for (const QRect& real : { window.client, window.frame }) {
                 // Scales come in steps of a twentieth at the finest; a window's size is whole pixels.
@@ -234,18 +323,43 @@ std::optional<double> appScale(AtspiAccessible* app, qint64 pid)
                 if (std::abs(reported.height() * scale - real.height()) <= slack
                     && std::abs(reported.x() * scale - real.x()) <= slack
                     && std::abs(reported.y() * scale - real.y()) <= slack)
-                    return scale;
+                    return Fit {std::move(top), scale};
             }
         }
+        tops.push_back(std::move(top));
     }
-    return std::nullopt;
+    if (!byName || windows.size() != 1 || windows.front().title.isEmpty())
+        return std::nullopt;
+    std::optional<Fit> named;
+    for (Owned& top : tops) {
+        if (!patient())
+            return std::nullopt;
+        if (nameOf(top.get()) != windows.front().title.simplified())
+            continue;
+        if (named)
+            return std::nullopt;
+        named = Fit {std::move(top), std::nullopt};
+    }
+    return named;
+}
+
+std::optional<double> appScale(AtspiAccessible* app, qint64 pid)
+{
+    X11Display display;
+    if (!display)
+        return std::nullopt;
+    const std::optional<Fit> fit = fitTopLevel(app, display.windowsOf(pid));
+    return fit ? fit->scale : std::nullopt;
 }
 
 // The scale an application was last seen at: a walk whose own look at the windows got no answer
-// still converts with it.
-double scaleFor(AtspiAccessible* app, qint64 pid)
+// still converts with it. `learn` false takes a scale already known as it is.
+double scaleFor(AtspiAccessible* app, qint64 pid, bool learn = true)
 {
     thread_local std::map<qint64, double> known;
+    const auto found = known.find(pid);
+    if (!learn && found != known.end())
+        return found->second;
     const int before = tUnanswered;
     if (const std::optional<double> learned = appScale(app, pid)) {
         if (known.size() > 64)
@@ -253,7 +367,7 @@ double scaleFor(AtspiAccessible* app, qint64 pid)
         known[pid] = *learned;
         return *learned;
     }
-    if (const auto found = known.find(pid); found != known.end()) {
+    if (found != known.end()) {
         tUnanswered = before;
         return found->second;
     }
@@ -265,24 +379,33 @@ double scaleFor(AtspiAccessible* app, qint64 pid)
 // not answer, so what lies below it is unknown).
 enum class Walked { noApp, whole, stopped, limited };
 
-// Visits the showing nodes of the application with process id `pid`, depth first in tree order,
-// until `visit` returns false or a limit is reached.
-Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, AtspiStateSet*)>& visit)
-{
-    if (pid <= 0 || !ready())
-        return Walked::noApp;
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 budgetMs = gWalkBudgetMs.load();
+using Visit = std::function<bool(AtspiAccessible*, AtspiRole, AtspiStateSet*)>;
+
+// Visits showing nodes depth first in tree order, until `visit` returns false or a limit is
+// reached. In a focused-field lookup a call left unanswered ends it: nothing more will be told in
+// time.
+struct Walk {
+    QDeadlineTimer deadline;
     int nodes = 0;
     bool stop = false;
     bool limited = false;
-    int& unanswered = tUnanswered;
-    unanswered = 0;
-    bool found = false;
 
-    std::function<void(AtspiAccessible*, int)> descend = [&](AtspiAccessible* node, int depth) {
-        if (stop || depth > kMaxDepth || ++nodes > kMaxNodes || clock.elapsed() >= budgetMs) {
+    // The nodes below `root`.
+    void from(AtspiAccessible* root, const Visit& visit) { descend(root, 0, visit); }
+
+    void descend(AtspiAccessible* node, int depth, const Visit& visit)
+    {
+        int& unanswered = tUnanswered;
+        const auto going = [&] {
+            if (stop)
+                return false;
+            if (!deadline.hasExpired() && patient() && !(tLookup && unanswered > 0))
+                return true;
+            stop = true;
+            limited = true;
+            return false;
+        };
+        if (!going() || depth > kMaxDepth || ++nodes > kMaxNodes) {
             stop = true;
             limited = true;
             return;
@@ -294,12 +417,12 @@ Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, At
         }
         const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
         GError* error = nullptr;
-        const AtspiRole role = atspi_accessible_get_role(node, &error);
+        const AtspiRole role = going() ? atspi_accessible_get_role(node, &error) : ATSPI_ROLE_INVALID;
         // Without its role a control would be passed over unseen.
         if (showing && (error || role == ATSPI_ROLE_INVALID))
             ++unanswered;
         g_clear_error(&error);
-        if (depth > 0 && !showing) {
+        if ((depth > 0 && !showing) || stop) {
             g_object_unref(states);
             return;
         }
@@ -309,61 +432,220 @@ Walked walk(qint64 pid, const std::function<bool(AtspiAccessible*, AtspiRole, At
             return;
         }
         g_object_unref(states);
+        if (!going())
+            return;
         const gint count = atspi_accessible_get_child_count(node, &error);
         if (error || count < 0)
             ++unanswered;
         g_clear_error(&error);
-        for (gint i = 0; i < count && !stop; ++i) {
-            Ref child(atspi_accessible_get_child_at_index(node, i, &error));
-            if (error || !child.object)
+        for (gint i = 0; i < count && going(); ++i) {
+            Owned child(atspi_accessible_get_child_at_index(node, i, &error));
+            if (error || !child)
                 ++unanswered;
             g_clear_error(&error);
-            if (child.object)
-                descend(child.object, depth + 1);
-        }
-    };
-
-    Ref desktop(atspi_get_desktop(0));
-    if (!desktop.object)
-        return Walked::noApp;
-    // The registry's list of applications changes as programs come and go.
-    atspi_accessible_clear_cache(desktop.object);
-    GError* error = nullptr;
-    const gint apps = atspi_accessible_get_child_count(desktop.object, &error);
-    if (error || apps < 0)
-        ++unanswered;
-    g_clear_error(&error);
-    for (gint i = 0; i < apps && !stop; ++i) {
-        Ref app(atspi_accessible_get_child_at_index(desktop.object, i, &error));
-        g_clear_error(&error);
-        if (!app.object) {
-            ++unanswered;
-            continue;
-        }
-        const guint appPid = atspi_accessible_get_process_id(app.object, &error);
-        if (error)
-            ++unanswered;
-        g_clear_error(&error);
-        if (static_cast<qint64>(appPid) == pid) {
-            found = true;
-            tAppScale = scaleFor(app.object, pid);
-            descend(app.object, 0);
-            tAppScale = 1.0;
+            if (child)
+                descend(child.get(), depth + 1, visit);
         }
     }
+
+    Walked verdict() const
+    {
+        if (limited)
+            return Walked::limited;
+        if (stop)
+            return Walked::stopped;
+        return tUnanswered > 0 ? Walked::limited : Walked::whole;
+    }
+};
+
+// The applications on the bus with process id `pid` (one, as a rule). The registry's list changes
+// as programs come and go; calls that got no answer are counted.
+std::vector<Owned> appsOf(qint64 pid)
+{
+    std::vector<Owned> found;
+    Owned desktop(atspi_get_desktop(0));
+    if (!desktop)
+        return found;
+    atspi_accessible_clear_cache(desktop.get());
+    GError* error = nullptr;
+    const gint apps = patient() ? atspi_accessible_get_child_count(desktop.get(), &error) : 0;
+    if (error || apps < 0)
+        ++tUnanswered;
+    g_clear_error(&error);
+    for (gint i = 0; i < apps && patient(); ++i) {
+        Owned app(atspi_accessible_get_child_at_index(desktop.get(), i, &error));
+        g_clear_error(&error);
+        if (!app) {
+            ++tUnanswered;
+            continue;
+        }
+        const guint appPid = atspi_accessible_get_process_id(app.get(), &error);
+        if (error)
+            ++tUnanswered;
+        g_clear_error(&error);
+        if (static_cast<qint64>(appPid) == pid)
+            found.push_back(std::move(app));
+    }
+    return found;
+}
+
+// Visits the showing nodes of the application with process id `pid`, depth first in tree order,
+// until `visit` returns false or a limit is reached.
+Walked walk(qint64 pid, const Visit& visit)
+{
+    if (pid <= 0 || !ready())
+        return Walked::noApp;
+    QElapsedTimer clock;
+    clock.start();
+    tUnanswered = 0;
+    Walk walking {QDeadlineTimer(gWalkBudgetMs.load())};
+    const std::vector<Owned> apps = appsOf(pid);
     // An application that did not answer may be the one asked for.
-    if (!found)
-        return unanswered > 0 ? Walked::limited : Walked::noApp;
-    if (limited || (unanswered > 0 && !stop))
+    if (apps.empty())
+        return tUnanswered > 0 ? Walked::limited : Walked::noApp;
+    for (const Owned& app : apps) {
+        if (walking.stop)
+            break;
+        tAppScale = scaleFor(app.get(), pid);
+        walking.from(app.get(), visit);
+        tAppScale = 1.0;
+    }
+    if (walking.limited || (tUnanswered > 0 && !walking.stop))
         logline::info(QStringLiteral("controls: walk cut short after %1 ms, %2 nodes, %3 without an answer")
                           .arg(clock.elapsed())
-                          .arg(nodes)
-                          .arg(unanswered));
-    if (limited)
-        return Walked::limited;
-    if (stop)
-        return Walked::stopped;
-    return unanswered > 0 ? Walked::limited : Walked::whole;
+                          .arg(walking.nodes)
+                          .arg(tUnanswered));
+    return walking.verdict();
+}
+
+// The focused element's field from what was read of it: none when the element no longer has the
+// focus, and none with a call counted unanswered when its role was not told.
+std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, AtspiRole role, AtspiStateSet* states,
+                                                     const DisplayGeometry& geometry)
+{
+    if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED) || atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT))
+        return std::nullopt;
+    if (role == ATSPI_ROLE_INVALID) {
+        ++tUnanswered;
+        return std::nullopt;
+    }
+    ControlsReader::FocusedField field;
+    field.checked = true;
+    field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
+    field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
+    field.element = addressOf(node);
+    // Only where the character flies: a frame the deadline leaves no time for is done without.
+    if (patient())
+        field.frame = extentsOf(node, geometry);
+    return field;
+}
+
+// The same, read afresh from the application.
+std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const DisplayGeometry& geometry)
+{
+    if (!patient())
+        return std::nullopt;
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    if (!states) {
+        ++tUnanswered;
+        return std::nullopt;
+    }
+    GError* error = nullptr;
+    AtspiRole role = ATSPI_ROLE_INVALID;
+    if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSED) && patient())
+        role = atspi_accessible_get_role(node, &error);
+    if (error)
+        role = ATSPI_ROLE_INVALID;
+    g_clear_error(&error);
+    auto field = fieldFrom(node, role, states, geometry);
+    g_object_unref(states);
+    return field;
+}
+
+// The element the application last said took the focus, if it still has it. What is asked of an
+// element that may be gone is no verdict on the application: its calls are not counted.
+std::optional<ControlsReader::FocusedField> focusTold(AtspiAccessible* app, const DisplayGeometry& geometry)
+{
+    const AtspiObject* object = ATSPI_OBJECT(app);
+    if (!object->app || !object->app->bus_name)
+        return std::nullopt;
+    const auto told = gFocusTaken.find(object->app->bus_name);
+    if (told == gFocusTaken.end())
+        return std::nullopt;
+    const int before = tUnanswered;
+    auto field = fieldOf(told->second.get(), geometry);
+    tUnanswered = before;
+    return field;
+}
+
+// The application's own search for its focused elements, where it offers one. A password field
+// among several focused elements decides; else the last in tree order, the innermost.
+std::optional<ControlsReader::FocusedField> focusSearched(AtspiAccessible* app, const DisplayGeometry& geometry)
+{
+    QElapsedTimer asking;
+    asking.start();
+    AtspiCollection* collection = patient() ? atspi_accessible_get_collection_iface(app) : nullptr;
+    if (!collection) {
+        // The application's list of what it offers did not come: it may well offer the search.
+        if (ranOut(asking.elapsed()))
+            ++tUnanswered;
+        return std::nullopt;
+    }
+    AtspiStateSet* focused = atspi_state_set_new(nullptr);
+    atspi_state_set_add(focused, ATSPI_STATE_FOCUSED);
+    AtspiMatchRule* rule = atspi_match_rule_new(focused, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE,
+                                                nullptr, ATSPI_Collection_MATCH_NONE, nullptr,
+                                                ATSPI_Collection_MATCH_NONE, FALSE);
+    g_object_unref(focused);
+    GError* error = nullptr;
+    GArray* matches = patient() ? atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL,
+                                                               kMaxFocusedMatches, TRUE, &error)
+                                : nullptr;
+    g_object_unref(rule);
+    g_object_unref(collection);
+    if (error || !matches)
+        ++tUnanswered;
+    g_clear_error(&error);
+    if (!matches)
+        return std::nullopt;
+    std::optional<ControlsReader::FocusedField> field;
+    for (guint i = 0; i < matches->len; ++i) {
+        Owned match(g_array_index(matches, AtspiAccessible*, i));
+        if (!match || (field && field->secure))
+            continue;
+        if (auto each = fieldOf(match.get(), geometry))
+            field = std::move(each);
+    }
+    g_array_free(matches, TRUE);
+    return field;
+}
+
+// A walk of the active window's subtree (of the whole application when no top-level fits it).
+std::optional<ControlsReader::FocusedField> focusWalked(AtspiAccessible* app, qint64 pid,
+                                                        const DisplayGeometry& geometry)
+{
+    Owned root;
+    {
+        X11Display display;
+        const std::optional<quint64> active = display ? display.activeWindow() : std::nullopt;
+        QList<X11Display::PlacedWindow> windows = display ? display.windowsOf(pid) : QList<X11Display::PlacedWindow> {};
+        windows.removeIf([&](const X11Display::PlacedWindow& each) { return !active || each.id != *active; });
+        if (std::optional<Fit> fit = fitTopLevel(app, windows, true))
+            root = std::move(fit->topLevel);
+    }
+    std::optional<ControlsReader::FocusedField> field;
+    bool doubt = false;
+    Walk walking {*tLookup};
+    walking.from(root ? root.get() : app, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+        if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED))
+            return true;
+        field = fieldFrom(node, role, states, geometry);
+        doubt = !field;
+        return false;
+    });
+    if (doubt || walking.verdict() != Walked::stopped)
+        return std::nullopt;
+    return field;
 }
 
 } // namespace
@@ -402,31 +684,69 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
     return Reading {std::move(controls), cutShort};
 }
 
-ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry)
+ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry,
+                                                          QDeadlineTimer deadline)
 {
-    FocusedField field;
     // Focus events told before this look are about before it.
     if (ready()) {
         gFocusEvents.clear();
         gFocusEventsOverflowed = false;
     }
-    const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
-        if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED))
-            return true;
-        field.frame = extentsOf(node, geometry);
-        field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
-        field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
-        field.element = addressOf(node);
-        return false;
-    });
-    // Only a walk that found the focused element knows what would take the text: a window that
-    // shows nodes but none focused (a browser's page without a tree, say) may well hold a password.
-    field.checked = walked == Walked::stopped;
-    return field;
+    if (pid <= 0 || !ready())
+        return {};
+    recordFocusTaken();
+    QElapsedTimer clock;
+    clock.start();
+    const Lookup lookup(deadline);
+    std::optional<FocusedField> field;
+    const char* stage = "finding the application";
+    int attempts = 0;
+    // A call without an answer leaves unknown what it would have told, so the look is taken again
+    // while the deadline allows: an application sometimes leaves one call waiting until the next
+    // one comes, and answers both; a hung one answers neither.
+    do {
+        ++attempts;
+        tUnanswered = 0;
+        // A late answer is soon asked again; one that is slow to come gets longer each time.
+        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
+        stage = "finding the application";
+        const std::vector<Owned> apps = appsOf(pid);
+        if (apps.empty() && tUnanswered == 0)
+            return {};
+        // Each way asks the application more than the one before.
+        for (const Owned& app : apps) {
+            if (field || tUnanswered > 0)
+                break;
+            stage = "learning its scale";
+            tAppScale = scaleFor(app.get(), pid, false);
+            stage = "asking the element that took the focus";
+            field = focusTold(app.get(), geometry);
+            if (!field && tUnanswered == 0) {
+                stage = "searching";
+                field = focusSearched(app.get(), geometry);
+            }
+            if (!field && tUnanswered == 0) {
+                stage = "walking the window";
+                field = focusWalked(app.get(), pid, geometry);
+            }
+            tAppScale = 1.0;
+        }
+        if (tUnanswered > 0)
+            field.reset();
+    } while (!field && tUnanswered > 0 && !deadline.hasExpired());
+    if (field)
+        return *field;
+    logline::info(QStringLiteral("controls: no focused field after %1 ms and %2 looks, %3 calls without an answer, %4")
+                      .arg(clock.elapsed())
+                      .arg(attempts)
+                      .arg(tUnanswered)
+                      .arg(QLatin1String(stage)));
+    return {};
 }
 
-QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds timeout)
+QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds bound)
 {
+    const QDeadlineTimer deadline(bound);
     const auto geometry = DisplayGeometry::mainDisplay();
     if (!geometry)
         co_return FocusedField {};
@@ -435,11 +755,14 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
         co_return FocusedField {};
     const qint64 pid = app->pid;
     const DisplayGeometry where = *geometry;
-    auto read = [pid, where] { return focusedField(pid, where); };
-    // The walk may wait behind a screen reading's on the one accessibility thread, or on a hung
-    // application: past the time-out the answer is "could not check" and the walk ends on its own.
+    auto read = [pid, where, deadline] { return focusedField(pid, where, deadline); };
+    // The lookup may wait behind a screen reading's walk on the one accessibility thread; it keeps
+    // to the deadline itself, give or take a last call that answers late. Past that the answer is
+    // "could not check" and the lookup ends on its own.
+    constexpr std::chrono::milliseconds kLastCall {250};
+    const auto waiting = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()) + kLastCall;
     auto watcher = std::make_shared<QFutureWatcher<FocusedField>>();
-    auto finished = qCoro(watcher.get(), &QFutureWatcher<FocusedField>::finished, timeout);
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<FocusedField>::finished, waiting);
     watcher->setFuture(QtConcurrent::run(pool(), read));
     co_await std::move(finished);
     if (!watcher->isFinished())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QRectF>
 #include <QString>
@@ -32,8 +33,8 @@ public:
     // The focused element of the frontmost application: its frame when known, whether it takes
     // secret text (a password field), and whether that could be told at all. Not `checked`: no
     // bus, no frontmost application, an application that is not on the bus, no answer in time, a
-    // walk cut short by its limits, or one that found no focused element; `secure` is then false
-    // but means nothing.
+    // call without an answer, or no focused element found; `secure` is then false but means
+    // nothing.
     struct FocusedField {
         std::optional<QRectF> frame;
         bool secure = false;
@@ -46,6 +47,11 @@ public:
 
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
     static QThreadPool* pool();
+
+    // How long a focused-field check may take, and one of its calls: a starved application answers
+    // slowly but answers; a hung one does not.
+    static constexpr std::chrono::milliseconds kFieldCheckBound {5000};
+    static constexpr std::chrono::milliseconds kCallPatience {2000};
 
     // The controls read, and whether the walk was cut short (by its time budget, at
     // `kMaxControls`, or by calls the application did not answer), so that more may exist than
@@ -61,15 +67,23 @@ public:
     // are converted with the application's own scale: one that lays itself out in larger pixels
     // than the display's (GTK at GDK_SCALE=2) reports its extents in those.
     static Reading read(qint64 pid, const DisplayGeometry& geometry);
-    static FocusedField focusedField(qint64 pid, const DisplayGeometry& geometry);
+    // Asks, in turn, the element the application last said took the focus, the application's own
+    // search (the Collection interface) and a walk of the active window's subtree; each answer is
+    // read afresh from the application. After a call the application leaves unanswered the look is
+    // taken again, each call then waiting longer (up to `kCallPatience`) for a starved application,
+    // until the deadline ends the lookup unchecked.
+    static FocusedField focusedField(qint64 pid, const DisplayGeometry& geometry,
+                                     QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
 
     // How long one walk may take; tests shorten it.
     static void setWalkBudget(std::chrono::milliseconds budget);
     static constexpr std::chrono::milliseconds kWalkBudget {1200};
 
     // The frontmost application's focused field; no display, no frontmost application, no bus or
-    // no focused element give no frame and false. Main thread; the walk runs on `pool()`.
-    static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds timeout = std::chrono::seconds(1));
+    // no focused element give no frame and false. Main thread; the lookup runs on `pool()` and
+    // answers within `bound` of the call (a little more when the last call answers late), waiting
+    // behind a screen reading included.
+    static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds bound = kFieldCheckBound);
 
     // What the bus told of the focus since the last focused-field check: nothing that concerns
     // `element`; another element took the focus or `element` lost it (even for a moment); `element`

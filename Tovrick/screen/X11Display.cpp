@@ -73,6 +73,15 @@ std::optional<unsigned long> firstCardinal(Display* display, Window window, Atom
     return value;
 }
 
+QString titleOf(Display* display, Window window)
+{
+    const QByteArray utf8 = windowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                                           XInternAtom(display, "UTF8_STRING", False), 8);
+    if (!utf8.isEmpty())
+        return QString::fromUtf8(utf8);
+    return QString::fromLatin1(windowProperty(display, window, XA_WM_NAME, XA_STRING, 8));
+}
+
 QImage toImage(const XImage* image)
 {
     const int width = image->width;
@@ -219,7 +228,7 @@ QImage X11Display::capturePlain(QRect area)
     return result;
 }
 
-std::optional<FrontmostApp> X11Display::activeWindowApp()
+std::optional<quint64> X11Display::activeWindow()
 {
     if (!m_display)
         return std::nullopt;
@@ -229,7 +238,15 @@ std::optional<FrontmostApp> X11Display::activeWindowApp()
     takeError();
     if (!active || *active == 0)
         return std::nullopt;
-    const Window window = *active;
+    return static_cast<quint64>(*active);
+}
+
+std::optional<FrontmostApp> X11Display::activeWindowApp()
+{
+    const std::optional<quint64> active = activeWindow();
+    if (!active)
+        return std::nullopt;
+    const Window window = static_cast<Window>(*active);
 
     FrontmostApp app;
     if (const auto pid = firstCardinal(m_display, window, XInternAtom(m_display, "_NET_WM_PID", False),
@@ -246,11 +263,8 @@ std::optional<FrontmostApp> X11Display::activeWindowApp()
         if (hint.res_name)
             XFree(hint.res_name);
     }
-    if (app.name.isEmpty()) {
-        const Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
-        app.name = QString::fromUtf8(
-            windowProperty(m_display, window, XInternAtom(m_display, "_NET_WM_NAME", False), utf8, 8));
-    }
+    if (app.name.isEmpty())
+        app.name = titleOf(m_display, window);
     // A stale id (the window closed meanwhile) is no frontmost app.
     if (takeError())
         return std::nullopt;
@@ -299,6 +313,7 @@ QList<X11Display::PlacedWindow> X11Display::windowsOf(qint64 pid)
         XTranslateCoordinates(m_display, window, root, 0, 0, &x, &y, &child);
         placed.client = QRect(x, y, attributes.width, attributes.height);
         placed.frame = placed.client;
+        placed.title = titleOf(m_display, window);
         const Window up = static_cast<Window>(topLevelOf(window));
         XWindowAttributes frame {};
         if (up != window && XGetWindowAttributes(m_display, up, &frame))

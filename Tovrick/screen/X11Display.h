@@ -31,7 +31,9 @@ public:
     // (captureFailed) when the server returns nothing.
     QImage capture(QRect area);
 
-    // The application of the window the window manager marks active (_NET_ACTIVE_WINDOW).
+    // The window the window manager marks active (_NET_ACTIVE_WINDOW); none when no window is.
+    std::optional<quint64> activeWindow();
+    // The application of the window the window manager marks active.
     std::optional<FrontmostApp> activeWindowApp();
 
     // A shown top-level window of an application: its client area and, under a reparenting window
@@ -40,6 +42,8 @@ public:
         quint64 id = 0;
         QRect client;
         QRect frame;
+        // _NET_WM_NAME, else WM_NAME; may be empty.
+        QString title;
     };
     // The viewable top-level windows whose _NET_WM_PID is `pid`: the root's children and the
     // window manager's client list.

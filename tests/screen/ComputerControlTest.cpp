@@ -13,6 +13,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -268,6 +270,26 @@ TEST(ComputerControlOnDisplay, TheFocusedFieldIsSecureCheckedOrUnknown)
     const ControlsReader::FocusedField nowhere = runTask(ControlsReader::focusedFieldIsSecure());
     EXPECT_FALSE(nowhere.checked);
     EXPECT_FALSE(nowhere.secure);
+}
+
+// An application that stops answering (stopped here) leaves the check unable to tell, by the
+// check's own bound; once it answers again, the check tells again.
+TEST(ComputerControlOnDisplay, AHungApplicationIsNotCheckedAndTheSameOneAnsweringAgainIs)
+{
+    InputWindow window;
+    ASSERT_NE(window.window, 0u) << "the input window did not start: " << window.why();
+    window.focus("text");
+    ASSERT_TRUE(runTask(ControlsReader::focusedFieldIsSecure()).checked);
+    const pid_t pid = static_cast<pid_t>(window.process.processId());
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    const ControlsReader::FocusedField hung
+        = runTask(ControlsReader::focusedFieldIsSecure(), ControlsReader::kFieldCheckBound + std::chrono::seconds(2));
+    ::kill(pid, SIGCONT);
+    EXPECT_FALSE(hung.checked);
+    EXPECT_FALSE(hung.secure);
+    const ControlsReader::FocusedField again = runTask(ControlsReader::focusedFieldIsSecure());
+    EXPECT_TRUE(again.checked);
+    EXPECT_TRUE(again.editable);
 }
 
 TEST(ComputerControlOnDisplay, OpensARunningWindowOrADesktopEntry)

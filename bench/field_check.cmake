@@ -1,0 +1,5 @@
+if(TARGET assistant_gtk_form)
+  tovrick_bench(bench_field_check ${CMAKE_CURRENT_SOURCE_DIR}/FieldCheckBench.cpp DEPS tovrick_screen Qt6::Gui)
+  add_dependencies(bench_field_check assistant_gtk_form)
+  target_compile_definitions(bench_field_check PRIVATE GTK_FORM="$<TARGET_FILE:assistant_gtk_form>")
+endif()
