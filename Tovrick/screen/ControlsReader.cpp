@@ -271,8 +271,8 @@ QString nameOf(AtspiAccessible* node)
 // how many root pixels one of its own pixels makes. What it reports for a top-level is set against
 // where that window really is on the root; some toolkits report a window's frame (with the window
 // manager's decoration), some its client area, so both are tried. Failing that and asked `byName`,
-// the one top-level named as the only window's title is taken, with no scale learnt. None when nothing fits; calls that
-// got no answer are counted.
+// the one top-level named as the only window's title is taken, with no scale learnt. None when
+// nothing fits; calls that got no answer are counted.
 struct Fit {
     Owned topLevel;
     std::optional<double> scale;
