@@ -382,10 +382,10 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
     co_await std::move(settle);
     if (cancel.isCancelled())
         co_return false;
+    followed->left = followed->field.element;
     auto checking = check();
     followed->field = co_await std::move(checking);
     followed->follow = ControlsReader::Follow::moved;
-    followed->left.clear();
     // Past a tab, only a text field takes text: a space would press a button.
     const ControlsReader::FocusedField& found = followed->field;
     co_return found.checked && !found.secure && found.editable;
@@ -411,12 +411,15 @@ QString ComputerActions::whyStopped(const Followed& followed)
 {
     const ControlsReader::FocusedField& field = followed.field;
     const bool same = !followed.left.isEmpty() && field.element == followed.left;
+    if (followed.follow == ControlsReader::Follow::unknown)
+        return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
+    // A sign-in that asks for the password in the field that took the name.
+    if (same && field.checked && field.secure)
+        return QStringLiteral("The field turned into a password field. ") + passwordField();
     switch (followed.follow) {
     case ControlsReader::Follow::unknown:
-        return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
+        break;
     case ControlsReader::Follow::changed:
-        if (same && field.checked && field.secure)
-            return QStringLiteral("The field turned into a password field. ") + passwordField();
         if (same && field.checked && field.editable)
             return QStringLiteral("The field changed while I was typing.");
         break;

@@ -634,6 +634,9 @@ TEST_F(ComputerActionsTest, GoingToSleepDuringADragEndsItThroughTheHost)
 TEST_F(ComputerActionsTest, AKeyThatMayMoveTheFocusHasTheNewFieldCheckedFirst)
 {
     const QString plainThenStop = QStringLiteral("I typed 6 of 13 characters, then stopped. The focus moved to another field. ");
+    // The field that took the name asks for the password where it stands.
+    ControlsReader::FocusedField turned = kSecretField;
+    turned.element = kPlainField.element;
     const struct {
         const char* text;
         std::vector<ControlsReader::FocusedField> after;
@@ -643,6 +646,8 @@ TEST_F(ComputerActionsTest, AKeyThatMayMoveTheFocusHasTheNewFieldCheckedFirst)
         {"alice\\thunter2", {kSecretField}, 6, plainThenStop + ComputerActions::passwordField()},
         {"alice\\thunter2", {kUnknownField}, 6, plainThenStop + ComputerActions::couldNotCheckField()},
         {"alice\\nhunter2", {kSecretField}, 6, plainThenStop + ComputerActions::passwordField()},
+        {"alice\\nhunter2", {turned}, 6,
+         "I typed 6 of 13 characters, then stopped. The field turned into a password field. " + ComputerActions::passwordField()},
         {"alice\\r\\nhunter", {kSecretField}, 6,
          QStringLiteral("I typed 6 of 12 characters, then stopped. The focus moved to another field. ")
              + ComputerActions::passwordField()},
