@@ -59,10 +59,7 @@ bool startForm()
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30)).checked)
             return true;
-        QElapsedTimer pause;
-        pause.start();
-        while (pause.elapsed() < 200)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        settleFor(std::chrono::milliseconds(200));
     }
     return false;
 }

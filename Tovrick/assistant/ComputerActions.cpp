@@ -413,22 +413,14 @@ QString ComputerActions::whyStopped(const Followed& followed)
     const bool same = !followed.left.isEmpty() && field.element == followed.left;
     if (followed.follow == ControlsReader::Follow::unknown)
         return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
-    // A sign-in that asks for the password in the field that took the name.
-    if (same && field.checked && field.secure)
-        return QStringLiteral("The field turned into a password field. ") + passwordField();
-    switch (followed.follow) {
-    case ControlsReader::Follow::unknown:
-        break;
-    case ControlsReader::Follow::changed:
-        if (same && field.checked && field.editable)
+    if (same && field.checked) {
+        // A sign-in that asks for the password in the field that took the name.
+        if (field.secure)
+            return QStringLiteral("The field turned into a password field. ") + passwordField();
+        if (followed.follow == ControlsReader::Follow::changed && field.editable)
             return QStringLiteral("The field changed while I was typing.");
-        break;
-    case ControlsReader::Follow::moved:
-        if (same && field.checked && !field.secure)
+        if (followed.follow == ControlsReader::Follow::moved)
             return QStringLiteral("The focus left the field and came back while I was typing.");
-        break;
-    case ControlsReader::Follow::stays:
-        break;
     }
     const QString moved = QStringLiteral("The focus moved to another field.");
     if (!field.checked)
@@ -440,9 +432,11 @@ QString ComputerActions::whyStopped(const Followed& followed)
     return moved;
 }
 
-QString ComputerActions::modifiersSentence(ComputerControl::Gate gate)
+QString ComputerActions::whyHeldBack(ComputerControl::Gate gate, const Followed& followed)
 {
     switch (gate) {
+    case ComputerControl::Gate::refused:
+        return whyStopped(followed);
     case ComputerControl::Gate::latched:
         return modifiersLatched();
     case ComputerControl::Gate::unreadable:
@@ -515,12 +509,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         co_return interrupted(soFar);
     case ComputerControl::Gate::failed:
         co_return sentenceOnly(QStringLiteral("I couldn't type \"%1\" on this desktop. ").arg(typed.failed) + soFar);
-    case ComputerControl::Gate::refused:
-        co_return sentenceOnly(soFar + QLatin1Char(' ') + whyStopped(*followed));
-    case ComputerControl::Gate::down:
-    case ComputerControl::Gate::latched:
-    case ComputerControl::Gate::unreadable:
-        co_return sentenceOnly(soFar + QLatin1Char(' ') + modifiersSentence(typed.end));
+    default:
+        co_return sentenceOnly(soFar + QLatin1Char(' ') + whyHeldBack(typed.end, *followed));
     }
 
     if (!flag(arguments, "press_return"))
@@ -551,12 +541,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     case ComputerControl::Gate::failed:
         co_return sentenceOnly(QStringLiteral("Typed it. ")
                                + ComputerControl::ControlError::notPosted(QStringLiteral("return")).description());
-    case ComputerControl::Gate::refused:
-        co_return sentenceOnly(noReturn + QLatin1Char(' ') + whyStopped(*followed));
-    case ComputerControl::Gate::down:
-    case ComputerControl::Gate::latched:
-    case ComputerControl::Gate::unreadable:
-        co_return sentenceOnly(noReturn + QLatin1Char(' ') + modifiersSentence(entered));
+    default:
+        co_return sentenceOnly(noReturn + QLatin1Char(' ') + whyHeldBack(entered, *followed));
     }
     pointing->view().showLabel(QStringLiteral("↩"), 1.4);
     QString sentence = QStringLiteral("Typed it and pressed Return.");
@@ -625,12 +611,8 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         co_return interrupted();
     case ComputerControl::Gate::failed:
         co_return sentenceOnly(ComputerControl::ControlError::notPosted(keys).description());
-    case ComputerControl::Gate::refused:
-        co_return sentenceOnly(didNot + whyStopped(*followed));
-    case ComputerControl::Gate::down:
-    case ComputerControl::Gate::latched:
-    case ComputerControl::Gate::unreadable:
-        co_return sentenceOnly(didNot + modifiersSentence(pressed));
+    default:
+        co_return sentenceOnly(didNot + whyHeldBack(pressed, *followed));
     }
     pointing->view().showLabel(combination->label, 1.4);
     QString sentence = QStringLiteral("Pressed ") + keys + QLatin1Char('.');

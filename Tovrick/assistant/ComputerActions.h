@@ -85,7 +85,8 @@ private:
     QCoro::Task<bool> focusStays(std::shared_ptr<Followed> followed);
     // Why the keys stopped, as the end of a sentence.
     static QString whyStopped(const Followed& followed);
-    static QString modifiersSentence(ComputerControl::Gate gate);
+    // Why the gate held a key back (the look said no, or the user's modifiers), as the end of a sentence.
+    static QString whyHeldBack(ComputerControl::Gate gate, const Followed& followed);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);

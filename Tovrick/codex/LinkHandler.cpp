@@ -2,61 +2,22 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QHash>
 #include <QSet>
-#include <QTextStream>
 
 #include <algorithm>
 
-#include "shared/util/AppPaths.h"
+#include "shared/util/Xdg.h"
 
 namespace linkhandler {
 
 namespace {
 
-using Groups = QHash<QString, QHash<QString, QString>>;
-
-// The keys of each [group] of a desktop entry or mimeapps.list; a key's first value counts.
-Groups readGroups(const QString& path)
-{
-    Groups groups;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return groups;
-    QTextStream in(&file);
-    QString group;
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            group = line.mid(1, line.size() - 2);
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (group.isEmpty() || equals <= 0)
-            continue;
-        QHash<QString, QString>& keys = groups[group];
-        const QString key = line.left(equals).trimmed();
-        if (!keys.contains(key))
-            keys.insert(key, line.mid(equals + 1).trimmed());
-    }
-    return groups;
-}
+using xdg::Groups;
 
 QStringList listed(const Groups& groups, const char* group, const QString& key)
 {
     return groups.value(QString::fromLatin1(group)).value(key).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-}
-
-// An absolute folder list from the environment, or its default when unset or empty.
-QStringList folderList(const char* variable, const QString& fallback)
-{
-    const QString value = qEnvironmentVariable(variable);
-    QStringList folders = (value.isEmpty() ? fallback : value).split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    folders.removeIf([](const QString& folder) { return !QDir::isAbsolutePath(folder); });
-    return folders;
 }
 
 struct Entry {
@@ -84,7 +45,7 @@ QList<std::pair<QString, Entry>> installedEntries(const QStringList& dataFolders
             if (seen.contains(id))
                 continue;
             seen.insert(id);
-            const QHash<QString, QString> keys = readGroups(path).value(QStringLiteral("Desktop Entry"));
+            const QHash<QString, QString> keys = xdg::readKeyFile(path).value(QStringLiteral("Desktop Entry"));
             Entry entry;
             entry.usable = keys.value(QStringLiteral("Type")) == QLatin1String("Application")
                 && keys.value(QStringLiteral("Hidden")) != QLatin1String("true")
@@ -100,12 +61,9 @@ QList<std::pair<QString, Entry>> installedEntries(const QStringList& dataFolders
 
 Folders Folders::fromEnvironment()
 {
-    const QString home = AppPaths::home();
     Folders folders;
-    folders.config = folderList("XDG_CONFIG_HOME", home + QStringLiteral("/.config"))
-        + folderList("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"));
-    folders.data = folderList("XDG_DATA_HOME", home + QStringLiteral("/.local/share"))
-        + folderList("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
+    folders.config = xdg::configFolders();
+    folders.data = xdg::dataFolders();
     folders.desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(QLatin1Char(':'), Qt::SkipEmptyParts);
     return folders;
 }
@@ -125,8 +83,8 @@ std::optional<QString> find(const QString& scheme, const Folders& folders)
     const auto addLists = [&](const QStringList& roots, const QString& below) {
         for (const QString& root : roots) {
             for (const QString& desktop : folders.desktops)
-                lists.append(readGroups(root + below + desktop + QStringLiteral("-mimeapps.list")));
-            lists.append(readGroups(root + below + QStringLiteral("mimeapps.list")));
+                lists.append(xdg::readKeyFile(root + below + desktop + QStringLiteral("-mimeapps.list")));
+            lists.append(xdg::readKeyFile(root + below + QStringLiteral("mimeapps.list")));
         }
     };
     addLists(folders.config, QStringLiteral("/"));

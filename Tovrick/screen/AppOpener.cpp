@@ -1,13 +1,13 @@
 #include "Tovrick/screen/AppOpener.h"
 
 #include "Tovrick/screen/X11Display.h"
+#include "shared/util/Xdg.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTextStream>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -20,65 +20,13 @@ namespace appopener {
 
 namespace {
 
-QString env(const char* name, const QString& fallback)
-{
-    const QString value = qEnvironmentVariable(name);
-    return value.isEmpty() ? fallback : value;
-}
-
-// A key of the [Desktop Entry] group with the format's string escapes undone.
+// The [Desktop Entry] group of a desktop entry.
 struct EntryFile {
     QHash<QString, QString> keys;
 
-    static std::optional<EntryFile> read(const QString& path)
+    static EntryFile read(const QString& path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return std::nullopt;
-        EntryFile entry;
-        bool inGroup = false;
-        QTextStream in(&file);
-        while (!in.atEnd()) {
-            const QString line = in.readLine().trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-                continue;
-            if (line.startsWith(QLatin1Char('['))) {
-                inGroup = line == QLatin1String("[Desktop Entry]");
-                continue;
-            }
-            const qsizetype equals = line.indexOf(QLatin1Char('='));
-            if (!inGroup || equals <= 0)
-                continue;
-            const QString key = line.left(equals).trimmed();
-            if (!entry.keys.contains(key))
-                entry.keys.insert(key, unescape(line.mid(equals + 1).trimmed()));
-        }
-        return entry;
-    }
-
-    static QString unescape(const QString& value)
-    {
-        QString out;
-        for (qsizetype i = 0; i < value.size(); ++i) {
-            if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
-                out += value[i];
-                continue;
-            }
-            const QChar next = value[++i];
-            if (next == QLatin1Char('s'))
-                out += QLatin1Char(' ');
-            else if (next == QLatin1Char('n'))
-                out += QLatin1Char('\n');
-            else if (next == QLatin1Char('t'))
-                out += QLatin1Char('\t');
-            else if (next == QLatin1Char('r'))
-                out += QLatin1Char('\r');
-            else if (next == QLatin1Char('\\'))
-                out += QLatin1Char('\\');
-            else
-                out += QLatin1Char('\\') + QString(next);
-        }
-        return out;
+        return EntryFile {xdg::readKeyFile(path).value(QStringLiteral("Desktop Entry"))};
     }
 
     QString value(const char* key) const { return keys.value(QString::fromLatin1(key)); }
@@ -207,9 +155,7 @@ bool supportsActiveWindow(X11Display& x)
 
 QStringList applicationFolders()
 {
-    QStringList folders;
-    folders << env("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
-    folders << env("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    QStringList folders = xdg::dataFolders();
     for (QString& folder : folders)
         folder += QStringLiteral("/applications");
     return folders;
@@ -224,16 +170,15 @@ std::optional<DesktopEntry> findEntry(const QString& name, const QStringList& fo
         QDirIterator files(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             const QString path = files.next();
-            const std::optional<EntryFile> file = EntryFile::read(path);
-            if (!file || file->value("Type") != QLatin1String("Application") || file->flag("Hidden")
-                || file->value("Exec").isEmpty())
+            const EntryFile file = EntryFile::read(path);
+            if (file.value("Type") != QLatin1String("Application") || file.flag("Hidden") || file.value("Exec").isEmpty())
                 continue;
-            const QString entryName = file->value("Name");
+            const QString entryName = file.value("Name");
             const QString baseName = QFileInfo(path).completeBaseName();
             if (entryName.compare(wanted, Qt::CaseInsensitive) != 0 && baseName.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
-            return DesktopEntry {path, entryName.isEmpty() ? baseName : entryName, file->value("Exec"),
-                                 file->value("Icon"), file->value("Path")};
+            return DesktopEntry {path, entryName.isEmpty() ? baseName : entryName, file.value("Exec"),
+                                 file.value("Icon"), file.value("Path")};
         }
     }
     return std::nullopt;

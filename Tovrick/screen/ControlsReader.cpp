@@ -112,16 +112,47 @@ QString addressOf(AtspiAccessible* node)
     return QString::fromUtf8(object->app->bus_name) + QLatin1Char(':') + QString::fromUtf8(object->path);
 }
 
+struct Unref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using Owned = std::unique_ptr<AtspiAccessible, Unref>;
+
+// The element each application last said took the focus, by the application's bus name (unique
+// names are never reused on a bus): where the focus is, found without a walk. Accessibility thread
+// only; an application that closes leaves its entry until the next one comes.
+std::map<std::string, Owned> gFocusTaken;
+constexpr size_t kMaxFocusTaken = 64;
+
+void recordFocusTaken(const AtspiEvent* event)
+{
+    const AtspiObject* object = ATSPI_OBJECT(event->source);
+    if (!object->app || !object->app->bus_name || !object->path)
+        return;
+    const std::string bus = object->app->bus_name;
+    if (event->detail1 != 0) {
+        if (gFocusTaken.size() >= kMaxFocusTaken && !gFocusTaken.count(bus))
+            gFocusTaken.clear();
+        gFocusTaken[bus] = Owned(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        return;
+    }
+    const auto found = gFocusTaken.find(bus);
+    if (found != gFocusTaken.end() && std::strcmp(ATSPI_OBJECT(found->second.get())->path, object->path) == 0)
+        gFocusTaken.erase(found);
+}
+
 void onFocusEvent(const AtspiEvent* event)
 {
     if (!event || !event->source || !event->type)
         return;
+    const bool focus = g_str_has_prefix(event->type, "object:state-changed:focused");
+    if (focus)
+        recordFocusTaken(event);
     if (gFocusEvents.size() >= kMaxFocusEvents) {
         gFocusEventsOverflowed = true;
         return;
     }
     FocusEvent::Kind kind = FocusEvent::changed;
-    if (g_str_has_prefix(event->type, "object:state-changed:focused"))
+    if (focus)
         kind = event->detail1 != 0 ? FocusEvent::gained : FocusEvent::lost;
     gFocusEvents.push_back(FocusEvent {addressOf(event->source), kind});
 }
@@ -152,48 +183,6 @@ bool ready()
         while (g_main_context_iteration(gContext, FALSE)) {
         }
     return ok;
-}
-
-struct Unref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using Owned = std::unique_ptr<AtspiAccessible, Unref>;
-
-// The element each application last said took the focus, by the application's bus name (unique
-// names are never reused on a bus): where the focus is, found without a walk. Accessibility thread
-// only; an application that closes leaves its entry until the next one comes.
-std::map<std::string, Owned> gFocusTaken;
-constexpr size_t kMaxFocusTaken = 64;
-
-void onFocusTaken(const AtspiEvent* event)
-{
-    if (!event || !event->source)
-        return;
-    const AtspiObject* object = ATSPI_OBJECT(event->source);
-    if (!object->app || !object->app->bus_name || !object->path)
-        return;
-    const std::string bus = object->app->bus_name;
-    if (event->detail1 != 0) {
-        if (gFocusTaken.size() >= kMaxFocusTaken && !gFocusTaken.count(bus))
-            gFocusTaken.clear();
-        gFocusTaken[bus] = Owned(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
-        return;
-    }
-    const auto found = gFocusTaken.find(bus);
-    if (found != gFocusTaken.end() && std::strcmp(ATSPI_OBJECT(found->second.get())->path, object->path) == 0)
-        gFocusTaken.erase(found);
-}
-
-// From the first lookup on; what came before it is found by asking.
-void recordFocusTaken()
-{
-    static const bool registered = [] {
-        GError* error = nullptr;
-        atspi_event_listener_register_no_data(onFocusTaken, nullptr, "object:state-changed:focused", &error);
-        g_clear_error(&error);
-        return true;
-    }();
-    (void)registered;
 }
 
 QString kindOf(AtspiRole role, AtspiStateSet* states)
@@ -687,14 +676,13 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
 ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const DisplayGeometry& geometry,
                                                           QDeadlineTimer deadline)
 {
-    // Focus events told before this look are about before it.
-    if (ready()) {
-        gFocusEvents.clear();
-        gFocusEventsOverflowed = false;
-    }
-    if (pid <= 0 || !ready())
+    if (!ready())
         return {};
-    recordFocusTaken();
+    // Focus events told before this look are about before it.
+    gFocusEvents.clear();
+    gFocusEventsOverflowed = false;
+    if (pid <= 0)
+        return {};
     QElapsedTimer clock;
     clock.start();
     const Lookup lookup(deadline);

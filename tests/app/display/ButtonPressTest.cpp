@@ -164,8 +164,7 @@ const QString kUser = QStringLiteral("user-1");
 // Lets what a press queued run: the store saves on the next turn of the event loop.
 void settle()
 {
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    settleFor(std::chrono::milliseconds(100));
 }
 
 MotivationLibrary storedLibrary()
