@@ -161,5 +161,7 @@ int main(int argc, char** argv)
     logline::info(QStringLiteral("started"));
     const int status = QGuiApplication::exec();
     running = nullptr;
+    // The account outlives everything else: its requests end here, before the process unwinds.
+    TovrickAccount::shared().close();
     return status;
 }

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "shared/account/TovrickConfiguration.h"
@@ -82,7 +84,8 @@ const QString kSignInCancelled = QStringLiteral("The sign-in was cancelled or to
 
 struct TovrickAccount::Private {
     DeviceVault* vault = nullptr;
-    QNetworkAccessManager network;
+    // Its own thread carries the connections: gone with it, and only with it.
+    std::unique_ptr<QNetworkAccessManager> network = std::make_unique<QNetworkAccessManager>();
     std::optional<AccountSession> session;
     bool busy = false;
     QString message;
@@ -145,19 +148,27 @@ TovrickAccount::TovrickAccount(DeviceVault& vault, QObject* parent) : QObject(pa
 
 TovrickAccount::~TovrickAccount()
 {
+    if (close())
+        delete d;
+    // else a request that never unwinds still points at d: keep it rather than free it under it
+}
+
+bool TovrickAccount::close()
+{
     // Requests and a sign-in still waiting would never resume once their objects are gone, and their
     // coroutine frames would leak: end them now, while everything they touch still exists.
-    d->closing = true;
-    d->loopTimer.stop();
-    d->expiryTimer.stop();
-    for (QNetworkReply* reply : d->network.findChildren<QNetworkReply*>()) {
-        if (reply->isRunning())
-            reply->abort();
-        else // finished, but its queued "finished" has not been delivered yet
-            QCoreApplication::sendPostedEvents(reply, QEvent::MetaCall);
+    if (!std::exchange(d->closing, true)) {
+        d->loopTimer.stop();
+        d->expiryTimer.stop();
+        for (QNetworkReply* reply : d->network->findChildren<QNetworkReply*>()) {
+            if (reply->isRunning())
+                reply->abort();
+            else // finished, but its queued "finished" has not been delivered yet
+                QCoreApplication::sendPostedEvents(reply, QEvent::MetaCall);
+        }
+        if (!d->pendingState.isEmpty())
+            emit signInCallbackArrived(QUrl());
     }
-    if (!d->pendingState.isEmpty())
-        emit signInCallbackArrived(QUrl());
     // An aborted reply may report its end through the event loop: let every request unwind, or its
     // coroutine frame (and its caller's) would be left behind.
     QElapsedTimer waited;
@@ -165,8 +176,11 @@ TovrickAccount::~TovrickAccount()
     while (d->inFlight > 0 && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     if (d->inFlight > 0)
-        return; // a request that never unwinds still points at d: keep it rather than free it under it
-    delete d;
+        return false;
+    // Its connection thread would otherwise go on reading sockets while the process unwinds its
+    // libraries under it.
+    d->network.reset();
+    return true;
 }
 
 QString TovrickAccount::nonceHash(const QString& text)
@@ -334,11 +348,11 @@ QCoro::Task<QByteArray> TovrickAccount::send(QByteArray method, QString path, st
 
     QNetworkReply* raw = nullptr;
     if (method == "GET")
-        raw = d->network.get(request);
+        raw = d->network->get(request);
     else if (method == "POST")
-        raw = d->network.post(request, body.value_or(QByteArray()));
+        raw = d->network->post(request, body.value_or(QByteArray()));
     else
-        raw = body ? d->network.sendCustomRequest(request, method, *body) : d->network.sendCustomRequest(request, method);
+        raw = body ? d->network->sendCustomRequest(request, method, *body) : d->network->sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
 
     auto waiting = qCoro(reply.get()).waitForFinished(timeout);

@@ -32,6 +32,10 @@ public:
     // checks that must not share the process-wide one. `vault` must outlive it.
     explicit TovrickAccount(DeviceVault& vault, QObject* parent = nullptr);
     ~TovrickAccount() override;
+    // Ends every request under way (each fails as unreachable) and the network with them, for good:
+    // at the program's end, while the libraries it runs on are still whole. False when a request did
+    // not unwind within 5 s.
+    bool close();
 
     // Lowercase hex SHA-256 of the text's UTF-8 bytes; names per-account folders and files.
     static QString nonceHash(const QString& text);

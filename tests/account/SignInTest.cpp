@@ -1,5 +1,8 @@
 #include "AccountFixture.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QUrlQuery>
 
 namespace {
@@ -116,6 +119,34 @@ TEST_F(SignIn, DestroyingTheAccountEndsWhatIsStillUnderWay)
     account.reset();
     runTask(std::move(signIn));
     EXPECT_THROW(runTask(std::move(request)), NetworkError);
+}
+
+// The program closes its account as it ends: nothing may still run on the network's own thread
+// while the process unwinds its libraries.
+TEST_F(SignIn, ClosingEndsTheRequestsAndTheNetworksThreadForGood)
+{
+    const auto networkThreads = [] {
+        int count = 0;
+        for (const QFileInfo& task : QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile name(task.filePath() + QStringLiteral("/comm"));
+            count += name.open(QIODevice::ReadOnly) && name.readAll().startsWith("QNetworkAccess");
+        }
+        return count;
+    };
+    signInForTests(*account, api);
+    api.answer("ai/responses", LoopbackAnswer::json(LoopbackApi::responseAnswer()).after(5s));
+    auto request = account->aiRequest(QStringLiteral("responses"), Json::object(), 30);
+    ASSERT_TRUE(waitUntil([&] { return api.requestCount(QStringLiteral("ai/responses")) == 1; }));
+    const int before = networkThreads();
+    ASSERT_GE(before, 1);
+
+    EXPECT_TRUE(account->close());
+    EXPECT_THROW(runTask(std::move(request)), NetworkError);
+    EXPECT_EQ(networkThreads(), before - 1);
+    auto later = account->aiRequest(QStringLiteral("responses"), Json::object(), 30);
+    EXPECT_THROW(runTask(std::move(later)), NetworkError);
+    EXPECT_EQ(api.requestCount(QStringLiteral("ai/responses")), 1);
+    EXPECT_EQ(networkThreads(), before - 1);
 }
 
 TEST_F(SignIn, SubscribersHearEachSessionBeforeThePropertyHoldsIt)
