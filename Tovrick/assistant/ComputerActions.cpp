@@ -65,8 +65,8 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
     if (!m_ports.focusedField)
         m_ports.focusedField = [] { return ControlsReader::focusedFieldIsSecure(); };
     if (!m_ports.focusStaysOn)
-        m_ports.focusStaysOn = [](QString element) -> QCoro::Task<ControlsReader::Follow> {
-            auto following = ControlsReader::focusStaysOn(std::move(element));
+        m_ports.focusStaysOn = [](QString element, bool keySent) -> QCoro::Task<ControlsReader::Following> {
+            auto following = ControlsReader::focusStaysOn(std::move(element), keySent);
             co_return co_await std::move(following);
         };
 }
@@ -120,6 +120,11 @@ QString ComputerActions::keyboardUnreadable()
 {
     return QStringLiteral("I couldn't read the keyboard's state from the display, so I can't tell whether a key is "
                           "held.");
+}
+
+QString ComputerActions::mayHaveGoneElsewhere()
+{
+    return QStringLiteral("The last character I sent may have gone to what took the focus.");
 }
 
 ToolResult ComputerActions::interrupted(const QString& done) const
@@ -386,6 +391,8 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
     auto checking = check();
     followed->field = co_await std::move(checking);
     followed->follow = ControlsReader::Follow::moved;
+    // Followed afresh from this check.
+    followed->keySent = false;
     // Past a tab, only a text field takes text: a space would press a button.
     const ControlsReader::FocusedField& found = followed->field;
     co_return found.checked && !found.secure && found.editable;
@@ -394,13 +401,15 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
 QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed)
 {
     auto check = m_ports.focusedField;
-    auto following = m_ports.focusStaysOn(followed->field.element);
-    const ControlsReader::Follow follow = co_await std::move(following);
-    if (follow == ControlsReader::Follow::stays)
+    const bool keySent = std::exchange(followed->keySent, false);
+    auto following = m_ports.focusStaysOn(followed->field.element, keySent);
+    const ControlsReader::Following answer = co_await std::move(following);
+    if (answer.follow == ControlsReader::Follow::stays)
         co_return true;
     // Even a focus that came back may have taken a key meanwhile: the typing ends, and a fresh
     // look says where the focus is for the answer.
-    followed->follow = follow;
+    followed->follow = answer.follow;
+    followed->astray = answer.keyAstray;
     followed->left = followed->field.element;
     auto checking = check();
     followed->field = co_await std::move(checking);
@@ -417,7 +426,10 @@ QString ComputerActions::whyStopped(const Followed& followed)
         // A sign-in that asks for the password in the field that took the name.
         if (field.secure)
             return QStringLiteral("The field turned into a password field. ") + passwordField();
-        if (followed.follow == ControlsReader::Follow::changed && field.editable)
+        // A chat box that is read-only while it sends: the focus stayed.
+        if (!field.editable)
+            return QStringLiteral("The field stopped taking text.");
+        if (followed.follow == ControlsReader::Follow::changed)
             return QStringLiteral("The field changed while I was typing.");
         if (followed.follow == ControlsReader::Follow::moved)
             return QStringLiteral("The focus left the field and came back while I was typing.");
@@ -430,6 +442,17 @@ QString ComputerActions::whyStopped(const Followed& followed)
     if (!field.editable)
         return QStringLiteral("The focus moved to something that isn't a text field.");
     return moved;
+}
+
+QString ComputerActions::stoppedTyping(qsizetype characters, qsizetype total, const Followed& followed,
+                                       const QString& why)
+{
+    // A key that the field did not tell it took before the focus left is not counted as typed.
+    const qsizetype counted = followed.astray && followed.endedCharacter ? characters - 1 : characters;
+    QString answer = QStringLiteral("I typed %1 of %2 characters, then stopped. ").arg(counted).arg(total);
+    if (followed.astray)
+        answer += mayHaveGoneElsewhere() + QLatin1Char(' ');
+    return answer + why;
 }
 
 QString ComputerActions::whyHeldBack(ComputerControl::Gate gate, const Followed& followed)
@@ -488,13 +511,18 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         pointing->dock();
     }
     QPointer<CursorView> view(&pointing->view());
+    const auto followed = std::make_shared<Followed>();
+    followed->field = field;
     ComputerControl::Typing typing;
-    typing.pop = [view](const QString& character) {
+    typing.pop = [view, followed](const QString& character) {
+        followed->endedCharacter = true;
         if (view)
             view->showLabel(character, 0.5);
     };
-    const auto followed = std::make_shared<Followed>();
-    followed->field = field;
+    typing.sent = [followed] {
+        followed->keySent = true;
+        followed->endedCharacter = false;
+    };
     typing.focusMoved = [this, cancel, followed] { return recheckField(cancel, followed); };
     typing.look = [this, followed] { return focusStays(followed); };
     auto typingTask = control->typeText(text, typing, cancel);
@@ -510,14 +538,23 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     case ComputerControl::Gate::failed:
         co_return sentenceOnly(QStringLiteral("I couldn't type \"%1\" on this desktop. ").arg(typed.failed) + soFar);
     default:
-        co_return sentenceOnly(soFar + QLatin1Char(' ') + whyHeldBack(typed.end, *followed));
+        co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyHeldBack(typed.end, *followed)));
     }
 
-    if (!flag(arguments, "press_return"))
+    const bool endsMoving = KeyCombination::movesFocus(KeyCombination::keysymForCharacter(text.back().unicode()));
+    if (!flag(arguments, "press_return")) {
+        // The last key is looked after as every key before it was, by the look that a next key
+        // would have had.
+        if (!endsMoving) {
+            auto lastLook = focusStays(followed);
+            co_await std::move(lastLook);
+            if (followed->astray)
+                co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyStopped(*followed)));
+        }
         co_return sentenceOnly(QStringLiteral("Typed it."));
+    }
     const QString noReturn = QStringLiteral("Typed it, but didn't press Return.");
     // The Return is checked as any other key: after a text that ends in a tab, where the tab went.
-    const bool endsMoving = KeyCombination::movesFocus(KeyCombination::keysymForCharacter(text.back().unicode()));
     bool stays = true;
     if (endsMoving) {
         auto rechecking = recheckField(cancel, followed);
@@ -542,6 +579,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         co_return sentenceOnly(QStringLiteral("Typed it. ")
                                + ComputerControl::ControlError::notPosted(QStringLiteral("return")).description());
     default:
+        if (followed->astray)
+            co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyHeldBack(entered, *followed)));
         co_return sentenceOnly(noReturn + QLatin1Char(' ') + whyHeldBack(entered, *followed));
     }
     pointing->view().showLabel(QStringLiteral("↩"), 1.4);

@@ -29,8 +29,9 @@ public:
         // The "computerControl" setting.
         std::function<bool()> enabled;
         std::function<QCoro::Task<ControlsReader::FocusedField>()> focusedField;
-        // What the bus told of the focus since the last field check (ControlsReader::focusStaysOn).
-        std::function<QCoro::Task<ControlsReader::Follow>(QString element)> focusStaysOn;
+        // What the bus told of the focus since the last field check, and of the key sent since the
+        // last look (ControlsReader::focusStaysOn).
+        std::function<QCoro::Task<ControlsReader::Following>(QString element, bool keySent)> focusStaysOn;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -53,6 +54,8 @@ public:
     static QString userHoldsKeys();
     static QString modifiersLatched();
     static QString keyboardUnreadable();
+    // Said after the count when the last key sent may have gone where the focus went.
+    static QString mayHaveGoneElsewhere();
     // The five combinations that the model knows to log out, lock or force-quit, in any order.
     static bool forbiddenKeys(const KeyCombination& combination);
     // After a tab or a line break, before asking where the focus went.
@@ -77,7 +80,14 @@ private:
         ControlsReader::Follow follow = ControlsReader::Follow::stays;
         // The element the keys were going to, when the focus was seen to leave it.
         QString left;
+        // A key went out since the last look, and it ended a character.
+        bool keySent = false;
+        bool endedCharacter = false;
+        // The focus left before the field told that it took that key.
+        bool astray = false;
     };
+    // The answer of a typing that stopped after `characters` went out, with why.
+    static QString stoppedTyping(qsizetype characters, qsizetype total, const Followed& followed, const QString& why);
     // After a key that may have moved the focus: whether typing may go on into the field found.
     QCoro::Task<bool> recheckField(CancelToken cancel, std::shared_ptr<Followed> followed);
     // The gate's look: whether the bus told of no change of the focus or of the field since the

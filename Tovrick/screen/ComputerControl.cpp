@@ -249,6 +249,8 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
                     typed.failed = character;
                 co_return typed;
             }
+            if (typing.sent)
+                typing.sent();
             movesFocus = movesFocus || KeyCombination::movesFocus(keysym);
         }
         ++typed.characters;

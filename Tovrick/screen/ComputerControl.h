@@ -86,6 +86,8 @@ public:
         std::function<QCoro::Task<bool>()> focusMoved;
         // The gate's look before every key.
         Look look;
+        // Told right after each key went out.
+        std::function<void()> sent;
     };
     // How typing ended and how many characters (user-perceived) went out whole before.
     struct Typed {

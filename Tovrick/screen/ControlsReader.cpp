@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -99,10 +100,27 @@ struct FocusEvent {
     enum Kind { gained, lost, changed };
     QString element;
     Kind kind;
+    // Its place among all the events told.
+    quint64 at;
 };
 std::vector<FocusEvent> gFocusEvents;
 bool gFocusEventsOverflowed = false;
 constexpr size_t kMaxFocusEvents = 256;
+quint64 gEventsTold = 0;
+
+// The element the keys go to, and what it told of text it took: the first time since the last look
+// (0: not since), and whether it ever did. Accessibility thread only.
+struct Watched {
+    QString element;
+    quint64 tookSinceLook = 0;
+    bool tells = false;
+    bool waited = false;
+};
+Watched gWatched;
+
+// Elements seen as password fields, by address, oldest first: one stays one for as long as it
+// exists, whatever role it reports later. Accessibility thread only.
+std::deque<QString> gSecrets;
 
 QString addressOf(AtspiAccessible* node)
 {
@@ -122,6 +140,39 @@ using Owned = std::unique_ptr<AtspiAccessible, Unref>;
 // only; an application that closes leaves its entry until the next one comes.
 std::map<std::string, Owned> gFocusTaken;
 constexpr size_t kMaxFocusTaken = 64;
+
+bool seenSecret(const QString& address)
+{
+    return !address.isEmpty() && std::find(gSecrets.begin(), gSecrets.end(), address) != gSecrets.end();
+}
+
+void rememberSecret(const QString& address)
+{
+    if (address.isEmpty() || seenSecret(address))
+        return;
+    if (gSecrets.size() >= static_cast<size_t>(ControlsReader::kMaxSecretElements))
+        gSecrets.pop_front();
+    gSecrets.push_back(address);
+}
+
+// Whether an element with `role` at `address` takes secret text, by what it says now or said once.
+bool secretElement(const QString& address, AtspiRole role)
+{
+    if (role == ATSPI_ROLE_PASSWORD_TEXT) {
+        rememberSecret(address);
+        return true;
+    }
+    return seenSecret(address);
+}
+
+// An element the bus says is gone takes what was remembered of it along. An application's bus name
+// is never given to another, so what is left of one that closed misleads nobody until it is pushed
+// out.
+void forget(AtspiAccessible* gone)
+{
+    const QString address = addressOf(gone);
+    std::erase(gSecrets, address);
+}
 
 void recordFocusTaken(const AtspiEvent* event)
 {
@@ -144,6 +195,20 @@ void onFocusEvent(const AtspiEvent* event)
 {
     if (!event || !event->source || !event->type)
         return;
+    ++gEventsTold;
+    if (g_str_has_prefix(event->type, "object:text-changed:insert")) {
+        if (gWatched.element.isEmpty() || addressOf(event->source) != gWatched.element)
+            return;
+        gWatched.tells = true;
+        if (gWatched.tookSinceLook == 0)
+            gWatched.tookSinceLook = gEventsTold;
+        return;
+    }
+    if (g_str_has_prefix(event->type, "object:state-changed:defunct")) {
+        if (event->detail1 != 0)
+            forget(event->source);
+        return;
+    }
     const bool focus = g_str_has_prefix(event->type, "object:state-changed:focused");
     if (focus)
         recordFocusTaken(event);
@@ -154,7 +219,7 @@ void onFocusEvent(const AtspiEvent* event)
     FocusEvent::Kind kind = FocusEvent::changed;
     if (focus)
         kind = event->detail1 != 0 ? FocusEvent::gained : FocusEvent::lost;
-    gFocusEvents.push_back(FocusEvent {addressOf(event->source), kind});
+    gFocusEvents.push_back(FocusEvent {addressOf(event->source), kind, gEventsTold});
 }
 
 bool ready()
@@ -168,8 +233,10 @@ bool ready()
         // Applications send focus events once someone listens: from here on, for the typing that
         // follows a focused-field check.
         // A field that turns into a password field where it stands tells by its role.
+        // Text a field took tells where a key landed; what goes away is forgotten.
         for (const char* type : {"object:state-changed:focused", "object:property-change:accessible-role",
-                                 "object:state-changed:editable"}) {
+                                 "object:state-changed:editable", "object:text-changed:insert",
+                                 "object:state-changed:defunct"}) {
             GError* error = nullptr;
             atspi_event_listener_register_no_data(onFocusEvent, nullptr, type, &error);
             if (error)
@@ -520,9 +587,9 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
     }
     ControlsReader::FocusedField field;
     field.checked = true;
-    field.secure = role == ATSPI_ROLE_PASSWORD_TEXT;
-    field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
     field.element = addressOf(node);
+    field.secure = secretElement(field.element, role);
+    field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
     // Only where the character flies: a frame the deadline leaves no time for is done without.
     if (patient())
         field.frame = extentsOf(node, geometry);
@@ -660,9 +727,12 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
     QList<Control> controls;
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
-        const QString kind = kindOf(role, states);
+        QString kind = kindOf(role, states);
         if (kind.isEmpty())
             return true;
+        if ((role == ATSPI_ROLE_PASSWORD_TEXT || kind == QLatin1String("textfield"))
+            && secretElement(addressOf(node), role))
+            kind = QStringLiteral("password");
         const auto rect = extentsOf(node, geometry);
         if (!rect || !rect->intersects(display))
             return true;
@@ -681,6 +751,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
     // Focus events told before this look are about before it.
     gFocusEvents.clear();
     gFocusEventsOverflowed = false;
+    gWatched.tookSinceLook = 0;
     if (pid <= 0)
         return {};
     QElapsedTimer clock;
@@ -758,28 +829,60 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     co_return watcher->result();
 }
 
-QCoro::Task<ControlsReader::Follow> ControlsReader::focusStaysOn(QString element, std::chrono::milliseconds timeout)
+QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString element, bool keySent,
+                                                                   std::chrono::milliseconds timeout)
 {
     if (element.isEmpty())
-        co_return Follow::unknown;
-    auto follow = [element] {
+        co_return Following {Follow::unknown};
+    auto follow = [element, keySent]() -> Following {
+        // Before the events come in: text the element takes is told of from now on.
+        if (gWatched.element != element)
+            gWatched = Watched {element};
         if (!ready())
-            return Follow::unknown;
-        // More than could be kept: something moved.
-        if (gFocusEventsOverflowed)
-            return Follow::moved;
-        for (const FocusEvent& event : gFocusEvents) {
-            const bool same = event.element == element;
-            if ((event.kind == FocusEvent::gained && !same) || (event.kind == FocusEvent::lost && same))
-                return Follow::moved;
-            if (event.kind == FocusEvent::changed && same)
-                return Follow::changed;
+            return Following {Follow::unknown};
+        // The first event that took the focus from the element or changed it, and where it came.
+        const auto leaving = []() -> std::optional<std::pair<Follow, quint64>> {
+            // More than could be kept: something moved, nobody knows when.
+            if (gFocusEventsOverflowed)
+                return std::pair {Follow::moved, quint64 {0}};
+            for (const FocusEvent& event : gFocusEvents) {
+                const bool same = event.element == gWatched.element;
+                if ((event.kind == FocusEvent::gained && !same) || (event.kind == FocusEvent::lost && same))
+                    return std::pair {Follow::moved, event.at};
+                if (event.kind == FocusEvent::changed && same)
+                    return std::pair {Follow::changed, event.at};
+            }
+            return std::nullopt;
+        };
+        // What became of the key sent: the element tells of the text it took before it tells of a
+        // focus that moves on, in the order the application handled them.
+        const std::chrono::milliseconds patience = !keySent ? std::chrono::milliseconds(0)
+            : gWatched.tells                             ? kKeyLanding
+            : gWatched.waited                            ? std::chrono::milliseconds(0)
+                                                         : kFirstLanding;
+        if (keySent && !gWatched.tells)
+            gWatched.waited = true;
+        const QDeadlineTimer landing(patience);
+        while (gWatched.tookSinceLook == 0 && !leaving() && !landing.hasExpired()) {
+            GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<qint64>(1, landing.remainingTime())));
+            g_source_set_callback(timer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+            g_source_attach(timer, gContext);
+            g_main_context_iteration(gContext, TRUE);
+            g_source_destroy(timer);
+            g_source_unref(timer);
         }
-        return Follow::stays;
+        Following answer;
+        if (const auto left = leaving()) {
+            answer.follow = left->first;
+            const quint64 took = gWatched.tookSinceLook;
+            answer.keyAstray = keySent && left->first == Follow::moved && !(took != 0 && took < left->second);
+        }
+        gWatched.tookSinceLook = 0;
+        return answer;
     };
-    auto watcher = std::make_shared<QFutureWatcher<Follow>>();
-    auto finished = qCoro(watcher.get(), &QFutureWatcher<Follow>::finished, timeout);
+    auto watcher = std::make_shared<QFutureWatcher<Following>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<Following>::finished, timeout);
     watcher->setFuture(QtConcurrent::run(pool(), follow));
     co_await std::move(finished);
-    co_return watcher->isFinished() ? watcher->result() : Follow::unknown;
+    co_return watcher->isFinished() ? watcher->result() : Following {Follow::unknown};
 }

@@ -31,7 +31,8 @@ public:
     };
 
     // The focused element of the frontmost application: its frame when known, whether it takes
-    // secret text (a password field), and whether that could be told at all. Not `checked`: no
+    // secret text (a password field, or an element once seen as one, for as long as it exists),
+    // and whether that could be told at all. Not `checked`: no
     // bus, no frontmost application, an application that is not on the bus, no answer in time, a
     // call without an answer, or no focused element found; `secure` is then false but means
     // nothing.
@@ -90,8 +91,25 @@ public:
     // changed its role (a text field turned into a password field) or whether it is editable; or no
     // answer came in time.
     enum class Follow { stays, moved, changed, unknown };
-    // Main thread; the events are read on `pool()`, behind whatever walk runs there.
-    static QCoro::Task<Follow> focusStaysOn(QString element, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    struct Following {
+        Following(Follow how = Follow::stays, bool astray = false) : follow(how), keyAstray(astray) {}
+        Follow follow;
+        // The focus moved before `element` told that it took the key sent since the last look: the
+        // key may have reached what took the focus.
+        bool keyAstray;
+    };
+    // With `keySent` (a key went to `element` since the last look), the answer waits, up to
+    // kKeyLanding, until the element tells that it took text or the focus leaves it, so that no
+    // second key goes out while the first one's fate is unknown. An element that never told of text
+    // it took is not waited for again. Main thread; the events are read on `pool()`, behind
+    // whatever walk runs there.
+    static QCoro::Task<Following> focusStaysOn(QString element, bool keySent = false,
+                                               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    static constexpr std::chrono::milliseconds kKeyLanding {2000};
+    // The first wait on an element not yet heard to tell of text it took.
+    static constexpr std::chrono::milliseconds kFirstLanding {1000};
+    // How many elements seen as password fields are remembered.
+    static constexpr int kMaxSecretElements = 256;
 
     static constexpr int kMaxControls = 200;
 };

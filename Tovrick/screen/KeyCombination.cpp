@@ -198,9 +198,15 @@ bool KeyCombination::mayPutText() const
     const unsigned holding = held();
     if (insertsText() || keysym == XF86XK_Paste || (keysym == XK_Insert && (holding & heldShift)))
         return true;
+    // The menu key and Shift+F10 open a context menu whose Paste the next keys may pick.
+    if (keysym == XK_Menu || (keysym == XK_F10 && (holding & heldShift)))
+        return true;
     if (!printable(keysym))
         return false;
     if ((holding & heldSuper) && !(holding & (heldControl | heldAlt)))
+        return true;
+    // Toolkits insert the character of an Alt combination that nothing is bound to.
+    if ((holding & heldAlt) && !(holding & (heldControl | heldSuper)))
         return true;
     if (!(holding & heldControl))
         return false;

@@ -51,7 +51,8 @@ struct KeyCombination {
     // Moves the focus or the caret, or submits, and nothing more (Tab, Return, Escape, the arrows,
     // Home, End, Page Up, Page Down; with Shift at most): all that may be pressed in a password field.
     bool navigates() const;
-    // May put text where the focus is: a character, a paste, a character with Super (toolkits pass
-    // it through), code point entry (Ctrl+Shift+U) or the emoji chooser.
+    // May put text where the focus is: a character, a paste, a character with Super or with Alt
+    // (toolkits pass it through, or insert it when nothing is bound to it), code point entry
+    // (Ctrl+Shift+U), the emoji chooser, or the context menu's key (Menu, Shift+F10).
     bool mayPutText() const;
 };

@@ -121,6 +121,7 @@ protected:
         field = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
         opened.clear();
         follows.clear();
+        sentBeforeLook.clear();
         afterFollow = {};
         nextFields.clear();
         fieldChecks = 0;
@@ -158,10 +159,11 @@ protected:
             }
             co_return field;
         };
-        ports.focusStaysOn = [this](QString) -> QCoro::Task<ControlsReader::Follow> {
+        ports.focusStaysOn = [this](QString, bool keySent) -> QCoro::Task<ControlsReader::Following> {
+            sentBeforeLook.push_back(keySent);
             if (follows.empty())
-                co_return ControlsReader::Follow::stays;
-            const ControlsReader::Follow follow = follows.front();
+                co_return ControlsReader::Following {};
+            const ControlsReader::Following follow = follows.front();
             follows.pop_front();
             if (afterFollow)
                 afterFollow();
@@ -192,7 +194,9 @@ protected:
     std::deque<ControlsReader::FocusedField> nextFields;
     int fieldChecks = 0;
     // What following the focus tells, one per look before a key; then it stays.
-    std::deque<ControlsReader::Follow> follows;
+    std::deque<ControlsReader::Following> follows;
+    // Whether each look was told that a key went out since the one before.
+    std::vector<bool> sentBeforeLook;
     // Runs after each of those looks (the user acting between the look and the post).
     std::function<void()> afterFollow;
     // A field check waits until this fires.
@@ -789,7 +793,7 @@ TEST_F(ComputerActionsTest, AnyChangeOfTheFocusOrOfTheFieldEndsTheTyping)
     const ControlsReader::FocusedField button {QRectF(300, 280, 80, 30), false, true, false, QStringLiteral(":1.5:/b/1")};
     const QString moved = QStringLiteral("The focus moved to another field.");
     const struct {
-        std::deque<F> follows;
+        std::deque<ControlsReader::Following> follows;
         ControlsReader::FocusedField found;
         int keys;
         QString answer;
@@ -841,6 +845,21 @@ TEST_F(ComputerActionsTest, InAPasswordFieldOnlyKeysThatMoveOrSubmitArePressed)
         // What may put text in is checked as typing is wherever it goes.
         {"ctrl+v", kUnknownField, unknown},        {"super+h", kUnknownField, unknown},
         {"shift+insert", kUnknownField, unknown},  {"ctrl+shift+u", kUnknownField, unknown},
+        // A toolkit types the letter of an Alt combination nothing is bound to; the menu key and
+        // Shift+F10 open a context menu whose Paste "down" and "return" pick.
+        {"alt+h", kUnknownField, unknown},         {"alt+shift+h", kUnknownField, unknown},
+        {"option+u", kUnknownField, unknown},      {"alt+shift+1", kUnknownField, unknown},
+        {"alt+space", kUnknownField, unknown},     {"menu", kUnknownField, unknown},
+        {"shift+menu", kUnknownField, unknown},    {"shift+f10", kUnknownField, unknown},
+        {"alt+h", kSecretField, password},         {"menu", kSecretField, password},
+        {"shift+f10", kSecretField, password},     {"alt+h", kPlainField, "Pressed alt+h."},
+        {"menu", kPlainField, "Pressed menu."},
+        // AltGr is no key that can be written here.
+        {"altgr+h", kUnknownField, "I don't know the key"},
+        {"iso_level3_shift+h", kUnknownField, "I don't know the key"},
+        // Alt with a key that types nothing, or with Ctrl (a shortcut), and F10 alone.
+        {"alt+tab", kUnknownField, "Pressed alt+tab."}, {"alt+f4", kUnknownField, "Pressed alt+f4."},
+        {"ctrl+alt+t", kUnknownField, "Pressed ctrl+alt+t."}, {"f10", kUnknownField, "Pressed f10."},
         {"ctrl+v", kPlainField, "Pressed ctrl+v."},
         // Keys that neither move nor put text in: refused only where the check finds a password field.
         {"ctrl+w", kUnknownField, "Pressed ctrl+w."}, {"f5", kUnknownField, "Pressed f5."},
@@ -881,6 +900,65 @@ TEST_F(ComputerActionsTest, ActionsNeverOverlapAcrossSleepAndWake)
     EXPECT_EQ(runTask(std::move(first)).text, ComputerActions::calledOffSentence());
     EXPECT_TRUE(runTask(std::move(second)).text.startsWith(QStringLiteral("Pressed tab.") + kNowMarker));
     EXPECT_EQ(input->events, QStringList {QStringLiteral("key Tab")});
+}
+
+TEST_F(ComputerActionsTest, AKeyTheFieldDidNotTellItTookBeforeTheFocusLeftIsNotCounted)
+{
+    using F = ControlsReader::Follow;
+    using G = ControlsReader::Following;
+    const QString astray = ComputerActions::mayHaveGoneElsewhere();
+    const QString moved = QStringLiteral(" The focus moved to another field. ") + ComputerActions::passwordField();
+    const struct {
+        const char* arguments;
+        std::deque<G> follows;
+        int keys;
+        QString answer;
+    } cases[] = {
+        // The third key found the focus gone; the second may have gone with it.
+        {R"({"text": "hello"})", {G {}, G {}, G {F::moved, true}}, 2, "I typed 1 of 5 characters, then stopped. " + astray + moved},
+        // The field told it took the second key before the focus left.
+        {R"({"text": "hello"})", {G {}, G {}, G {F::moved, false}}, 2, "I typed 2 of 5 characters, then stopped." + moved},
+        // The last key, looked after once the text is out.
+        {R"({"text": "ab"})", {G {}, G {}, G {F::moved, true}}, 2, "I typed 1 of 2 characters, then stopped. " + astray + moved},
+        {R"({"text": "ab"})", {G {}, G {}, G {F::moved, false}}, 2, "Typed it."},
+        // And by the Return's look.
+        {R"({"text": "ab", "press_return": true})", {G {}, G {}, G {F::moved, true}}, 2,
+         "I typed 1 of 2 characters, then stopped. " + astray + moved},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.toStdString());
+        SetUp();
+        nextFields = {kPlainField, kPlainField, kSecretField};
+        follows = c.follows;
+        EXPECT_EQ(call("type_text", c.arguments).text, c.answer);
+        EXPECT_EQ(input->events.size(), c.keys);
+    }
+    // Each look is told whether a key went out since the one before; a key press has none before it.
+    SetUp();
+    EXPECT_EQ(call("type_text", R"({"text": "ab"})").text, QStringLiteral("Typed it."));
+    EXPECT_EQ(sentBeforeLook, (std::vector<bool> {false, true, true}));
+    SetUp();
+    EXPECT_TRUE(call("press_keys", R"({"keys": "ctrl+v"})").text.startsWith(QStringLiteral("Pressed ctrl+v.")));
+    EXPECT_EQ(sentBeforeLook, std::vector<bool> {false});
+}
+
+TEST_F(ComputerActionsTest, AFieldThatStopsTakingTextWhereItStandsIsSaidToHaveStopped)
+{
+    ControlsReader::FocusedField readOnly = kPlainField;
+    readOnly.editable = false;
+    const QString stopped = QStringLiteral("The field stopped taking text.");
+    // Found by the check after a Return, and told by the bus while the keys go.
+    nextFields = {kPlainField, kPlainField, readOnly};
+    EXPECT_EQ(call("type_text", R"({"text": "hi\nyo"})").text, "I typed 3 of 5 characters, then stopped. " + stopped);
+    SetUp();
+    nextFields = {kPlainField, kPlainField, readOnly};
+    follows = {ControlsReader::Follow::stays, ControlsReader::Follow::changed};
+    EXPECT_EQ(call("type_text", R"({"text": "hello"})").text, "I typed 1 of 5 characters, then stopped. " + stopped);
+    SetUp();
+    nextFields = {kPlainField, kPlainField, readOnly};
+    follows = {ControlsReader::Follow::stays, ControlsReader::Follow::stays, ControlsReader::Follow::changed};
+    EXPECT_EQ(call("type_text", R"({"text": "ab", "press_return": true})").text,
+              "Typed it, but didn't press Return. " + stopped);
 }
 
 } // namespace

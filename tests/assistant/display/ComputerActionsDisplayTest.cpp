@@ -51,7 +51,14 @@ protected:
     void SetUp() override
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        if (onBus) {
+            env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        } else {
+            // No session bus, so no accessibility bus either: nothing can tell what its fields are.
+            env.remove(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"));
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+            env.insert(QStringLiteral("AT_SPI_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        }
         window.setProcessEnvironment(env);
         window.start(QStringLiteral(INPUT_TEST_WINDOW), {});
         ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(15)));
@@ -101,6 +108,7 @@ protected:
         return runTask(actions->handle(QString::fromLatin1(name), toolargs::parse(arguments), {}), std::chrono::seconds(30));
     }
 
+    bool onBus = true;
     QProcess window;
     QStringList seen;
     quint64 id = 0;
@@ -147,6 +155,33 @@ TEST_F(ComputerActionsOnDisplay, AClickReachesTheWindowAndThePointerGoesBack)
     EXPECT_TRUE(result.text.startsWith(QStringLiteral("Right-clicked there.\n"))) << result.text.toStdString();
     EXPECT_TRUE(until(QStringLiteral("PRESS right %1 %2").arg(qRound(middle.x())).arg(qRound(middle.y()))));
     EXPECT_EQ(control.input().pointer(), QPointF(1700, 1000));
+}
+
+// The same window kept off the accessibility bus, as an application without its bridge is.
+class ComputerActionsOffTheBus : public ComputerActionsOnDisplay {
+protected:
+    ComputerActionsOffTheBus() { onBus = false; }
+};
+
+TEST_F(ComputerActionsOffTheBus, KeysThatMayPutTextInGoNowhereTheCheckCannotJudge)
+{
+    focus("password");
+    ASSERT_FALSE(runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30)).checked)
+        << "the window is on the accessibility bus";
+    // An Alt combination nothing is bound to types its letter; the menu key opens a menu whose
+    // Paste the next keys pick.
+    for (const char* keys : {"alt+h", "alt+shift+h", "option+u", "shift+f10", "menu"}) {
+        SCOPED_TRACE(keys);
+        EXPECT_EQ(call("press_keys", QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(keys))).text,
+                  ComputerActions::couldNotCheckField());
+    }
+    for (const char* keys : {"down", "return"}) {
+        SCOPED_TRACE(keys);
+        const ToolResult pressed = call("press_keys", QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(keys)));
+        EXPECT_TRUE(pressed.text.startsWith(QStringLiteral("Pressed "))) << pressed.text.toStdString();
+    }
+    focus("password");
+    EXPECT_TRUE(seen.filter(QStringLiteral("SECRET")).isEmpty()) << seen.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace

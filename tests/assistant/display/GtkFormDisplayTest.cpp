@@ -559,6 +559,60 @@ TEST_P(GtkFormTyping, TypesIntoAPlainFieldWhileEveryCoreIsBusy)
     EXPECT_EQ(typed, 20) << refused.join('\n').toStdString();
 }
 
+TEST_P(GtkFormTyping, AFieldOnceSeenAsAPasswordFieldStaysOneWhenItIsShown)
+{
+    const QStringList ids = idsOf({"Password field", "Show password"});
+    ASSERT_EQ(ids.size(), 2) << "the password field and its toggle were never listed in one look";
+    EXPECT_EQ(listed("Password field")->kind, QStringLiteral("password"));
+    const ToolResult shown = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(ids[1]));
+    EXPECT_TRUE(shown.text.startsWith(QStringLiteral("Clicked \"Show password\"."))) << shown.text.toStdString();
+    ASSERT_TRUE(until(QStringLiteral("SHOWN"))) << seen.join('\n').toStdString();
+    ASSERT_FALSE(idOf("Password field").isEmpty());
+    EXPECT_EQ(listed("Password field")->kind, QStringLiteral("password"));
+
+    ASSERT_TRUE(command(QStringLiteral("CLIP hunter2")));
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "hunter2"})")).text, ComputerActions::passwordField());
+    EXPECT_EQ(call("press_keys", QStringLiteral(R"({"keys": "ctrl+v"})")).text, ComputerActions::passwordField());
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT password"), QStringList {});
+}
+
+TEST_P(GtkFormTyping, AKeyOnItsWayWhenTheFocusMovesIsNotCountedAsTyped)
+{
+    // The key after the fifth character finds the focus moved to the password field and goes there.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    ASSERT_TRUE(command(QStringLiteral("TAKEFOCUS first 5 password")));
+    const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "abcdefghijklmnopqrstuvwxyz"})"));
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    const QRegularExpressionMatch count =
+        QRegularExpression(QStringLiteral("^I typed (\\d+) of 26 characters, then stopped\\. ")).match(typed.text);
+    ASSERT_TRUE(count.hasMatch()) << typed.text.toStdString();
+    const QStringList first = lines("TEXT first ");
+    EXPECT_EQ(count.captured(1).toInt(), first.isEmpty() ? 0 : first.constLast().size() - 11)
+        << typed.text.toStdString() << "\n" << seen.join('\n').toStdString();
+    // One key at most went where the focus moved, and the answer says it may have.
+    const QStringList secret = lines("TEXT password ");
+    EXPECT_EQ(secret.isEmpty() ? 0 : secret.constLast().size() - 14, 1) << seen.join('\n').toStdString();
+    EXPECT_TRUE(typed.text.contains(ComputerActions::mayHaveGoneElsewhere())) << typed.text.toStdString();
+    EXPECT_TRUE(typed.text.endsWith(ComputerActions::passwordField())) << typed.text.toStdString();
+}
+
+TEST_P(GtkFormTyping, AFieldThatTurnsReadOnlyAfterAReturnIsSaidToStopTakingText)
+{
+    // Read-only at once, found by the check after the Return; and a moment later, told by the bus
+    // while the keys go.
+    for (const int after : {0, 300}) {
+        SCOPED_TRACE(after);
+        ASSERT_TRUE(command(QStringLiteral("FOCUS chat")));
+        ASSERT_TRUE(command(QStringLiteral("READONLYONRETURN %1").arg(after)));
+        const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "hi\n%1"})").arg(QString(40, QLatin1Char('x'))));
+        EXPECT_TRUE(typed.text.startsWith(QStringLiteral("I typed "))) << typed.text.toStdString();
+        EXPECT_TRUE(typed.text.endsWith(QStringLiteral(" The field stopped taking text."))) << typed.text.toStdString();
+        EXPECT_TRUE(until(QStringLiteral("READONLY chat"))) << seen.join('\n').toStdString();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scale, GtkFormTyping, ::testing::Values(1),
                          [](const ::testing::TestParamInfo<int>& scale) { return "Scale" + std::to_string(scale.param); });
 

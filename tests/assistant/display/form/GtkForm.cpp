@@ -1,6 +1,7 @@
 // A GTK 3 form, as a user's application would show it: a text field, a password field, a second
-// text field, a slider with a button beside it, a last text field with a "Delete all" button next
-// in the tab order, and a scrolled notes area. Return in the first field moves the focus to the
+// text field with a chat field beside it, a slider with an "End" button and a "Show password" toggle
+// (the password field turns into a plain text field) beside it, a last text field with a "Delete
+// all" button next in the tab order, and a scrolled notes area. Return in the first field moves the focus to the
 // password field 0.7 s later, as a two-step sign-in does. Run with GDK_SCALE=2 it lays itself out
 // in pixels twice the display's, and reports its accessibility extents in those.
 // It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
@@ -9,9 +10,13 @@
 // On stdin it takes "FOCUS <field>" (a button too: "delete"), "PING", "CLIP <text>" (puts the text on
 // the clipboard), "TURN <field> <ms>" (the field turns into a password field, emptied, after ms),
 // "TURNONRETURN <field> <ms>" (the same, that long after the next Return in it: a sign-in that asks
-// for the password in the same field) and "FLICKER <field> <period> <away>" (every period ms the
-// field takes the focus for `away` ms, then gives it back), and answers each with "DONE <command>".
-// A field that turns says "SECRET <field>".
+// for the password in the same field), "FLICKER <field> <period> <away>" (every period ms the
+// field takes the focus for `away` ms, then gives it back), "TAKEFOCUS <field> <n> <to>" (the key
+// that comes once the field holds n characters moves the focus to <to> and goes there, as a page
+// that moves the focus while keys are on their way) and "READONLYONRETURN <ms>" (the chat field turns
+// read-only that long after its next Return, keeping the focus, as a chat box does while it sends),
+// and answers each with "DONE <command>". A field that turns says "SECRET <field>", the chat field
+// "READONLY chat", the toggle "SHOWN".
 #include <gtk/gtk.h>
 #include <gdk/gdkx.h>
 
@@ -20,6 +25,7 @@
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -49,6 +55,22 @@ void reportFocus(GtkWidget* widget, const char* field)
 std::map<std::string, GtkWidget*> gFields;
 // Fields that turn into a password field on their next Return, and after how long.
 std::map<GtkWidget*, int> gTurnOnReturn;
+
+// The key that moves the focus on its way.
+struct TakeFocus {
+    GtkWidget* field = nullptr;
+    int after = 0;
+    GtkWidget* to = nullptr;
+};
+TakeFocus gTakeFocus;
+int gReadOnlyOnReturn = -1;
+
+gboolean readOnly(gpointer chat)
+{
+    gtk_editable_set_editable(GTK_EDITABLE(chat), FALSE);
+    say("READONLY chat");
+    return G_SOURCE_REMOVE;
+}
 
 struct Turn {
     GtkWidget* field;
@@ -117,6 +139,7 @@ gboolean command(GIOChannel* channel, GIOCondition, gpointer)
     char name[32] = {};
     int first = 0;
     int second = 0;
+    char to[32] = {};
     if (std::strncmp(line, "FOCUS ", 6) == 0) {
         if (const auto found = gFields.find(line + 6); found != gFields.end())
             gtk_widget_grab_focus(found->second);
@@ -130,6 +153,12 @@ gboolean command(GIOChannel* channel, GIOCondition, gpointer)
         gFlicker.field = gFields[name];
         gFlicker.away = second;
         g_timeout_add(static_cast<guint>(first), flickerAway, nullptr);
+    } else if (std::sscanf(line, "TAKEFOCUS %31s %d %31s", name, &first, to) == 3 && gFields.count(name)
+               && gFields.count(to)) {
+        gTakeFocus = TakeFocus {gFields[name], first, gFields[to]};
+    } else if (std::sscanf(line, "READONLYONRETURN %d", &first) == 1) {
+        gtk_editable_set_editable(GTK_EDITABLE(gFields["chat"]), TRUE);
+        gReadOnlyOnReturn = first;
     }
     std::printf("DONE %s\n", line);
     std::fflush(stdout);
@@ -172,16 +201,50 @@ int main(int argc, char** argv)
     named(password, "Password field");
     GtkWidget* second = gtk_entry_new();
     named(second, "Second field");
-    for (GtkWidget* field : { first, password, second }) {
+    GtkWidget* show = gtk_check_button_new_with_label("Show password");
+    g_signal_connect(show, "toggled", G_CALLBACK(+[](GtkToggleButton* toggle, gpointer field) {
+                         gtk_entry_set_visibility(GTK_ENTRY(field), gtk_toggle_button_get_active(toggle));
+                         say("SHOWN");
+                     }),
+                     password);
+    GtkWidget* chat = gtk_entry_new();
+    named(chat, "Chat field");
+    for (GtkWidget* field : { first, password, second, chat })
         gtk_widget_set_size_request(field, 320, -1);
-        gtk_box_pack_start(GTK_BOX(box), field, FALSE, FALSE, 0);
-    }
+    gtk_box_pack_start(GTK_BOX(box), first, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), password, FALSE, FALSE, 0);
+    GtkWidget* secondRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    gtk_box_pack_start(GTK_BOX(secondRow), second, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(secondRow), chat, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), secondRow, FALSE, FALSE, 0);
+    reportFocus(chat, "chat");
+    reportText(chat, "chat");
+    g_signal_connect(chat, "activate", G_CALLBACK(+[](GtkEntry* entry, gpointer) {
+                         if (gReadOnlyOnReturn == 0)
+                             readOnly(entry);
+                         else if (gReadOnlyOnReturn > 0)
+                             g_timeout_add(static_cast<guint>(gReadOnlyOnReturn), readOnly, entry);
+                         gReadOnlyOnReturn = -1;
+                     }),
+                     nullptr);
+    // Before the field's own handling: the key goes to where the focus is moved.
+    for (GtkWidget* field : { first, second, chat })
+        g_signal_connect(field, "key-press-event", G_CALLBACK(+[](GtkWidget* widget, GdkEvent* event, gpointer) -> gboolean {
+                             if (widget != gTakeFocus.field
+                                 || static_cast<int>(gtk_entry_get_text_length(GTK_ENTRY(widget))) < gTakeFocus.after)
+                                 return FALSE;
+                             GtkWidget* to = std::exchange(gTakeFocus, TakeFocus {}).to;
+                             gtk_widget_grab_focus(to);
+                             gtk_widget_event(to, event);
+                             return TRUE;
+                         }),
+                         nullptr);
     reportFocus(first, "first");
     reportFocus(password, "password");
     reportFocus(second, "second");
     reportText(first, "first");
     reportText(password, "password");
-    gFields = {{"first", first}, {"password", password}, {"second", second}};
+    gFields = {{"first", first}, {"password", password}, {"second", second}, {"chat", chat}};
     g_signal_connect(first, "activate", G_CALLBACK(+[](GtkEntry* entry, gpointer field) {
                          if (const auto turns = gTurnOnReturn.find(GTK_WIDGET(entry)); turns != gTurnOnReturn.end()) {
                              g_timeout_add(static_cast<guint>(turns->second), turnSecret,
@@ -210,6 +273,7 @@ int main(int argc, char** argv)
     GtkWidget* end = gtk_button_new_with_label("End");
     gtk_box_pack_start(GTK_BOX(row), slider, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(row), end, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(row), show, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
 
     GtkWidget* lastRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
