@@ -109,7 +109,8 @@ constexpr size_t kMaxFocusEvents = 256;
 quint64 gEventsTold = 0;
 
 // The element the keys go to, and what it told of text it took: the first time since the last look
-// (0: not since), and whether it ever did. Accessibility thread only.
+// (0: not since), whether it ever did, and whether a wait for it already went unanswered.
+// Accessibility thread only.
 struct Watched {
     QString element;
     quint64 tookSinceLook = 0;
