@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <ostream>
+
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "assistant/PointingFakes.h"
+#include "support/RunTask.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+
+namespace {
+
+struct WholeScreen : SnapshotSource {
+    QCoro::Task<ScreenSnapshot> snapshot() override
+    {
+        ScreenSnapshot reading;
+        reading.size = QSizeF(1920, 1080);
+        reading.jpeg = QByteArray("jpeg");
+        co_return reading;
+    }
+};
+
+// The window manager's part: the window is active and has the keyboard; 0 undoes it.
+void activate(quint64 id)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    const Window window = static_cast<Window>(id);
+    if (id) {
+        XChangeProperty(display, DefaultRootWindow(display), active, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&window), 1);
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    } else {
+        XDeleteProperty(display, DefaultRootWindow(display), active);
+        XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+// What the user does with the keyboard's layouts: a new set of them, or another one of the set.
+void loadLayouts(const char* layouts)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), QLatin1String(layouts)}), 0)
+        << layouts;
+}
+
+void lockGroup(unsigned group)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    ASSERT_TRUE(XkbLockGroup(display, XkbUseCoreKbd, group));
+    XSync(display, False);
+    XCloseDisplay(display);
+}
+
+unsigned activeGroup()
+{
+    Display* display = XOpenDisplay(nullptr);
+    XkbStateRec state {};
+    XkbGetState(display, XkbUseCoreKbd, &state);
+    XCloseDisplay(display);
+    return state.group;
+}
+
+struct Switch {
+    // When the field shows this many characters of the text, after the typing began.
+    qsizetype after = 0;
+    // A new set of layouts (none: the same set), then the group locked.
+    const char* layouts = nullptr;
+    unsigned group = 0;
+};
+
+struct LayoutCase {
+    const char* name;
+    const char* layouts;
+    unsigned group;
+    const char* text;
+    std::optional<Switch> during;
+};
+
+void PrintTo(const LayoutCase& layout, std::ostream* out)
+{
+    *out << layout.name;
+}
+
+// Typing on the run's display with more than one keyboard layout, into the reporting window of the
+// screen tests; the layouts change after the input was made, before or while it types.
+class KeyboardLayoutsOnDisplay : public ::testing::TestWithParam<LayoutCase> {
+protected:
+    void SetUp() override
+    {
+        // The display's own keyboard comes back at the end: the run's other tests type on it.
+        ASSERT_TRUE(saved.isValid());
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xkbcomp"), {QStringLiteral("-w0"), QString::fromLocal8Bit(qgetenv("DISPLAY")),
+                                                                keymapFile()}),
+                  0);
+        group = activeGroup();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        window.setProcessEnvironment(env);
+        window.start(QStringLiteral(INPUT_TEST_WINDOW), {});
+        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(15)));
+        for (const QString& line : std::as_const(seen))
+            if (line.startsWith(QLatin1String("WINDOW ")))
+                id = line.mid(7).toULongLong();
+        activate(id);
+        ComputerActions::Ports ports;
+        ports.screen = std::make_shared<WholeScreen>();
+        ports.control = &control;
+        ports.enabled = [] { return true; };
+        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+    }
+    void TearDown() override
+    {
+        activate(0);
+        window.kill();
+        window.waitForFinished(3000);
+        QProcess::execute(QStringLiteral("xkbcomp"), {QStringLiteral("-w0"), keymapFile(),
+                                                      QString::fromLocal8Bit(qgetenv("DISPLAY"))});
+        lockGroup(group);
+    }
+
+    QString keymapFile() const { return saved.filePath(QStringLiteral("keymap.xkb")); }
+    bool until(const QString& line, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        bool found = false;
+        waitUntil(
+            [&] {
+                while (!found && window.canReadLine())
+                    found = read() == line;
+                return found || seen.contains(line);
+            },
+            timeout);
+        return found || seen.contains(line);
+    }
+    QString read()
+    {
+        seen << QString::fromUtf8(window.readLine()).trimmed();
+        if (watching && seen.back() == watching->first)
+            std::exchange(watching, std::nullopt)->second();
+        return seen.back();
+    }
+    // Runs `then` once, as soon as the window prints `line` (while an action runs).
+    void watch(const QString& line, std::function<void()> then)
+    {
+        watching.emplace(line, std::move(then));
+        QObject::connect(&window, &QProcess::readyReadStandardOutput, &window, [this] {
+            while (watching && window.canReadLine())
+                read();
+        });
+    }
+    QString typeText(const QString& text)
+    {
+        const QString arguments =
+            QString::fromUtf8(QJsonDocument(QJsonObject {{QStringLiteral("text"), text}}).toJson(QJsonDocument::Compact));
+        auto typing = actions->handle(QStringLiteral("type_text"), toolargs::parse(arguments), {});
+        return runTask(std::move(typing), std::chrono::seconds(60)).text;
+    }
+
+    QTemporaryDir saved;
+    unsigned group = 0;
+    QProcess window;
+    QStringList seen;
+    std::optional<std::pair<QString, std::function<void()>>> watching;
+    quint64 id = 0;
+    PointingWorld world;
+    ComputerControl control;
+    std::unique_ptr<ComputerActions> actions;
+};
+
+TEST_P(KeyboardLayoutsOnDisplay, TheFieldGetsTheTextAskedForInTheActiveLayout)
+{
+    const LayoutCase& layout = GetParam();
+    loadLayouts(layout.layouts);
+    lockGroup(layout.group);
+    const QString text = QString::fromUtf8(layout.text);
+    if (const std::optional<Switch> during = layout.during)
+        watch(QStringLiteral("TEXT ") + text.left(during->after), [during] {
+            if (during->layouts)
+                loadLayouts(during->layouts);
+            lockGroup(during->group);
+        });
+
+    EXPECT_EQ(typeText(text), QStringLiteral("Typed it."));
+    EXPECT_TRUE(until(QStringLiteral("TEXT ") + text)) << seen.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(watching) << "the layout never changed during the typing";
+    const QStringList typed = seen.filter(QRegularExpression(QStringLiteral("^TEXT ")));
+    ASSERT_FALSE(typed.isEmpty());
+    EXPECT_EQ(typed.back().toStdString(), "TEXT " + text.toStdString());
+}
+
+// Characters that sit on other keys, or on no key, in one layout than in another: "y" and "z"
+// swap between US and German, "-/;" move, the umlauts and "@€" are on no key of US and need AltGr
+// in German, "a", "q" and "m" move in French.
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, KeyboardLayoutsOnDisplay,
+    ::testing::Values(LayoutCase {"SecondOfTwo", "us,de", 1, "yz-/;", {}},
+                      LayoutCase {"SecondOfTwoOffLayout", "us,de", 1, "äöü@€yz", {}},
+                      LayoutCase {"ThirdOfThree", "us,de,fr", 2, "yz-/;äöü@€amq", {}},
+                      LayoutCase {"FirstToSecondWhileTyping", "us,de", 0, "yz-/;äöü@€", Switch {2, nullptr, 1}},
+                      LayoutCase {"SecondToFirstWhileTyping", "us,de", 1, "yz-/;äöü@€", Switch {3, nullptr, 0}},
+                      LayoutCase {"SecondToThirdWhileTyping", "us,de,fr", 1, "yz-/;amqäöü@€", Switch {2, nullptr, 2}},
+                      LayoutCase {"NewLayoutsWhileTyping", "us,de", 1, "yz-/;amqäöü@€", Switch {2, "fr,us,de", 0}}),
+    [](const ::testing::TestParamInfo<LayoutCase>& each) { return std::string(each.param.name); });
+
+} // namespace
