@@ -163,13 +163,14 @@ protected:
                 read();
         });
     }
-    QString typeText(const QString& text)
+    QString call(const QString& tool, const QString& key, const QString& value)
     {
         const QString arguments =
-            QString::fromUtf8(QJsonDocument(QJsonObject {{QStringLiteral("text"), text}}).toJson(QJsonDocument::Compact));
-        auto typing = actions->handle(QStringLiteral("type_text"), toolargs::parse(arguments), {});
-        return runTask(std::move(typing), std::chrono::seconds(60)).text;
+            QString::fromUtf8(QJsonDocument(QJsonObject {{key, value}}).toJson(QJsonDocument::Compact));
+        auto acting = actions->handle(tool, toolargs::parse(arguments), {});
+        return runTask(std::move(acting), std::chrono::seconds(60)).text;
     }
+    QString typeText(const QString& text) { return call(QStringLiteral("type_text"), QStringLiteral("text"), text); }
 
     QTemporaryDir saved;
     unsigned group = 0;
@@ -203,6 +204,23 @@ TEST_P(KeyboardLayoutsOnDisplay, TheFieldGetsTheTextAskedForInTheActiveLayout)
     EXPECT_EQ(typed.back().toStdString(), "TEXT " + text.toStdString());
 }
 
+// A shortcut names the letter the active layout gives it ("ctrl+z" is undo, not the "ctrl+y" of
+// the key that is "z" in US), and on a layout without that letter the key that has it in another.
+class ShortcutsOnDisplay : public KeyboardLayoutsOnDisplay {};
+
+TEST_P(ShortcutsOnDisplay, AShortcutIsTheLetterItNames)
+{
+    const LayoutCase& layout = GetParam();
+    loadLayouts(layout.layouts);
+    lockGroup(layout.group);
+    EXPECT_EQ(typeText(QStringLiteral("ab")), QStringLiteral("Typed it."));
+    ASSERT_TRUE(until(QStringLiteral("TEXT ab"))) << seen.join(QLatin1Char('\n')).toStdString();
+    const QString pressed = call(QStringLiteral("press_keys"), QStringLiteral("keys"), QStringLiteral("ctrl+z"));
+    EXPECT_TRUE(pressed.startsWith(QStringLiteral("Pressed ctrl+z.\n"))) << pressed.toStdString();
+    // Undone: the field is empty again.
+    EXPECT_TRUE(until(QStringLiteral("TEXT"))) << seen.join(QLatin1Char('\n')).toStdString();
+}
+
 // Characters that sit on other keys, or on no key, in one layout than in another: "y" and "z"
 // swap between US and German, "-/;" move, the umlauts and "@€" are on no key of US and need AltGr
 // in German, "a", "q" and "m" move in French.
@@ -216,5 +234,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase {"SecondToThirdWhileTyping", "us,de,fr", 1, "yz-/;amqäöü@€", Switch {2, nullptr, 2}},
                       LayoutCase {"NewLayoutsWhileTyping", "us,de", 1, "yz-/;amqäöü@€", Switch {2, "fr,us,de", 0}}),
     [](const ::testing::TestParamInfo<LayoutCase>& each) { return std::string(each.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ShortcutsOnDisplay,
+                         ::testing::Values(LayoutCase {"German", "us,de", 1, "", {}},
+                                           LayoutCase {"Russian", "us,ru", 1, "", {}}),
+                         [](const ::testing::TestParamInfo<LayoutCase>& each) { return std::string(each.param.name); });
 
 } // namespace
