@@ -194,13 +194,16 @@ void XTestInput::takeMappingChanges()
                 constexpr unsigned perKey = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask
                     | XkbExplicitComponentsMask | XkbModifierMapMask | XkbVirtualModMapMask;
                 const unsigned what = map.changed;
+                const auto elsewhere = [&](unsigned part, int first, int count) {
+                    return (what & part) && !onSpareKeys(first, count);
+                };
                 changed = changed || (what & ~perKey) != 0
-                    || ((what & XkbKeySymsMask) && !onSpareKeys(map.first_key_sym, map.num_key_syms))
-                    || ((what & XkbKeyActionsMask) && !onSpareKeys(map.first_key_act, map.num_key_acts))
-                    || ((what & XkbKeyBehaviorsMask) && !onSpareKeys(map.first_key_behavior, map.num_key_behaviors))
-                    || ((what & XkbExplicitComponentsMask) && !onSpareKeys(map.first_key_explicit, map.num_key_explicit))
-                    || ((what & XkbModifierMapMask) && !onSpareKeys(map.first_modmap_key, map.num_modmap_keys))
-                    || ((what & XkbVirtualModMapMask) && !onSpareKeys(map.first_vmodmap_key, map.num_vmodmap_keys));
+                    || elsewhere(XkbKeySymsMask, map.first_key_sym, map.num_key_syms)
+                    || elsewhere(XkbKeyActionsMask, map.first_key_act, map.num_key_acts)
+                    || elsewhere(XkbKeyBehaviorsMask, map.first_key_behavior, map.num_key_behaviors)
+                    || elsewhere(XkbExplicitComponentsMask, map.first_key_explicit, map.num_key_explicit)
+                    || elsewhere(XkbModifierMapMask, map.first_modmap_key, map.num_modmap_keys)
+                    || elsewhere(XkbVirtualModMapMask, map.first_vmodmap_key, map.num_vmodmap_keys);
             }
         }
     }

@@ -7,10 +7,12 @@
 #include <QTemporaryDir>
 
 #include <ostream>
+#include <tuple>
 
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
 #include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ControlsReader.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "assistant/PointingFakes.h"
 #include "support/RunTask.h"
@@ -96,28 +98,64 @@ void PrintTo(const LayoutCase& layout, std::ostream* out)
     *out << layout.name;
 }
 
-// Typing on the run's display with more than one keyboard layout, into the reporting window of the
-// screen tests; the layouts change after the input was made, before or while it types.
-class KeyboardLayoutsOnDisplay : public ::testing::TestWithParam<LayoutCase> {
+// The field typed into: the Qt window of the screen tests, or the first field of the GTK form (the
+// two read the layouts in their own ways).
+enum class Toolkit { qt, gtk };
+
+void PrintTo(Toolkit toolkit, std::ostream* out)
+{
+    *out << (toolkit == Toolkit::qt ? "Qt" : "GTK");
+}
+
+using Typing = std::tuple<Toolkit, LayoutCase>;
+
+std::string nameOf(const ::testing::TestParamInfo<Typing>& each)
+{
+    return std::string(std::get<0>(each.param) == Toolkit::qt ? "Qt" : "Gtk") + std::get<1>(each.param).name;
+}
+
+// Typing on the run's display with more than one keyboard layout, with the real input and field
+// check; the layouts change after the input was made, before or while it types.
+class KeyboardLayoutsOnDisplay : public ::testing::TestWithParam<Typing> {
 protected:
     void SetUp() override
     {
         // The display's own keyboard comes back at the end: the run's other tests type on it.
         ASSERT_TRUE(saved.isValid());
-        ASSERT_EQ(QProcess::execute(QStringLiteral("xkbcomp"), {QStringLiteral("-w0"), QString::fromLocal8Bit(qgetenv("DISPLAY")),
-                                                                keymapFile()}),
-                  0);
+        const QString display = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xkbcomp"), {QStringLiteral("-w0"), display, keymapFile()}), 0);
         group = activeGroup();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        const bool gtk = std::get<0>(GetParam()) == Toolkit::gtk;
+        if (gtk) {
+            env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+            env.remove(QStringLiteral("NO_AT_BRIDGE"));
+            textLine = QStringLiteral("TEXT first ");
+        } else {
+            env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        }
         window.setProcessEnvironment(env);
-        window.start(QStringLiteral(INPUT_TEST_WINDOW), {});
-        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(15)));
+        window.start(QString::fromUtf8(gtk ? GTK_FORM : INPUT_TEST_WINDOW), {});
+        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(20)))
+            << seen.join(QLatin1Char('\n')).toStdString();
         for (const QString& line : std::as_const(seen))
             if (line.startsWith(QLatin1String("WINDOW ")))
                 id = line.mid(7).toULongLong();
         activate(id);
+        if (gtk) {
+            window.write("FOCUS first\n");
+            ASSERT_TRUE(until(QStringLiteral("DONE FOCUS first")));
+            // The check sees the field before anything is typed into it.
+            ASSERT_TRUE(waitUntil(
+                [] {
+                    auto checking = ControlsReader::focusedFieldIsSecure();
+                    const ControlsReader::FocusedField field = runTask(std::move(checking), std::chrono::seconds(60));
+                    return field.checked && field.editable && !field.secure;
+                },
+                std::chrono::seconds(60)))
+                << "the form's field never showed on the accessibility bus";
+        }
         ComputerActions::Ports ports;
         ports.screen = std::make_shared<WholeScreen>();
         ports.control = &control;
@@ -174,6 +212,8 @@ protected:
 
     QTemporaryDir saved;
     unsigned group = 0;
+    // How the window starts the line that says the field's text.
+    QString textLine = QStringLiteral("TEXT ");
     QProcess window;
     QStringList seen;
     std::optional<std::pair<QString, std::function<void()>>> watching;
@@ -185,23 +225,23 @@ protected:
 
 TEST_P(KeyboardLayoutsOnDisplay, TheFieldGetsTheTextAskedForInTheActiveLayout)
 {
-    const LayoutCase& layout = GetParam();
+    const LayoutCase& layout = std::get<1>(GetParam());
     loadLayouts(layout.layouts);
     lockGroup(layout.group);
     const QString text = QString::fromUtf8(layout.text);
     if (const std::optional<Switch> during = layout.during)
-        watch(QStringLiteral("TEXT ") + text.left(during->after), [during] {
+        watch(textLine + text.left(during->after), [during] {
             if (during->layouts)
                 loadLayouts(during->layouts);
             lockGroup(during->group);
         });
 
     EXPECT_EQ(typeText(text), QStringLiteral("Typed it."));
-    EXPECT_TRUE(until(QStringLiteral("TEXT ") + text)) << seen.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(until(textLine + text)) << seen.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(watching) << "the layout never changed during the typing";
-    const QStringList typed = seen.filter(QRegularExpression(QStringLiteral("^TEXT ")));
+    const QStringList typed = seen.filter(QRegularExpression(QLatin1Char('^') + textLine.trimmed()));
     ASSERT_FALSE(typed.isEmpty());
-    EXPECT_EQ(typed.back().toStdString(), "TEXT " + text.toStdString());
+    EXPECT_EQ(typed.back().toStdString(), (textLine + text).toStdString());
 }
 
 // A shortcut names the letter the active layout gives it ("ctrl+z" is undo, not the "ctrl+y" of
@@ -210,7 +250,7 @@ class ShortcutsOnDisplay : public KeyboardLayoutsOnDisplay {};
 
 TEST_P(ShortcutsOnDisplay, AShortcutIsTheLetterItNames)
 {
-    const LayoutCase& layout = GetParam();
+    const LayoutCase& layout = std::get<1>(GetParam());
     loadLayouts(layout.layouts);
     lockGroup(layout.group);
     EXPECT_EQ(typeText(QStringLiteral("ab")), QStringLiteral("Typed it."));
@@ -226,18 +266,23 @@ TEST_P(ShortcutsOnDisplay, AShortcutIsTheLetterItNames)
 // in German, "a", "q" and "m" move in French.
 INSTANTIATE_TEST_SUITE_P(
     Layouts, KeyboardLayoutsOnDisplay,
-    ::testing::Values(LayoutCase {"SecondOfTwo", "us,de", 1, "yz-/;", {}},
-                      LayoutCase {"SecondOfTwoOffLayout", "us,de", 1, "äöü@€yz", {}},
-                      LayoutCase {"ThirdOfThree", "us,de,fr", 2, "yz-/;äöü@€amq", {}},
-                      LayoutCase {"FirstToSecondWhileTyping", "us,de", 0, "yz-/;äöü@€", Switch {2, nullptr, 1}},
-                      LayoutCase {"SecondToFirstWhileTyping", "us,de", 1, "yz-/;äöü@€", Switch {3, nullptr, 0}},
-                      LayoutCase {"SecondToThirdWhileTyping", "us,de,fr", 1, "yz-/;amqäöü@€", Switch {2, nullptr, 2}},
-                      LayoutCase {"NewLayoutsWhileTyping", "us,de", 1, "yz-/;amqäöü@€", Switch {2, "fr,us,de", 0}}),
-    [](const ::testing::TestParamInfo<LayoutCase>& each) { return std::string(each.param.name); });
+    ::testing::Combine(
+        ::testing::Values(Toolkit::qt, Toolkit::gtk),
+        ::testing::Values(
+            LayoutCase {"SecondOfTwo", "us,de", 1, "yz-/;", {}},
+            LayoutCase {"SecondOfTwoOffLayout", "us,de", 1, "äöü@€yz", {}},
+            LayoutCase {"ThirdOfThree", "us,de,fr", 2, "yz-/;äöü@€amq", {}},
+            LayoutCase {"FirstToSecondWhileTyping", "us,de", 0, "yz-/;äöü@€", Switch {2, nullptr, 1}},
+            LayoutCase {"SecondToFirstWhileTyping", "us,de", 1, "yz-/;äöü@€", Switch {3, nullptr, 0}},
+            LayoutCase {"SecondToThirdWhileTyping", "us,de,fr", 1, "yz-/;amqäöü@€", Switch {2, nullptr, 2}},
+            LayoutCase {"NewLayoutsWhileTyping", "us,de", 1, "yz-/;amqäöü@€", Switch {2, "fr,us,de", 0}})),
+    nameOf);
 
+// GTK's entry has no undo: the Qt window only.
 INSTANTIATE_TEST_SUITE_P(Layouts, ShortcutsOnDisplay,
-                         ::testing::Values(LayoutCase {"German", "us,de", 1, "", {}},
-                                           LayoutCase {"Russian", "us,ru", 1, "", {}}),
-                         [](const ::testing::TestParamInfo<LayoutCase>& each) { return std::string(each.param.name); });
+                         ::testing::Combine(::testing::Values(Toolkit::qt),
+                                            ::testing::Values(LayoutCase {"German", "us,de", 1, "", {}},
+                                                              LayoutCase {"Russian", "us,ru", 1, "", {}})),
+                         nameOf);
 
 } // namespace
