@@ -71,6 +71,8 @@ void lockGroup(unsigned group)
 unsigned activeGroup()
 {
     Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 0;
     XkbStateRec state {};
     XkbGetState(display, XkbUseCoreKbd, &state);
     XCloseDisplay(display);
