@@ -43,11 +43,12 @@ public:
         failed,
     };
     // Presses and releases the key that carries `keysym` with the KeyCombination::Held modifiers
-    // held around it, after one more look at the modifiers (see notNow); a keysym on no key of the
-    // layout is carried by a spare one. A locked Caps Lock is let go around the key, so that the
+    // held around it, after one more look at the modifiers (see notNow); the key is the one that
+    // gives `keysym` in the layout active at that look, and a keysym on no key of it is carried by a
+    // spare one. A locked Caps Lock is let go around the key, so that the
     // character that arrives is the one asked for. The modifiers held are let go before it returns.
     virtual Post key(unsigned long keysym, unsigned held) = 0;
-    // How long until the key for `keysym` can be posted: one on no key of the layout waits for a
+    // How long until the key for `keysym` can be posted: one on no key of the active layout waits for a
     // spare key that no application may still be reading for an earlier character.
     virtual std::chrono::milliseconds keyDelay(unsigned long keysym) = 0;
     // How far apart two clicks may be and still make a double click.

@@ -29,6 +29,14 @@ XTestInput::XTestInput(GeometryProvider geometry) : m_geometry(std::move(geometr
         int major = 0;
         int minor = 0;
         m_xtest = XTestQueryExtension(display, &event, &error, &major, &minor);
+        int opcode = 0;
+        major = XkbMajorVersion;
+        minor = XkbMinorVersion;
+        if (XkbQueryExtension(display, &opcode, &m_xkbEvent, &error, &major, &minor)) {
+            // Notices of new layouts wait in the queue until a key's look reads them.
+            constexpr unsigned notices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+            XkbSelectEvents(display, XkbUseCoreKbd, notices, notices);
+        }
         loadMapping();
     }
     m_restore.setSingleShot(true);
@@ -38,6 +46,8 @@ XTestInput::XTestInput(GeometryProvider geometry) : m_geometry(std::move(geometr
 XTestInput::~XTestInput()
 {
     restoreSpareKeys();
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, 0, True);
 }
 
 bool XTestInput::available()
@@ -118,36 +128,165 @@ void XTestInput::wheel(int dx, int dy)
 void XTestInput::loadMapping()
 {
     Display* display = m_x.handle();
-    XDisplayKeycodes(display, &m_minKeycode, &m_maxKeycode);
-    const int count = m_maxKeycode - m_minKeycode + 1;
-    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(m_minKeycode), count, &m_symsPerKeycode);
-    m_mapping.clear();
+    if (m_xkb)
+        XkbFreeKeyboard(m_xkb, 0, True);
+    m_xkb = XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    const std::vector<Spare> before = std::move(m_spares);
     m_spares.clear();
-    if (!syms)
+    m_symsPerKeycode = 0;
+    if (!m_xkb)
         return;
-    m_mapping.assign(syms, syms + static_cast<size_t>(count) * static_cast<size_t>(m_symsPerKeycode));
-    XFree(syms);
+    m_minKeycode = m_xkb->min_key_code;
+    m_maxKeycode = m_xkb->max_key_code;
+    // The core map's width is the one a spare key is written in; one key's row says it.
+    if (KeySym* row = XGetKeyboardMapping(display, static_cast<KeyCode>(m_minKeycode), 1, &m_symsPerKeycode))
+        XFree(row);
     m_numLockMask = XkbKeysymToModifiers(display, XK_Num_Lock);
-    // Keys that carry nothing, highest first (the low ones are the ones keyboards have).
+    // Keys that carry nothing, highest first (the low ones are the ones keyboards have); one still
+    // carrying a keysym we bound stays a spare key with it.
     for (int code = m_maxKeycode; code >= m_minKeycode; --code) {
-        const auto first = m_mapping.begin() + static_cast<long>(code - m_minKeycode) * m_symsPerKeycode;
-        if (std::all_of(first, first + m_symsPerKeycode, [](unsigned long sym) { return sym == NoSymbol; }))
-            m_spares.push_back(Spare {static_cast<unsigned>(code), 0, {}});
+        const auto key = static_cast<unsigned>(code);
+        const KeySym* syms = XkbKeySymsPtr(m_xkb, key);
+        const int count = XkbKeyNumSyms(m_xkb, key);
+        const auto carries = [&](unsigned long keysym) {
+            return std::all_of(syms, syms + count, [&](KeySym sym) { return sym == NoSymbol || sym == keysym; });
+        };
+        if (carries(NoSymbol)) {
+            m_spares.push_back(Spare {key, 0, {}});
+            continue;
+        }
+        const auto ours = std::find_if(before.begin(), before.end(),
+                                       [&](const Spare& spare) { return spare.keycode == key && spare.keysym; });
+        if (ours != before.end() && carries(ours->keysym))
+            m_spares.push_back(*ours);
     }
 }
 
-std::optional<XTestInput::Place> XTestInput::place(unsigned long keysym) const
+bool XTestInput::onSpareKeys(int first, int count) const
 {
-    if (m_symsPerKeycode <= 0)
-        return std::nullopt;
-    // The first group only: its first level unshifted, its second with Shift.
-    for (int code = m_minKeycode; code <= m_maxKeycode; ++code) {
-        const size_t at = static_cast<size_t>(code - m_minKeycode) * static_cast<size_t>(m_symsPerKeycode);
-        if (m_mapping[at] == keysym)
-            return Place {static_cast<unsigned>(code), false};
-        if (m_symsPerKeycode > 1 && m_mapping[at + 1] == keysym)
-            return Place {static_cast<unsigned>(code), true};
+    for (int code = first; code < first + count; ++code)
+        if (std::none_of(m_spares.begin(), m_spares.end(),
+                         [&](const Spare& spare) { return spare.keycode == static_cast<unsigned>(code); }))
+            return false;
+    return true;
+}
+
+void XTestInput::takeMappingChanges()
+{
+    Display* display = m_x.handle();
+    bool changed = false;
+    // Only what already came in: no request, no wait.
+    while (XEventsQueued(display, QueuedAlready) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            changed = changed || event.xmapping.request != MappingKeyboard
+                || !onSpareKeys(event.xmapping.first_keycode, event.xmapping.count);
+        } else if (event.type == m_xkbEvent) {
+            const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
+            if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
+                changed = true;
+            } else if (xkb->any.xkb_type == XkbMapNotify) {
+                // Our own binding of a spare key changes its symbols, actions and the like; a new
+                // layout changes key types or other keys.
+                const XkbMapNotifyEvent& map = xkb->map;
+                constexpr unsigned perKey = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask
+                    | XkbExplicitComponentsMask | XkbModifierMapMask | XkbVirtualModMapMask;
+                const unsigned what = map.changed;
+                const auto elsewhere = [&](unsigned part, int first, int count) {
+                    return (what & part) && !onSpareKeys(first, count);
+                };
+                changed = changed || (what & ~perKey) != 0
+                    || elsewhere(XkbKeySymsMask, map.first_key_sym, map.num_key_syms)
+                    || elsewhere(XkbKeyActionsMask, map.first_key_act, map.num_key_acts)
+                    || elsewhere(XkbKeyBehaviorsMask, map.first_key_behavior, map.num_key_behaviors)
+                    || elsewhere(XkbExplicitComponentsMask, map.first_key_explicit, map.num_key_explicit)
+                    || elsewhere(XkbModifierMapMask, map.first_modmap_key, map.num_modmap_keys)
+                    || elsewhere(XkbVirtualModMapMask, map.first_vmodmap_key, map.num_vmodmap_keys);
+            }
+        }
     }
+    if (changed)
+        loadMapping();
+}
+
+namespace {
+
+// The group of `code` that the server uses when `group` is in effect (a key with fewer groups
+// brings it into range its own way); none when the key has no symbols.
+std::optional<unsigned> keyGroup(XkbDescPtr xkb, unsigned code, unsigned group)
+{
+    const auto groups = static_cast<unsigned>(XkbKeyNumGroups(xkb, code));
+    if (groups == 0)
+        return std::nullopt;
+    if (group < groups)
+        return group;
+    const unsigned char info = XkbKeyGroupInfo(xkb, code);
+    switch (XkbOutOfRangeGroupAction(info)) {
+    case XkbClampIntoRange:
+        return groups - 1;
+    case XkbRedirectIntoRange: {
+        const auto to = static_cast<unsigned>(XkbOutOfRangeGroupNumber(info));
+        return to < groups ? to : 0;
+    }
+    default:
+        return group % groups;
+    }
+}
+
+// The keysym `code` gives in its group `group` with `mods` in effect.
+KeySym symbolAt(XkbDescPtr xkb, unsigned code, unsigned group, unsigned mods)
+{
+    const XkbKeyTypePtr type = XkbKeyKeyType(xkb, code, group);
+    int level = 0;
+    const unsigned relevant = mods & type->mods.mask;
+    for (int i = 0; i < type->map_count; ++i)
+        if (type->map[i].active && type->map[i].mods.mask == relevant) {
+            level = type->map[i].level;
+            break;
+        }
+    if (level >= XkbKeyGroupWidth(xkb, code, group))
+        return NoSymbol;
+    return XkbKeySymEntry(xkb, code, level, group);
+}
+
+} // namespace
+
+std::optional<XTestInput::Place> XTestInput::place(unsigned long keysym, unsigned group, bool shortcut) const
+{
+    for (const Spare& spare : m_spares)
+        if (spare.keysym && spare.keysym == keysym)
+            return Place {spare.keycode, false};
+    if (!m_xkb || keysym == NoSymbol)
+        return std::nullopt;
+    // Caps Lock is let go around the key; a locked Num Lock stays and picks keypad levels.
+    const unsigned plain = m_numLocked ? m_numLockMask : 0;
+    const auto find = [&](unsigned wanted) -> std::optional<Place> {
+        for (int code = m_minKeycode; code <= m_maxKeycode; ++code) {
+            const auto key = static_cast<unsigned>(code);
+            const std::optional<unsigned> its = keyGroup(m_xkb, key, wanted);
+            if (!its || (wanted != group && *its != wanted))
+                continue;
+            if (symbolAt(m_xkb, key, *its, plain) == keysym)
+                return Place {key, false};
+            if (symbolAt(m_xkb, key, *its, plain | ShiftMask) == keysym)
+                return Place {key, true};
+        }
+        return std::nullopt;
+    };
+    if (std::optional<Place> found = find(group))
+        return found;
+    if (!shortcut)
+        return std::nullopt;
+    // A shortcut's letter missing from the active group is the key that carries it in the first
+    // group that has it, as the user would press it: toolkits match shortcuts on a layout without
+    // that letter by the key's letter in another group. Typed text never takes this: the key would
+    // give its own character of the active group.
+    for (unsigned other = 0; other < XkbNumKbdGroups; ++other)
+        if (other != group)
+            if (std::optional<Place> found = find(other))
+                return found;
     return std::nullopt;
 }
 
@@ -175,9 +314,6 @@ std::optional<XTestInput::Place> XTestInput::bindSpare(unsigned long keysym)
     XChangeKeyboardMapping(display, static_cast<int>(spare->keycode), m_symsPerKeycode, syms.data(), 1);
     if (m_x.takeError())
         return std::nullopt;
-    std::copy(syms.begin(), syms.end(),
-              m_mapping.begin()
-                  + static_cast<long>(spare->keycode - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
     spare->keysym = keysym;
     spare->used.start();
     return Place {spare->keycode, false};
@@ -186,17 +322,17 @@ std::optional<XTestInput::Place> XTestInput::bindSpare(unsigned long keysym)
 void XTestInput::restoreSpareKeys()
 {
     Display* display = m_x.handle();
-    if (!display)
+    if (!display || std::none_of(m_spares.begin(), m_spares.end(), [](const Spare& spare) { return spare.keysym; }))
         return;
+    // A new layout may have put a key where one of ours was: only what still carries ours is cleared.
+    XSync(display, False);
+    takeMappingChanges();
     std::vector<KeySym> none(static_cast<size_t>(m_symsPerKeycode), NoSymbol);
     bool restored = false;
     for (Spare& spare : m_spares) {
         if (!spare.keysym)
             continue;
         XChangeKeyboardMapping(display, static_cast<int>(spare.keycode), m_symsPerKeycode, none.data(), 1);
-        std::copy(none.begin(), none.end(),
-                  m_mapping.begin()
-                      + static_cast<long>(spare.keycode - static_cast<unsigned>(m_minKeycode)) * m_symsPerKeycode);
         spare.keysym = 0;
         restored = true;
     }
@@ -212,6 +348,10 @@ std::optional<SyntheticInput::Modifiers> XTestInput::readModifiers(unsigned* loc
         return std::nullopt;
     if (locked)
         *locked = state.locked_mods;
+    // The group the next key is read in, latched or locked, by the user's switch or anyone's.
+    m_group = state.group;
+    m_numLocked = m_numLockMask && (state.locked_mods & m_numLockMask) == m_numLockMask;
+    takeMappingChanges();
     // Keys down now; a Caps Lock or Num Lock that is on but not held is locked, not down.
     if (state.base_mods != 0)
         return Modifiers::down;
@@ -228,7 +368,7 @@ SyntheticInput::Modifiers XTestInput::modifiers()
 
 std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
 {
-    if (place(keysym) || m_spares.empty() || freeSpare())
+    if (place(keysym, m_group) || m_spares.empty() || freeSpare())
         return std::chrono::milliseconds(0);
     qint64 soonest = kSpareKeyHoldMs;
     for (const Spare& spare : m_spares)
@@ -246,7 +386,8 @@ SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
     unsigned locked = 0;
     if (readModifiers(&locked) != Modifiers::free)
         return Post::notNow;
-    std::optional<Place> where = place(keysym);
+    const bool shortcut = (held & ~KeyCombination::heldShift) != 0;
+    std::optional<Place> where = place(keysym, m_group, shortcut);
     if (!where && !m_spares.empty() && !freeSpare())
         return Post::notNow;
     if (!where)
@@ -262,9 +403,9 @@ SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
     const auto addModifier = [&](unsigned bit, unsigned long left, unsigned long right) {
         if (!(held & bit))
             return;
-        if (const std::optional<Place> found = place(left))
+        if (const std::optional<Place> found = place(left, m_group, true))
             modifiers.push_back(found->keycode);
-        else if (const std::optional<Place> other = place(right))
+        else if (const std::optional<Place> other = place(right, m_group, true))
             modifiers.push_back(other->keycode);
         else
             placed = false;

@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+struct _XkbDesc;
+
 // Synthetic input on the X server named by $DISPLAY, through the XTest extension, on a connection of
 // its own. Points go through the main display's geometry, the same converter screen reading uses.
 class XTestInput : public QObject, public SyntheticInput {
@@ -23,6 +25,8 @@ public:
     // `geometry` empty: DisplayGeometry::mainDisplay().
     explicit XTestInput(GeometryProvider geometry = {});
     ~XTestInput() override;
+    XTestInput(const XTestInput&) = delete;
+    XTestInput& operator=(const XTestInput&) = delete;
 
     bool available() override;
     std::optional<QPointF> pointer() override;
@@ -53,14 +57,22 @@ private:
     };
     std::optional<DisplayGeometry> geometry();
     QPoint toPixels(QPointF point);
+    // Reads the layouts again; spare keys that still carry what we bound stay ours.
     void loadMapping();
-    std::optional<Place> place(unsigned long keysym) const;
+    // Takes the keyboard's change notices that came in with the last reply; the layouts are read
+    // again when one is not about the spare keys alone.
+    void takeMappingChanges();
+    // The key that gives `keysym` in `group`, the group the server applies to the next key.
+    // `shortcut`: a key of another group will do as well (see the definition).
+    std::optional<Place> place(unsigned long keysym, unsigned group, bool shortcut = false) const;
+    bool onSpareKeys(int first, int count) const;
     std::optional<Place> bindSpare(unsigned long keysym);
     // The spare key that may carry a new keysym now: an empty one, else the longest unused one
     // once it is past its hold; none when every one may still be read.
     Spare* freeSpare();
     void restoreSpareKeys();
-    // The keyboard's state as the gate of a key sees it; none when it cannot be read.
+    // The keyboard's state as the gate of a key sees it; none when it cannot be read. Also keeps the
+    // active group and takes the layout changes that reached us before it.
     std::optional<Modifiers> readModifiers(unsigned* locked = nullptr);
 
     X11Display m_x;
@@ -71,9 +83,14 @@ private:
     int m_minKeycode = 0;
     int m_maxKeycode = 0;
     int m_symsPerKeycode = 0;
+    int m_xkbEvent = -1;
     // The modifier that Num Lock locks: like Caps Lock, on for good and no part of a combination.
     unsigned m_numLockMask = 0;
-    std::vector<unsigned long> m_mapping;
+    // Whether Num Lock was locked, and the group, at the last look.
+    bool m_numLocked = false;
+    unsigned m_group = 0;
+    // Every group's keys, levels and key types, as of the last change notice.
+    _XkbDesc* m_xkb = nullptr;
     std::vector<Spare> m_spares;
     QTimer m_restore;
 };
