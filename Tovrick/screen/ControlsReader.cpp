@@ -7,9 +7,11 @@
 
 #include <QCoroFuture>
 #include <QCoroSignal>
+#include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QElapsedTimer>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -118,6 +120,7 @@ struct Watched {
     bool waited = false;
 };
 Watched gWatched;
+constexpr const char* kTextInserted = "object:text-changed:insert";
 
 // Elements seen as password fields, by address, oldest first: one stays one for as long as it
 // exists, whatever role it reports later. Accessibility thread only.
@@ -166,15 +169,6 @@ bool secretElement(const QString& address, AtspiRole role)
     return seenSecret(address);
 }
 
-// An element the bus says is gone takes what was remembered of it along. An application's bus name
-// is never given to another, so what is left of one that closed misleads nobody until it is pushed
-// out.
-void forget(AtspiAccessible* gone)
-{
-    const QString address = addressOf(gone);
-    std::erase(gSecrets, address);
-}
-
 void recordFocusTaken(const AtspiEvent* event)
 {
     const AtspiObject* object = ATSPI_OBJECT(event->source);
@@ -197,17 +191,12 @@ void onFocusEvent(const AtspiEvent* event)
     if (!event || !event->source || !event->type)
         return;
     ++gEventsTold;
-    if (g_str_has_prefix(event->type, "object:text-changed:insert")) {
+    if (g_str_has_prefix(event->type, kTextInserted)) {
         if (gWatched.element.isEmpty() || addressOf(event->source) != gWatched.element)
             return;
         gWatched.tells = true;
         if (gWatched.tookSinceLook == 0)
             gWatched.tookSinceLook = gEventsTold;
-        return;
-    }
-    if (g_str_has_prefix(event->type, "object:state-changed:defunct")) {
-        if (event->detail1 != 0)
-            forget(event->source);
         return;
     }
     const bool focus = g_str_has_prefix(event->type, "object:state-changed:focused");
@@ -234,10 +223,8 @@ bool ready()
         // Applications send focus events once someone listens: from here on, for the typing that
         // follows a focused-field check.
         // A field that turns into a password field where it stands tells by its role.
-        // Text a field took tells where a key landed; what goes away is forgotten.
         for (const char* type : {"object:state-changed:focused", "object:property-change:accessible-role",
-                                 "object:state-changed:editable", "object:text-changed:insert",
-                                 "object:state-changed:defunct"}) {
+                                 "object:state-changed:editable"}) {
             GError* error = nullptr;
             atspi_event_listener_register_no_data(onFocusEvent, nullptr, type, &error);
             if (error)
@@ -251,6 +238,43 @@ bool ready()
         while (g_main_context_iteration(gContext, FALSE)) {
         }
     return ok;
+}
+
+// Text a field took tells where a key landed. Terminals and pages tell of text all day, and events
+// nobody reads wait on the bus, so these are asked for only around typing. Accessibility thread.
+bool gTextFollowed = false;
+
+void followText(bool on)
+{
+    if (on == gTextFollowed || !ready())
+        return;
+    GError* error = nullptr;
+    if (on)
+        atspi_event_listener_register_no_data(onFocusEvent, nullptr, kTextInserted, &error);
+    else
+        atspi_event_listener_deregister_no_data(onFocusEvent, kTextInserted, &error);
+    if (error)
+        logline::warning(QStringLiteral("controls: text events unavailable: %1").arg(QString::fromUtf8(error->message)));
+    g_clear_error(&error);
+    gTextFollowed = on;
+    while (g_main_context_iteration(gContext, FALSE)) {
+    }
+}
+
+// Main thread: text events are followed from a focused-field check until the keys have been quiet
+// for a while.
+void followTextForAWhile()
+{
+    static QTimer* quiet = [] {
+        auto* timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setInterval(std::chrono::seconds(15));
+        QObject::connect(timer, &QTimer::timeout, [] { ControlsReader::pool()->start([] { followText(false); }); });
+        return timer;
+    }();
+    if (!quiet->isActive())
+        ControlsReader::pool()->start([] { followText(true); });
+    quiet->start();
 }
 
 QString kindOf(AtspiRole role, AtspiStateSet* states)
@@ -807,6 +831,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
 QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds bound)
 {
     const QDeadlineTimer deadline(bound);
+    followTextForAWhile();
     const auto geometry = DisplayGeometry::mainDisplay();
     if (!geometry)
         co_return FocusedField {};
@@ -835,6 +860,7 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
 {
     if (element.isEmpty())
         co_return Following {Follow::unknown};
+    followTextForAWhile();
     auto follow = [element, keySent]() -> Following {
         // Before the events come in: text the element takes is told of from now on.
         if (gWatched.element != element)
