@@ -388,13 +388,15 @@ TEST_P(GtkFormTyping, TheFieldIsCheckedWhenTheKeysGoAndFollowedWhileTheyGo)
     if (checks.front().field.frame) {
         // The check after the flight finds the password field before any key.
         SCOPED_TRACE("the character flew: the check after the flight");
-        EXPECT_EQ(during.text, ComputerActions::passwordField());
+        EXPECT_EQ(during.text.toStdString(), ComputerActions::passwordField().toStdString());
     } else {
         // A loaded machine: the check came back without the field's frame, so nothing flew and the
         // gate's look before the first key is what stops it.
         tookPath("no frame, no flight: the gate's look before the first key");
-        EXPECT_EQ(during.text, QStringLiteral("I typed 0 of 7 characters, then stopped. The focus moved to another field. ")
-                                   + ComputerActions::passwordField());
+        EXPECT_EQ(during.text.toStdString(),
+                  ("I typed 0 of 7 characters, then stopped. The focus moved to another field. "
+                   + ComputerActions::passwordField())
+                      .toStdString());
     }
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_EQ(lines("TEXT password"), QStringList {});
@@ -578,7 +580,7 @@ TEST_P(GtkFormTyping, AFocusMovedWhileTheUserHoldsShiftGetsNoKey)
         if (result.text == done + QLatin1Char(' ') + ComputerActions::userHoldsKeys())
             tookPath("the bus told of the move after the gate stopped waiting for Shift");
         else
-            EXPECT_EQ(result.text, done + QLatin1Char(' ') + moved);
+            EXPECT_EQ(result.text.toStdString(), (done + QLatin1Char(' ') + moved).toStdString());
     };
     ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
     // As the first key comes to the gate, whether the character flew or not.
@@ -623,7 +625,7 @@ TEST_P(GtkFormTyping, AFieldThatTurnsIntoAPasswordFieldGetsNoMoreKeys)
         },
         3);
     const ToolResult during = call("type_text", QStringLiteral(R"({"text": "%1"})").arg(rest));
-    EXPECT_EQ(during.text, QStringLiteral("I typed 3 of 40 characters, then stopped.") + turned);
+    EXPECT_EQ(during.text.toStdString(), ("I typed 3 of 40 characters, then stopped." + turned).toStdString());
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_EQ(secret(), 0) << seen.join('\n').toStdString();
 }
