@@ -385,17 +385,22 @@ TEST_P(GtkFormTyping, TheFieldIsCheckedWhenTheKeysGoAndFollowedWhileTheyGo)
     };
     const ToolResult during = call("type_text", QStringLiteral(R"({"text": "hunter2"})"));
     ASSERT_FALSE(checks.empty());
+    // A check that finds no answer in time on a loaded machine stops the keys all the same.
+    const QString unanswered = checks.back().field.checked ? QString() : ComputerActions::couldNotCheckField();
+    if (!unanswered.isEmpty())
+        tookPath("the check that found the move came back without an answer");
     if (checks.front().field.frame) {
         // The check after the flight finds the password field before any key.
         SCOPED_TRACE("the character flew: the check after the flight");
-        EXPECT_EQ(during.text.toStdString(), ComputerActions::passwordField().toStdString());
+        EXPECT_EQ(during.text.toStdString(),
+                  (unanswered.isEmpty() ? ComputerActions::passwordField() : unanswered).toStdString());
     } else {
         // A loaded machine: the check came back without the field's frame, so nothing flew and the
         // gate's look before the first key is what stops it.
         tookPath("no frame, no flight: the gate's look before the first key");
         EXPECT_EQ(during.text.toStdString(),
                   ("I typed 0 of 7 characters, then stopped. The focus moved to another field. "
-                   + ComputerActions::passwordField())
+                   + (unanswered.isEmpty() ? ComputerActions::passwordField() : unanswered))
                       .toStdString());
     }
     ASSERT_TRUE(command(QStringLiteral("PING")));
@@ -413,8 +418,11 @@ TEST_P(GtkFormTyping, TheFieldIsCheckedWhenTheKeysGoAndFollowedWhileTheyGo)
     if (afterReturn != checks.end() && afterReturn->field.secure)
         tookPath("the check after the Return already found the password step");
     EXPECT_TRUE(late.text.startsWith(QStringLiteral("I typed "))) << late.text.toStdString();
-    EXPECT_TRUE(late.text.endsWith(QStringLiteral(" The focus moved to another field. ") + ComputerActions::passwordField()))
-        << late.text.toStdString();
+    const QString moved = QStringLiteral(" The focus moved to another field. ");
+    if (!checks.empty() && !checks.back().field.checked && late.text.endsWith(moved + ComputerActions::couldNotCheckField()))
+        tookPath("the check that found the move came back without an answer");
+    else
+        EXPECT_TRUE(late.text.endsWith(moved + ComputerActions::passwordField())) << late.text.toStdString();
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_TRUE(lines("FOCUS password").size() >= 2) << seen.join('\n').toStdString();
     // What went out before the bus told of the move is said; the rest never goes.
