@@ -84,7 +84,7 @@ protected:
     }
 
     // Reads the window's lines until `line` comes.
-    bool until(const QString& line, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    bool until(const QString& line, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         bool found = false;
         waitUntil(
