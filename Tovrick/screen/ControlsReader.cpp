@@ -587,7 +587,15 @@ Walked walk(qint64 pid, const Visit& visit)
     for (const Owned& app : apps) {
         if (walking.stop)
             break;
+        const int before = tUnanswered;
         tAppScale = scaleFor(app.get(), pid);
+        // A scale never learned because the application did not answer would put every control
+        // somewhere else: none is listed rather than one in the wrong place.
+        if (tUnanswered > before) {
+            walking.limited = true;
+            tAppScale = 1.0;
+            continue;
+        }
         walking.from(app.get(), visit);
         tAppScale = 1.0;
     }
