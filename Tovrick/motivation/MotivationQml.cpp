@@ -5,6 +5,7 @@
 #include "Tovrick/motivation/ClipSymbol.h"
 #include "Tovrick/motivation/MotivationRecordingView.h"
 #include "Tovrick/motivation/MotivationSoundsView.h"
+#include "shared/ui/DisabledItemsAccessible.h"
 
 // The resource lives in a static library: nothing references its initialiser, so the linker would
 // drop it unless it is called by name.
@@ -17,6 +18,8 @@ void motivationQml::registerTypes()
 {
     static bool registered = false;
     initMotivationResources();
+    // What a dialog covers is disabled, and must read so.
+    accessibleItems::reportDisabled();
     if (registered)
         return;
     registered = true;

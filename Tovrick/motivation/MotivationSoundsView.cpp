@@ -6,11 +6,24 @@
 MotivationSoundsView::MotivationSoundsView(MotivationAudioStore& store, TovrickAccount& account, QObject* parent)
     : QObject(parent), m_store(store), m_account(account), m_userId(account.userId())
 {
-    for (auto changed : { &MotivationAudioStore::libraryChanged, &MotivationAudioStore::busyChanged,
-                          &MotivationAudioStore::playingIDChanged, &MotivationAudioStore::messageChanged })
-        connect(&m_store, changed, this, &MotivationSoundsView::tilesChanged);
+    for (auto changed : { &MotivationAudioStore::libraryChanged, &MotivationAudioStore::playingIDChanged,
+                          &MotivationAudioStore::messageChanged })
+        connect(&m_store, changed, this, &MotivationSoundsView::storeChanged);
+    // The screen draws busy as it stands when it next redraws: an operation begun and ended within
+    // one turn of the event loop (as each of the store's is) shows no progress line and takes no
+    // switch's focus, and tells a screen reader nothing.
+    connect(&m_store, &MotivationAudioStore::busyChanged, this, [this] {
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_busyShown == m_store.busy())
+                return;
+            m_busyShown = m_store.busy();
+            emit tilesChanged();
+        }, Qt::QueuedConnection);
+    });
+    m_defaultModel.update(defaultTileMaps());
+    m_ownModel.update(ownTileMaps());
     connect(&m_account, &TovrickAccount::sessionChanged, this, [this] {
-        emit tilesChanged();
+        storeChanged();
         userMayHaveChanged();
     });
 }
@@ -35,9 +48,9 @@ QVariantMap MotivationSoundsView::tile(const QString& id, const QString& title, 
     };
 }
 
-QVariantList MotivationSoundsView::defaultTiles() const
+QVector<QVariantMap> MotivationSoundsView::defaultTileMaps() const
 {
-    QVariantList tiles;
+    QVector<QVariantMap> tiles;
     const QStringList& titles = MotivationAudioStore::defaultTitles();
     const QStringList ids = motivation::defaultIds();
     for (qsizetype n = 0; n < ids.size(); ++n)
@@ -45,12 +58,37 @@ QVariantList MotivationSoundsView::defaultTiles() const
     return tiles;
 }
 
-QVariantList MotivationSoundsView::ownTiles() const
+QVector<QVariantMap> MotivationSoundsView::ownTileMaps() const
 {
-    QVariantList tiles;
+    QVector<QVariantMap> tiles;
     for (const MotivationClip& clip : m_store.library().clips)
         tiles.append(tile(clip.id, clip.title, true));
     return tiles;
+}
+
+static QVariantList asList(const QVector<QVariantMap>& tiles)
+{
+    QVariantList list;
+    for (const QVariantMap& tile : tiles)
+        list.append(tile);
+    return list;
+}
+
+QVariantList MotivationSoundsView::defaultTiles() const
+{
+    return asList(defaultTileMaps());
+}
+
+QVariantList MotivationSoundsView::ownTiles() const
+{
+    return asList(ownTileMaps());
+}
+
+void MotivationSoundsView::storeChanged()
+{
+    m_defaultModel.update(defaultTileMaps());
+    m_ownModel.update(ownTileMaps());
+    emit tilesChanged();
 }
 
 bool MotivationSoundsView::limitReached() const
@@ -73,6 +111,11 @@ double MotivationSoundsView::recordOpacity() const
     return m_store.library().clips.size() < 10 ? 1.0 : 0.45;
 }
 
+bool MotivationSoundsView::recordDisabledShown() const
+{
+    return m_store.library().clips.size() > 9 || m_busyShown || !m_account.isSignedIn();
+}
+
 bool MotivationSoundsView::busy() const
 {
     return m_store.busy();
@@ -93,9 +136,12 @@ void MotivationSoundsView::togglePlay(const QString& id)
 
 void MotivationSoundsView::setSwitch(const QString& id, bool on)
 {
-    // The switch shows the store's answer, not the tap: redrawn now and again when the store changes.
-    emit tilesChanged();
-    QMetaObject::invokeMethod(this, [this, id, on] { m_store.setEnabled(id, on); }, Qt::QueuedConnection);
+    // The switch shows the tap until the store answers, then the store's answer: taken, or refused
+    // (the file could not be written, or another change is under way) and back where it was.
+    QMetaObject::invokeMethod(this, [this, id, on] {
+        m_store.setEnabled(id, on);
+        emit switchAnswered(id);
+    }, Qt::QueuedConnection);
 }
 
 void MotivationSoundsView::askDelete(const QString& id)

@@ -287,6 +287,65 @@ TEST_F(SoundsViewTest, RefusedMicrophoneOffersTheSettingsOnlyWhenThereIsATool)
     EXPECT_EQ(launched, QStringList { QStringLiteral("/usr/bin/sound-settings") });
 }
 
+TEST_F(SoundsViewTest, TilesChangeInPlaceRowByRow)
+{
+    ownClips(2);
+    // What each model tells its views, as lines: a change names its row and roles.
+    QStringList told;
+    const auto listen = [&](QObject* object, const QString& grid) {
+        auto* model = qobject_cast<QAbstractItemModel*>(object);
+        QObject::connect(model, &QAbstractItemModel::modelReset, &view, [&told, grid] { told << grid + QStringLiteral(" reset"); });
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, &view, [&told, grid](const QModelIndex&, int first) {
+            told << grid + QStringLiteral(" inserted %1").arg(first);
+        });
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, &view, [&told, grid](const QModelIndex&, int first) {
+            told << grid + QStringLiteral(" removed %1").arg(first);
+        });
+        QObject::connect(model, &QAbstractItemModel::dataChanged, &view,
+                         [&told, grid, model](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+            QStringList names;
+            for (int role : roles)
+                names << QString::fromLatin1(model->roleNames().value(role));
+            names.sort();
+            told << grid + QStringLiteral(" %1-%2 %3").arg(from.row()).arg(to.row()).arg(names.join(u','));
+        });
+    };
+    listen(view.defaultModel(), QStringLiteral("default"));
+    listen(view.ownModel(), QStringLiteral("own"));
+    const QString firstOwn = view.ownTiles().value(0).toMap().value(QStringLiteral("id")).toString();
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        QStringList expected;
+    } steps[] = {
+        { "play", [&] { view.togglePlay(QStringLiteral("default-2")); },
+          { QStringLiteral("default 1-1 playLabel,playing,symbol") } },
+        { "another plays", [&] { view.togglePlay(QStringLiteral("default-3")); },
+          { QStringLiteral("default 1-1 playLabel,playing,symbol"), QStringLiteral("default 2-2 playLabel,playing,symbol") } },
+        { "switch", [&] { view.setSwitch(QStringLiteral("default-5"), false); },
+          { QStringLiteral("default 4-4 on") } },
+        { "own switch", [&] { view.setSwitch(firstOwn, false); }, { QStringLiteral("own 0-0 on") } },
+        { "recorded", [&] {
+              LocalMotivationLibrary(MotivationAudioStore::directoryFor(kUser))
+                  .add(fixtures::mp4Lasting(1.0), QUuid::createUuid(), QStringLiteral("Clip 2"), 1.0);
+              rig.store->refresh();
+          }, { QStringLiteral("own inserted 2") } },
+        { "deleted", [&] {
+              view.askDelete(firstOwn);
+              view.confirmDelete();
+          }, { QStringLiteral("own removed 0") } },
+        // What played stops; the signed-out library: every default on, no own clips.
+        { "signed out", [&] { rig.account.clearSession(); },
+          { QStringLiteral("default 2-2 playLabel,playing,symbol"), QStringLiteral("default 4-4 on"), QStringLiteral("own removed 1"), QStringLiteral("own removed 0") } },
+    };
+    for (const auto& step : steps) {
+        told.clear();
+        step.act();
+        drainEvents();
+        EXPECT_EQ(told.join(QStringLiteral("; ")).toStdString(), step.expected.join(QStringLiteral("; ")).toStdString()) << step.what;
+    }
+}
+
 namespace {
 
 // The screen in a window of its own, as the focus window holds it.

@@ -455,6 +455,16 @@ bool soundsPage(const QString& folder)
     settle(300);
     rig.store->play(QStringLiteral("default-2"));
     shoot(QStringLiteral("sounds-page"));
+    // Where the keyboard is: a play button, then a switch, as Tab reaches them.
+    panel.window()->requestActivate();
+    QQuickItem* root = panel.window()->rootObject();
+    if (QQuickItem* tile = findItem(root, QStringLiteral("motivationTile-default-1"))) {
+        for (const char* control : { "motivationPlay", "motivationSwitch" }) {
+            if (QQuickItem* item = findItem(tile, QString::fromLatin1(control)))
+                item->forceActiveFocus(Qt::TabFocusReason);
+            shoot(QStringLiteral("sounds-page-focused-") + QString::fromLatin1(control).mid(10).toLower());
+        }
+    }
     sounds.askDelete(rig.store->library().clips.value(1).id);
     shoot(QStringLiteral("sounds-delete-question"));
     sounds.dismissDelete();

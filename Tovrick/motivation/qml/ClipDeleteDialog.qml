@@ -1,23 +1,20 @@
 import QtQuick
-import QtQuick.Controls.Basic as Basic
-import QtQuick.Templates as T
 
-// Asks before an own clip is deleted; any other way out deletes nothing.
-Basic.Popup {
+// Asks before an own clip is deleted; any other way out deletes nothing. The focus starts on the
+// cancel button: the deleting one is never where a stray key lands.
+SoundsDialog {
     id: dialog
     property var sounds
     objectName: "motivationDeleteDialog"
-    parent: T.Overlay.overlay
-    anchors.centerIn: parent
     width: Math.min(parent ? parent.width - 80 : 360, 360)
-    modal: true
-    dim: true
     padding: 20
-    visible: sounds ? sounds.deleteDialogShown : false
-    onClosed: if (sounds) sounds.dismissDelete()
+    wanted: sounds ? sounds.deleteDialogShown : false
+    firstFocus: cancelButton
+    onCancelled: if (sounds) sounds.dismissDelete()
     background: Rectangle { radius: 14; color: "#2C2C2E"; border.color: "#414144" }
     contentItem: Column {
         spacing: 12
+        Keys.onEscapePressed: dialog.cancelled()
         Text {
             width: parent.width
             text: "Diese Aufnahme löschen?"
@@ -37,6 +34,7 @@ Basic.Popup {
             onClicked: dialog.sounds.confirmDelete()
         }
         SheetButton {
+            id: cancelButton
             objectName: "motivationCancelDelete"
             width: parent.width
             large: false

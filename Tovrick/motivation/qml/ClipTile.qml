@@ -5,13 +5,21 @@ import Tovrick.Motivation 1.0
 // One clip: play or stop, delete (own clips only) and the switch that lets nudges pick it.
 Rectangle {
     id: tile
-    property var clip: ({})
+    property string clipId
+    property string title
+    property bool own: false
+    property string symbol: "play.fill"
+    property string playLabel
+    property string deleteLabel
+    property bool on: false
     property bool switchesDisabled: false
+    // What tells the tile that the store has answered a change of its switch (switchAnswered(id)).
+    property var answers: null
     signal playClicked()
     signal deleteClicked()
     signal switched(bool on)
 
-    objectName: "motivationTile-" + clip.id
+    objectName: "motivationTile-" + clipId
     implicitHeight: Math.max(192, content.implicitHeight + 32)
     radius: 16
     color: "#2C2C2E"
@@ -30,28 +38,30 @@ Rectangle {
             height: 40
             SoundsButtonStyle {
                 objectName: "motivationPlay"
+                focusRadius: 20
                 width: 40
                 height: 40
-                Accessible.name: tile.clip.playLabel
+                Accessible.name: tile.playLabel
                 background: Rectangle { radius: 20; color: Qt.rgba(66 / 255, 133 / 255, 1, 0.16) }
                 contentItem: Item {
                     ClipSymbol {
                         anchors.centerIn: parent
                         width: 16
                         height: 16
-                        name: tile.clip.symbol
+                        name: tile.symbol
                     }
                 }
                 onClicked: tile.playClicked()
             }
             SoundsButtonStyle {
                 objectName: "motivationDelete"
-                visible: tile.clip.own === true
+                focusRadius: 6
+                visible: tile.own
                 anchors.right: parent.right
                 anchors.verticalCenter: parent.verticalCenter
                 width: 28
                 height: 32
-                Accessible.name: tile.clip.deleteLabel
+                Accessible.name: tile.deleteLabel
                 background: Item { }
                 contentItem: Item {
                     ClipSymbol {
@@ -70,7 +80,7 @@ Rectangle {
             Accessible.name: text
             width: parent.width
             height: Math.max(52, implicitHeight)
-            text: tile.clip.title
+            text: tile.title
             textFormat: Text.PlainText
             wrapMode: Text.Wrap
             font.pixelSize: 14
@@ -86,19 +96,39 @@ Rectangle {
                 objectName: "motivationSwitch"
                 anchors.right: parent.right
                 padding: 0
-                checked: tile.clip.on === true
+                checked: tile.on
                 enabled: !tile.switchesDisabled
-                Accessible.name: tile.clip.title
-                // Every way of turning it asks the store; the switch shows the store's answer. Qt's
-                // own Toggle and Press would only flip the drawing.
-                Accessible.onToggleAction: if (enabled) tile.switched(!(tile.clip.on === true))
-                Accessible.onPressAction: if (enabled) tile.switched(!(tile.clip.on === true))
+                Accessible.name: tile.title
+                // Every way of turning it asks the store. A click or Space shows the new position
+                // until the store answers, then the store's answer, refused or not; Qt's own Toggle
+                // and Press would only flip the drawing.
+                Accessible.onToggleAction: if (enabled) tile.switched(!tile.on)
+                Accessible.onPressAction: if (enabled) tile.switched(!tile.on)
+                Keys.onReturnPressed: if (enabled) tile.switched(!tile.on)
+                Keys.onEnterPressed: if (enabled) tile.switched(!tile.on)
+                Connections {
+                    target: tile.answers
+                    function onSwitchAnswered(id) {
+                        if (id === tile.clipId)
+                            toggle.checked = Qt.binding(() => tile.on)
+                    }
+                }
                 indicator: Rectangle {
                     implicitWidth: 26
                     implicitHeight: 15
                     radius: 7.5
                     opacity: tile.switchesDisabled ? 0.5 : 1
                     color: toggle.checked ? "#4285FF" : "#48484A"
+                    Rectangle {
+                        objectName: "soundsFocusRing"
+                        visible: toggle.visualFocus
+                        anchors.fill: parent
+                        anchors.margins: -3
+                        radius: height / 2
+                        color: "transparent"
+                        border.width: 2
+                        border.color: "#8AB4FF"
+                    }
                     Rectangle {
                         x: toggle.checked ? parent.width - width - 1.5 : 1.5
                         anchors.verticalCenter: parent.verticalCenter

@@ -1,25 +1,28 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
-import QtQuick.Templates as T
 
-// The modal sheet in which one clip is recorded and saved. Its rules are in `sheet`.
-Basic.Popup {
+// The modal sheet in which one clip is recorded and saved. Its rules are in `sheet`. The focus
+// follows the phase to its first control: Stop, then Save (never "Löschen").
+SoundsDialog {
     id: popup
     property var sheet: null
+    readonly property string phase: sheet ? sheet.phase : ""
     objectName: "motivationRecordingSheet"
-    parent: T.Overlay.overlay
-    anchors.centerIn: parent
     width: 480
-    modal: true
-    dim: true
     padding: 0
-    visible: sheet !== null
-    // The platform's own ways out are closed while a save runs.
-    closePolicy: sheet && sheet.saving ? Basic.Popup.NoAutoClose : Basic.Popup.CloseOnEscape
-    onClosed: if (sheet) sheet.close()
+    wanted: sheet !== null
+    firstFocus: phase === "recording" ? stopButton
+              : phase === "stopped" ? saveButton
+              : phase === "failed" ? (settingsButton.visible ? settingsButton : closeButton)
+              : null
+    // Once the new phase's controls are shown.
+    onPhaseChanged: if (opened) Qt.callLater(takeFocus)
+    // Escape is the sheet's own way out, refused while a save runs.
+    onCancelled: if (sheet) sheet.close()
     background: Rectangle { color: "#1C1C1E"; radius: 12 }
 
     contentItem: Item {
+        Keys.onEscapePressed: popup.cancelled()
         implicitHeight: Math.max(380, stack.implicitHeight) + 64
         Column {
             id: stack
@@ -89,7 +92,9 @@ Basic.Popup {
                 width: parent.width
                 spacing: 8
                 SoundsButtonStyle {
+                    id: stopButton
                     objectName: "stopMotivationRecording"
+                    focusRadius: 56
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: 112
                     height: 112
@@ -163,6 +168,7 @@ Basic.Popup {
                 color: "#A9A9B0"
             }
             SheetButton {
+                id: settingsButton
                 objectName: "motivationOpenMicrophoneSettings"
                 visible: popup.sheet && popup.sheet.phase === "failed" && popup.sheet.settingsShown
                 anchors.horizontalCenter: parent.horizontalCenter
@@ -171,6 +177,7 @@ Basic.Popup {
                 onClicked: popup.sheet.openMicrophoneSettings()
             }
             SheetButton {
+                id: closeButton
                 objectName: "motivationCloseRecording"
                 visible: popup.sheet && popup.sheet.phase === "failed"
                 anchors.horizontalCenter: parent.horizontalCenter

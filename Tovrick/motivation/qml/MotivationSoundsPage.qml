@@ -20,6 +20,26 @@ Column {
     property bool windowActive: Window.active
     onWindowActiveChanged: if (sounds) sounds.setWindowActive(windowActive)
 
+    // The page's control that last had the keyboard focus, where a closed dialog gives it back: the
+    // one that opened it. A deleted clip's trash button goes with its tile; the record tile stands in.
+    property Item lastFocused: null
+    readonly property Item focusedItem: Window.activeFocusItem
+    onFocusedItemChanged: if (focusedItem && focusedItem.activeFocusOnTab && holds(focusedItem)) lastFocused = focusedItem
+    function holds(item) {
+        for (let each = item; each; each = each.parent) {
+            if (each === page)
+                return true
+        }
+        return false
+    }
+    function returnFocus() {
+        if (!page.visible || deleteDialog.opened || recordingSheet.opened)
+            return
+        const target = lastFocused && lastFocused.visible && lastFocused.enabled ? lastFocused : recordTile
+        if (target.visible && target.enabled)
+            target.forceActiveFocus(Qt.TabFocusReason)
+    }
+
     Text {
         width: parent.width
         text: "Dein kleiner Motivationsschub."
@@ -42,16 +62,22 @@ Column {
         columnSpacing: 16
         rowSpacing: 16
         Repeater {
-            model: page.sounds.defaultTiles
+            model: page.sounds.defaultModel
             ClipTile {
                 width: page.cellWidth
-                clip: modelData
+                clipId: model.id
+                title: model.title
+                symbol: model.symbol
+                playLabel: model.playLabel
+                on: model.on
+                answers: page.sounds
                 switchesDisabled: page.sounds.switchesDisabled
-                onPlayClicked: page.sounds.togglePlay(modelData.id)
-                onSwitched: (on) => page.sounds.setSwitch(modelData.id, on)
+                onPlayClicked: page.sounds.togglePlay(clipId)
+                onSwitched: (on) => page.sounds.setSwitch(clipId, on)
             }
         }
         RecordTile {
+            id: recordTile
             width: page.cellWidth
             enabled: !page.sounds.recordDisabled
             opacity: page.sounds.recordOpacity
@@ -84,14 +110,21 @@ Column {
         columnSpacing: 16
         rowSpacing: 16
         Repeater {
-            model: page.sounds.ownTiles
+            model: page.sounds.ownModel
             ClipTile {
                 width: page.cellWidth
-                clip: modelData
+                clipId: model.id
+                title: model.title
+                own: true
+                symbol: model.symbol
+                playLabel: model.playLabel
+                deleteLabel: model.deleteLabel
+                on: model.on
+                answers: page.sounds
                 switchesDisabled: page.sounds.switchesDisabled
-                onPlayClicked: page.sounds.togglePlay(modelData.id)
-                onDeleteClicked: page.sounds.askDelete(modelData.id)
-                onSwitched: (on) => page.sounds.setSwitch(modelData.id, on)
+                onPlayClicked: page.sounds.togglePlay(clipId)
+                onDeleteClicked: page.sounds.askDelete(clipId)
+                onSwitched: (on) => page.sounds.setSwitch(clipId, on)
             }
         }
     }
@@ -121,6 +154,14 @@ Column {
         color: "#A9A9B0"
     }
 
-    ClipDeleteDialog { sounds: page.sounds }
-    MotivationRecordingSheet { sheet: page.sounds.sheet }
+    ClipDeleteDialog {
+        id: deleteDialog
+        sounds: page.sounds
+        onClosed: Qt.callLater(page.returnFocus)
+    }
+    MotivationRecordingSheet {
+        id: recordingSheet
+        sheet: page.sounds.sheet
+        onClosed: Qt.callLater(page.returnFocus)
+    }
 }

@@ -8,6 +8,7 @@ SoundsButtonStyle {
     implicitHeight: Math.max(192, content.implicitHeight + 32)
     Accessible.name: "Eigenen Spruch aufnehmen"
     padding: 0
+    focusRadius: 16
     background: Rectangle {
         radius: 16
         color: Qt.rgba(66 / 255, 133 / 255, 1, 0.12)

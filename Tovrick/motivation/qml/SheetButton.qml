@@ -7,6 +7,7 @@ SoundsButtonStyle {
     property bool destructive: false
     property bool large: true
     Accessible.name: text
+    focusRadius: large ? 10 : 7
     leftPadding: large ? 20 : 14
     rightPadding: large ? 20 : 14
     topPadding: large ? 10 : 6

@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QThreadPool>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -110,39 +109,6 @@ BusNode describe(AtspiAccessible* node)
     return out;
 }
 
-// Runs `job` on one thread kept for every call: libatspi's connection and what the C library keeps
-// per thread stay with it. Every bus call is a round trip to this process's main thread, which
-// keeps answering meanwhile.
-void onBusThread(const std::function<void()>& job)
-{
-    Q_UNUSED(accessibilityAlwaysOn);
-    // Asking is what starts Qt's bridge, in a process that has not yet drawn a control that asks.
-    QAccessible::isActive();
-    static QThreadPool* const worker = [] {
-        auto* pool = new QThreadPool;
-        pool->setMaxThreadCount(1);
-        pool->setExpiryTimeout(-1);
-        return pool;
-    }();
-    QEventLoop loop;
-    std::atomic<bool> finished = false;
-    worker->start([&] {
-        static std::once_flag once;
-        static bool ready = false;
-        std::call_once(once, [] {
-            ready = atspi_init() <= 1;
-            if (ready)
-                atspi_set_main_context(g_main_context_new());
-        });
-        if (ready)
-            job();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        finished = true;
-    });
-    if (!finished)
-        loop.exec();
-}
-
 // Retries `attempt` on the bus thread until it answers true: the bridge registers the application,
 // and the tree follows a page change, a moment later.
 bool retryOnBus(const std::function<bool(AtspiAccessible* app)>& attempt)
@@ -167,7 +133,62 @@ bool shownNamed(AtspiAccessible* node, const QString& name)
     return hasState(node, ATSPI_STATE_SHOWING) && ownString(atspi_accessible_get_name(node, nullptr)) == name;
 }
 
+// The bus thread's own context, which libatspi's connection is attached to.
+GMainContext* busContext = nullptr;
+
 } // namespace
+
+// One thread kept for every call: libatspi's connection and what the C library keeps
+// per thread stay with it. Every bus call is a round trip to this process's main thread, which
+// keeps answering meanwhile.
+void onBusThread(const std::function<void()>& job)
+{
+    Q_UNUSED(accessibilityAlwaysOn);
+    // Asking is what starts Qt's bridge, in a process that has not yet drawn a control that asks.
+    QAccessible::isActive();
+    static QThreadPool* const worker = [] {
+        auto* pool = new QThreadPool;
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        return pool;
+    }();
+    // The loop runs until the job's quit arrives, however soon the job ends: the worker touches
+    // nothing of this frame after posting it.
+    QEventLoop loop;
+    worker->start([&] {
+        static std::once_flag once;
+        static bool ready = false;
+        std::call_once(once, [] {
+            ready = atspi_init() <= 1;
+            if (ready) {
+                busContext = g_main_context_new();
+                atspi_set_main_context(busContext);
+            }
+        });
+        if (ready)
+            job();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+}
+
+bool turnBusUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    if (!busContext)
+        return done();
+    bool expired = false;
+    GSource* limit = g_timeout_source_new(static_cast<guint>(timeout.count()));
+    g_source_set_callback(limit, [](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+    }, &expired, nullptr);
+    g_source_attach(limit, busContext);
+    while (!done() && !expired)
+        g_main_context_iteration(busContext, TRUE);
+    g_source_destroy(limit);
+    g_source_unref(limit);
+    return done();
+}
 
 bool actOverBus(const QString& name, const QString& action)
 {
@@ -226,4 +247,25 @@ BusNode shownNodeOverBus(const QString& name)
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:QQmlData::createQQmlData\nleak:qmlAttachedPropertiesObject\nleak:QQmlData::attachedProperties\n";
+}
+
+
+int actOnEachOverBus(const QString& name, const QString& action)
+{
+    const QByteArray wanted = action.toUtf8();
+    int acted = 0;
+    retryOnBus([&](AtspiAccessible* app) {
+        walk(app, [&](AtspiAccessible* node) {
+            const int index = shownNamed(node, name) ? actionIndex(node, wanted) : -1;
+            if (index < 0)
+                return false;
+            AtspiAction* iface = atspi_accessible_get_action_iface(node);
+            acted += iface && atspi_action_do_action(iface, index, nullptr);
+            if (iface)
+                g_object_unref(iface);
+            return false;
+        });
+        return acted > 0;
+    });
+    return acted;
 }

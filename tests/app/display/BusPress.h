@@ -3,7 +3,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
 #include <vector>
+
+// Runs `job` on the thread that talks to the bus, the caller's event loop turning meanwhile (each
+// bus call is a round trip to this process's main thread). libatspi is for one thread only.
+void onBusThread(const std::function<void()>& job);
+// On the bus thread: delivers the bus's events until `done` holds or `timeout` has passed; whether
+// it held.
+bool turnBusUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Presses the control called `name` in this process's own windows as an assistive technology does:
 // over the accessibility bus, with the Action interface's "Press". Answers what the bus answered;
@@ -11,6 +20,8 @@
 bool pressOverBus(const QString& name);
 // The same with any action the control offers ("Toggle", "Press").
 bool actOverBus(const QString& name, const QString& action);
+// The same on every shown control of that name that offers the action; how many answered yes.
+int actOnEachOverBus(const QString& name, const QString& action);
 
 // One shown node of this process's tree as the bus tells it.
 struct BusNode {

@@ -1,0 +1,92 @@
+#include "shared/ui/DisabledItemsAccessible.h"
+
+#include <QAccessible>
+#include <QPointer>
+#include <QQuickItem>
+
+namespace {
+
+// Qt's own interface for an item, with the disabled state added. Everything else is Qt's: the
+// other interfaces (actions, value, text) are handed out as they are.
+class DisabledAware : public QAccessibleInterface {
+public:
+    DisabledAware(QQuickItem* item, QAccessibleInterface* inner)
+        : m_item(item), m_inner(inner), m_innerId(QAccessible::uniqueId(inner))
+    {
+        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
+            QAccessible::State changed;
+            changed.disabled = true;
+            QAccessibleStateChangeEvent event(item, changed);
+            QAccessible::updateAccessibility(&event);
+        });
+    }
+    ~DisabledAware() override
+    {
+        QObject::disconnect(m_watch);
+        // Qt keeps its own interface in the cache as well; it goes with this one, unless the cache
+        // has let it go already (as it does with all of them when it ends).
+        if (QAccessible::accessibleInterface(m_innerId) == m_inner)
+            QAccessible::deleteAccessibleInterface(m_innerId);
+    }
+
+    bool isValid() const override { return m_item && m_inner->isValid(); }
+    QObject* object() const override { return m_item; }
+    QWindow* window() const override { return m_inner->window(); }
+    QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override
+    {
+        return m_inner->relations(match);
+    }
+    QAccessibleInterface* focusChild() const override { return m_inner->focusChild(); }
+    QAccessibleInterface* childAt(int x, int y) const override { return m_inner->childAt(x, y); }
+    QAccessibleInterface* parent() const override { return m_inner->parent(); }
+    QAccessibleInterface* child(int index) const override { return m_inner->child(index); }
+    int childCount() const override { return m_inner->childCount(); }
+    int indexOfChild(const QAccessibleInterface* child) const override { return m_inner->indexOfChild(child); }
+    QString text(QAccessible::Text t) const override { return m_inner->text(t); }
+    void setText(QAccessible::Text t, const QString& text) override { m_inner->setText(t, text); }
+    QRect rect() const override { return m_inner->rect(); }
+    QAccessible::Role role() const override { return m_inner->role(); }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = m_inner->state();
+        if (m_item && !m_item->isEnabled())
+            state.disabled = true;
+        return state;
+    }
+    QColor foregroundColor() const override { return m_inner->foregroundColor(); }
+    QColor backgroundColor() const override { return m_inner->backgroundColor(); }
+    void* interface_cast(QAccessible::InterfaceType type) override { return m_inner->interface_cast(type); }
+
+private:
+    QPointer<QQuickItem> m_item;
+    QAccessibleInterface* m_inner;
+    QAccessible::Id m_innerId;
+    QMetaObject::Connection m_watch;
+};
+
+bool askingQt = false;
+
+QAccessibleInterface* disabledAwareFactory(const QString&, QObject* object)
+{
+    auto* item = qobject_cast<QQuickItem*>(object);
+    if (!item || askingQt)
+        return nullptr;
+    // Qt's own answer, which its cache keeps under its own id; this one takes the item's place.
+    askingQt = true;
+    QAccessibleInterface* inner = QAccessible::queryAccessibleInterface(object);
+    askingQt = false;
+    if (!inner || dynamic_cast<DisabledAware*>(inner))
+        return nullptr;
+    return new DisabledAware(item, inner);
+}
+
+} // namespace
+
+void accessibleItems::reportDisabled()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    QAccessible::installFactory(disabledAwareFactory);
+}
