@@ -64,6 +64,7 @@ ModalFocusScope {
                 text: "Delete account"
                 Accessible.name: text
                 padding: 10
+                focusRadius: 10
                 contentItem: Text {
                     text: deleteButton.text
                     color: "white"
