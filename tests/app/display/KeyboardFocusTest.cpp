@@ -323,7 +323,11 @@ TEST(KeyboardFocus, TheScrollBarTellsAndSetsHowFarThePageIsScrolled)
     w.view().selectPage(static_cast<int>(FocusPage::account));
     for (const char* card : {"macAccountDeveloper", "macAccountScreenChecks", "macAccountDeletion"})
         w.item(card)->setProperty("expanded", true);
-    auto* flickable = w.item("macFocusPageScroll")->property("contentItem").value<QQuickItem*>();
+    // What scrolls the page: the flickable the cards lie in.
+    QQuickItem* flickable = w.item("macAccountDeveloper");
+    while (flickable && !flickable->inherits("QQuickFlickable"))
+        flickable = flickable->parentItem();
+    ASSERT_NE(flickable, nullptr);
     auto scrolled = [&] { return flickable->property("contentY").toDouble(); };
     std::optional<BusValue> bar;
     ASSERT_TRUE(waitUntil([&] {
