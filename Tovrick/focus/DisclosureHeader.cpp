@@ -1,7 +1,11 @@
 #include "Tovrick/focus/DisclosureHeader.h"
 
+#include "Tovrick/focus/BusStateSignal.h"
+#include "Tovrick/focus/ControlAccessible.h"
+
 #include <QAccessible>
 #include <QAccessibleObject>
+#include <QKeyEvent>
 #include <QQuickWindow>
 #include <QtQml>
 
@@ -18,20 +22,7 @@ public:
 
     QWindow* window() const override { return header()->window(); }
 
-    // The nearest item above that lists this header among its children, or the window when none
-    // does: Qt Quick skips the items that are not in the tree.
-    QAccessibleInterface* parent() const override
-    {
-        QQuickWindow* window = header()->window();
-        for (QQuickItem* item = header()->parentItem(); item; item = item->parentItem()) {
-            if (window && item == window->contentItem())
-                break;
-            QAccessibleInterface* candidate = QAccessible::queryAccessibleInterface(item);
-            if (candidate && candidate->indexOfChild(this) >= 0)
-                return candidate;
-        }
-        return window ? QAccessible::queryAccessibleInterface(window) : nullptr;
-    }
+    QAccessibleInterface* parent() const override { return listedParentOf(header()); }
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
@@ -39,7 +30,11 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
-        return kind == QAccessible::Name ? header()->title() : QString();
+        if (kind == QAccessible::Name)
+            return header()->title();
+        if (kind == QAccessible::Description)
+            return header()->description();
+        return {};
     }
     QAccessible::Role role() const override { return QAccessible::Button; }
     QRect rect() const override
@@ -61,6 +56,8 @@ public:
             state.invisible = true;
         if (!item->isEnabled())
             state.disabled = true;
+        state.focusable = item->activeFocusOnTab() && item->isEnabled();
+        state.focused = item->hasActiveFocus();
         return state;
     }
 
@@ -93,6 +90,7 @@ DisclosureHeader::DisclosureHeader(QQuickItem* parent)
 {
     // Installed after Qt Quick's own, so asked first.
     QAccessible::installFactory(headerAccessible);
+    setActiveFocusOnTab(true);
 }
 
 void DisclosureHeader::setExpanded(bool expanded)
@@ -107,7 +105,58 @@ void DisclosureHeader::setExpanded(bool expanded)
         changed.collapsed = true;
         QAccessibleStateChangeEvent event(this, changed);
         QAccessible::updateAccessibility(&event);
+        // Qt's bridge passes neither change on to the bus: a screen reader hears of it only so.
+        if (QAccessibleInterface* self = QAccessible::queryAccessibleInterface(this)) {
+            sendBusStateChange(self, QStringLiteral("expanded"), m_expanded);
+            sendBusStateChange(self, QStringLiteral("collapsed"), !m_expanded);
+        }
     }
+}
+
+void DisclosureHeader::setDescription(const QString& description)
+{
+    if (m_description == description)
+        return;
+    m_description = description;
+    emit descriptionChanged();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void DisclosureHeader::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const int key = event->key();
+    if (plain && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            activate();
+        return;
+    }
+    QQuickItem::keyPressEvent(event);
+}
+
+void DisclosureHeader::focusInEvent(QFocusEvent* event)
+{
+    QQuickItem::focusInEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    setVisualFocus(reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason);
+}
+
+void DisclosureHeader::focusOutEvent(QFocusEvent* event)
+{
+    QQuickItem::focusOutEvent(event);
+    setVisualFocus(false);
+}
+
+void DisclosureHeader::setVisualFocus(bool shown)
+{
+    if (m_visualFocus == shown)
+        return;
+    m_visualFocus = shown;
+    emit visualFocusChanged();
 }
 
 void DisclosureHeader::setTitle(const QString& title)

@@ -180,6 +180,8 @@ void FocusCountdown::createWindow()
     m_window = std::make_unique<QQuickView>();
     localOnlyNetwork::install(*m_window->engine());
     m_window->setObjectName(QStringLiteral("focusCountdown"));
+    // What a screen reader calls it.
+    m_window->setTitle(QStringLiteral("Focus countdown"));
     m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
                        | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint);
     m_window->setColor(Qt::transparent);

@@ -12,6 +12,8 @@ Item {
         width: 420
         height: 20
         text: countdown.modeLabel
+        Accessible.name: text
+        Accessible.ignored: text === ""
         font: countdown.modeFont
         color: "white"
         horizontalAlignment: Text.AlignRight
@@ -25,6 +27,7 @@ Item {
         width: 420
         height: 108
         text: countdown.label
+        Accessible.name: text
         font: countdown.digitsFont
         color: "white"
         horizontalAlignment: Text.AlignRight

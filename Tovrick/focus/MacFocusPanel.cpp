@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "Tovrick/focus/ControlAccessible.h"
 #include "Tovrick/focus/DisclosureHeader.h"
 #include "Tovrick/focus/FocusCompanion.h"
 #include "Tovrick/focus/FocusHistoryPage.h"
@@ -66,6 +67,7 @@ void MacFocusPanel::registerQmlTypes()
     registered = true;
     qmlRegisterType<FocusIcon>("Tovrick.Focus", 1, 0, "FocusIcon");
     DisclosureHeader::registerQmlType();
+    controlAccessible::install();
     qmlRegisterType<VisionTileImage>("Tovrick.Focus", 1, 0, "VisionTileImage");
     qmlRegisterSingletonType<FocusColor>("Tovrick.Focus", 1, 0, "FocusColor",
                                          [](QQmlEngine*, QJSEngine*) -> QObject* { return new FocusColor; });

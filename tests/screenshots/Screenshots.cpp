@@ -637,6 +637,35 @@ bool focusWindowHistory(const QString& folder)
     return ok;
 }
 
+// Each page with the keyboard's focus on one of its controls, its mark drawn: as Tab leaves it.
+bool focusWindowFocused(const QString& folder)
+{
+    bool ok = true;
+    FocusWindowScene scene;
+    giveHistory(scene);
+    scene.panel.window()->requestActivate();
+    waitUntil([&] { return scene.panel.window()->isActive(); });
+    QQuickItem* root = scene.panel.window()->rootObject();
+    const struct {
+        FocusPage page;
+        const char* control;
+        const char* name;
+    } shots[] = {
+        { FocusPage::focus, "macFocusDuration25", "focus-window-focused-focus" },
+        { FocusPage::history, "historyHeader0", "focus-window-focused-history" },
+        { FocusPage::vision, "visionAddImages", "focus-window-focused-vision" },
+        { FocusPage::account, "macAccountPair", "focus-window-focused-account" },
+        { FocusPage::account, "macAccountDeveloperToggle", "focus-window-focused-account-card" },
+    };
+    for (const auto& shot : shots) {
+        scene.view().selectPage(static_cast<int>(shot.page));
+        if (QQuickItem* control = findItem(root, QString::fromUtf8(shot.control)))
+            control->forceActiveFocus(Qt::TabFocusReason);
+        ok = scene.shoot(folder, QString::fromUtf8(shot.name)) && ok;
+    }
+    return ok;
+}
+
 // A reminder picture: a sky, a sun and a hill in colours of its own.
 QImage reminderPicture(int index, QSize size)
 {
@@ -722,6 +751,7 @@ int main(int argc, char** argv)
         { "focus-window-start", focusWindowStart }, { "focus-window-live", focusWindowLive },
         { "focus-window-pages", focusWindowPages },
         { "focus-window-history", focusWindowHistory }, { "focus-window-vision", focusWindowVision },
+        { "focus-window-focused", focusWindowFocused },
         { "status-menu", statusMenuPictures },
         { "sounds", soundsPage },
         { "account-pages", accountPages }, { "pairing", pairingWindow },

@@ -137,7 +137,12 @@ Column {
             }
             Accessible.onToggleAction: if (enabled) page.account.setDeveloperMode(!page.account.developerMode)
             Accessible.onPressAction: if (enabled) page.account.setDeveloperMode(!page.account.developerMode)
+            readonly property bool reportsDisabled: true
             font.pixelSize: 13
+            FocusMark {
+                shown: developerSwitch.visualFocus
+                controlRadius: 10
+            }
             indicator: Rectangle {
                 implicitWidth: 36
                 implicitHeight: 20
@@ -235,6 +240,7 @@ Column {
             available: !page.account.busy
             opacity: available ? 1.0 : 0.45
             Accessible.name: text
+            focusRadius: 7
             padding: 8
             leftPadding: 14
             rightPadding: 14

@@ -2,17 +2,29 @@ import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
 
-// Asks before the account and its devices are deleted; dismissing it clears the request.
-Rectangle {
-    id: dimmer
+// Asks before the account and its devices are deleted; dismissing it clears the request. The
+// keyboard starts on "Cancel", and Escape cancels: the destructive button is only ever chosen.
+ModalFocusScope {
+    id: confirmation
     objectName: "macFocusDeleteConfirmation"
-    color: Qt.rgba(0, 0, 0, 0.55)
+    readonly property string title: "Delete your Tovrick account and unlink all its devices?"
+    readonly property string message: "This permanently deletes your account and its personal sound recordings on this computer. You can sign out instead to keep them."
+    initialFocus: cancelButton
+    onCancelled: focusView.confirmDelete = false
 
+    Rectangle {
+        anchors.fill: parent
+        color: Qt.rgba(0, 0, 0, 0.55)
+    }
     MouseArea {
         anchors.fill: parent
         onClicked: focusView.confirmDelete = false
     }
     Rectangle {
+        objectName: "macFocusDeleteDialog"
+        Accessible.role: Accessible.Dialog
+        Accessible.name: confirmation.title
+        Accessible.description: confirmation.message
         width: Math.min(parent.width - 80, 420)
         height: column.implicitHeight + 40
         anchors.centerIn: parent
@@ -28,8 +40,8 @@ Rectangle {
             spacing: 12
             Text {
                 width: parent.width
-                text: "Delete your Tovrick account and unlink all its devices?"
-                Accessible.name: text
+                text: confirmation.title
+                Accessible.role: Accessible.Heading; Accessible.name: text
                 wrapMode: Text.Wrap
                 font.pixelSize: 15
                 font.bold: true
@@ -38,7 +50,7 @@ Rectangle {
             }
             Text {
                 width: parent.width
-                text: "This permanently deletes your account and its personal sound recordings on this computer. You can sign out instead to keep them."
+                text: confirmation.message
                 Accessible.name: text
                 wrapMode: Text.Wrap
                 font.pixelSize: 12
@@ -52,6 +64,7 @@ Rectangle {
                 text: "Delete account"
                 Accessible.name: text
                 padding: 10
+                focusRadius: 10
                 contentItem: Text {
                     text: deleteButton.text
                     color: "white"
@@ -66,6 +79,8 @@ Rectangle {
                 }
             }
             FocusActionStyle {
+                id: cancelButton
+                objectName: "macFocusCancelDelete"
                 width: parent.width
                 secondary: true
                 text: "Cancel"

@@ -63,6 +63,10 @@ Rectangle {
                 anchors.fill: parent
                 onClicked: header.activate()
             }
+            FocusMark {
+                shown: header.visualFocus
+                controlRadius: 6
+            }
         }
         Column {
             id: body

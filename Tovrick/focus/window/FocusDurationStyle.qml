@@ -13,6 +13,7 @@ FocusButtonStyle {
     topPadding: 11
     bottomPadding: 11
     opacity: down ? 0.7 : 1.0
+    focusRadius: 8
     Accessible.name: text
     Accessible.selected: selected
 

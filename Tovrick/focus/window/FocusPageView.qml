@@ -65,8 +65,23 @@ Column {
                 color: FocusColor.text
                 selectionColor: FocusColor.accent
                 Accessible.name: "Focus task"
-                background: Rectangle { radius: 16; color: FocusColor.card }
+                // Inside its edge: the scroll view around it clips what lies outside.
+                background: Rectangle {
+                    radius: 16
+                    color: FocusColor.card
+                    border.width: taskField.activeFocus ? 2 : 0
+                    border.color: FocusColor.accent
+                }
                 onActiveFocusChanged: focusView.editingTask = activeFocus
+                // A one-line purpose: Tab leaves the field rather than typing a tab.
+                Keys.onTabPressed: (event) => {
+                    event.accepted = true
+                    taskField.nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
+                }
+                Keys.onBacktabPressed: (event) => {
+                    event.accepted = true
+                    taskField.nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
+                }
                 FontMetrics { id: fontMetrics; font: taskField.font }
                 Connections {
                     target: focusView
@@ -127,6 +142,10 @@ Column {
                 MouseArea {
                     anchors.fill: parent
                     onClicked: customHeader.activate()
+                }
+                FocusMark {
+                    shown: customHeader.visualFocus
+                    controlRadius: 6
                 }
             }
             Item {

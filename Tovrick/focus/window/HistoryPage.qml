@@ -130,6 +130,7 @@ Column {
                         width: parent.width
                         height: Math.max(42, titles.implicitHeight)
                         title: modelData.label
+                        description: modelData.start
                         expanded: card.expanded
                         Accessible.name: title
                         onActivated: focusHistory.toggleExpandedSession(modelData.id)
@@ -195,6 +196,10 @@ Column {
                         MouseArea {
                             anchors.fill: parent
                             onClicked: header.activate()
+                        }
+                        FocusMark {
+                            shown: header.visualFocus
+                            controlRadius: 10
                         }
                     }
 

@@ -45,6 +45,7 @@ Rectangle {
             }
 
             NamedScrollView {
+                objectName: "macFocusPageScroll"
                 visible: focusView.page !== 0 && focusView.page !== 3
                 barName: focusView.pageTitle
                 anchors.fill: parent

@@ -88,6 +88,7 @@ Column {
                         objectName: "visionRemove" + index
                         width: parent.width
                         padding: 12
+                        focusRadius: 10
                         Accessible.name: "Remove"
                         background: Item {}
                         contentItem: Item {

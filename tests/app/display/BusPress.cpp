@@ -17,6 +17,9 @@
 
 namespace {
 
+// The context libatspi dispatches the bus's messages on: iterated on the bus thread to take events.
+GMainContext* busContext = nullptr;
+
 // Qt reads it once, when its bridge first meets the bus: before main creates the application.
 const bool accessibilityAlwaysOn = qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
 
@@ -106,6 +109,7 @@ BusNode describe(AtspiAccessible* node)
     out.expandable = hasState(node, ATSPI_STATE_EXPANDABLE);
     out.expanded = hasState(node, ATSPI_STATE_EXPANDED);
     out.checked = hasState(node, ATSPI_STATE_CHECKED);
+    out.description = ownString(atspi_accessible_get_description(node, nullptr));
     return out;
 }
 
@@ -240,6 +244,112 @@ BusNode shownNodeOverBus(const QString& name)
         });
     });
     return found;
+}
+
+namespace {
+
+// Calls `use` with the Value interface of the first shown node of that name and role.
+bool withValue(const QString& name, const QString& role, const std::function<void(AtspiValue*)>& use)
+{
+    return retryOnBus([&](AtspiAccessible* app) {
+        return walk(app, [&](AtspiAccessible* node) {
+            if (!shownNamed(node, name) || ownString(atspi_accessible_get_role_name(node, nullptr)) != role)
+                return false;
+            AtspiValue* value = atspi_accessible_get_value_iface(node);
+            if (!value)
+                return false;
+            use(value);
+            g_object_unref(value);
+            return true;
+        });
+    });
+}
+
+} // namespace
+
+std::optional<BusValue> valueOverBus(const QString& name, const QString& role)
+{
+    BusValue read;
+    const bool found = withValue(name, role, [&](AtspiValue* value) {
+        read.current = atspi_value_get_current_value(value, nullptr);
+        read.minimum = atspi_value_get_minimum_value(value, nullptr);
+        read.maximum = atspi_value_get_maximum_value(value, nullptr);
+    });
+    return found ? std::optional<BusValue>(read) : std::nullopt;
+}
+
+bool setValueOverBus(const QString& name, const QString& role, double wanted)
+{
+    bool set = false;
+    const bool found = withValue(name, role, [&](AtspiValue* value) {
+        set = atspi_value_set_current_value(value, wanted, nullptr);
+    });
+    return found && set;
+}
+
+struct BusEventWatch::State {
+    QByteArray type;
+    AtspiEventListener* listener = nullptr;
+    // Touched only on the bus thread.
+    std::vector<BusEvent> events;
+};
+
+namespace {
+
+void collectEvent(AtspiEvent* event, void* data)
+{
+    auto* state = static_cast<BusEventWatch::State*>(data);
+    AtspiAccessible* source = event->source;
+    if (!source || atspi_accessible_get_process_id(source, nullptr) != static_cast<guint>(getpid())) {
+        g_boxed_free(ATSPI_TYPE_EVENT, event);
+        return;
+    }
+    BusEvent seen;
+    seen.type = QString::fromUtf8(event->type);
+    seen.source = ownString(atspi_accessible_get_name(source, nullptr));
+    seen.detail1 = event->detail1;
+    state->events.push_back(seen);
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+}
+
+} // namespace
+
+BusEventWatch::BusEventWatch(const char* type)
+    : m_state(std::make_unique<State>())
+{
+    m_state->type = type;
+    onBusThread([state = m_state.get()] {
+        state->listener = atspi_event_listener_new(collectEvent, state, nullptr);
+        atspi_event_listener_register(state->listener, state->type.constData(), nullptr);
+    });
+}
+
+BusEventWatch::~BusEventWatch()
+{
+    onBusThread([state = m_state.get()] {
+        atspi_event_listener_deregister(state->listener, state->type.constData(), nullptr);
+        g_object_unref(state->listener);
+    });
+}
+
+bool BusEventWatch::waitFor(const std::function<bool(const BusEvent&)>& wanted)
+{
+    bool seen = false;
+    onBusThread([&] {
+        GMainContext* context = busContext;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        auto check = [&] {
+            for (const BusEvent& event : m_state->events)
+                seen = seen || wanted(event);
+            return seen;
+        };
+        while (!check() && std::chrono::steady_clock::now() < deadline) {
+            // Dispatches what has come; blocks briefly when nothing has.
+            if (!g_main_context_iteration(context, FALSE))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    return seen;
 }
 
 // Qt's accessibility bridge keeps, for the process's life, the attached objects it read from the

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 // Runs `job` on the thread that talks to the bus, the caller's event loop turning meanwhile (each
@@ -31,9 +33,43 @@ struct BusNode {
     bool expandable = false;
     bool expanded = false;
     bool checked = false;
+    QString description;
 };
 // Every node of this process's windows that the bus says is showing, read afresh.
 std::vector<BusNode> shownOverBus();
 // The first shown node called `name` (waiting a moment for the tree to follow the windows), or
 // none: an empty role.
 BusNode shownNodeOverBus(const QString& name);
+
+// The Value interface of the first shown node called `name` with that role ("scroll bar"), as the
+// bus tells it; none when there is no such node.
+struct BusValue {
+    double current = 0;
+    double minimum = 0;
+    double maximum = 0;
+};
+std::optional<BusValue> valueOverBus(const QString& name, const QString& role);
+// Sets it through the bus; answers what the bus answered.
+bool setValueOverBus(const QString& name, const QString& role, double value);
+
+// One event of the bus's, as a screen reader gets it.
+struct BusEvent {
+    QString type; // "object:state-changed:expanded", ...
+    QString source; // the name of the node it came from
+    int detail1 = 0;
+};
+// Listens to the bus for events of `type` ("object:state-changed:expanded") from this process
+// while it lives.
+class BusEventWatch {
+public:
+    explicit BusEventWatch(const char* type);
+    ~BusEventWatch();
+    // Waits until an event that `wanted` accepts has come (or came since the watch began), for
+    // at most 20 s; answers whether one did.
+    bool waitFor(const std::function<bool(const BusEvent&)>& wanted);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state;
+};

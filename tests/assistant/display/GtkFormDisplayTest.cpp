@@ -260,7 +260,7 @@ protected:
         return waitUntil(
             [&] {
                 auto following = ControlsReader::focusStaysOn(element);
-                const ControlsReader::Follow follow = runTask(std::move(following), std::chrono::seconds(30));
+                const ControlsReader::Follow follow = runTask(std::move(following), std::chrono::seconds(30)).follow;
                 return follow == ControlsReader::Follow::moved || follow == ControlsReader::Follow::changed;
             },
             timeout);
