@@ -738,11 +738,17 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
         pointed.secure = pointed.secure || passwordField(node, role);
         pointed.menu = pointed.menu || menuRole(role);
         pointed.element = addressOf(node);
-        AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
-        if (!component)
-            break;
         QElapsedTimer asking;
         asking.start();
+        AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
+        // The list of what an element offers comes with no error when it does not come at all.
+        if (!component && ranOut(asking.elapsed())) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (!component)
+            break;
+        asking.restart();
         Owned child(patient() ? atspi_component_get_accessible_at_point(component, static_cast<gint>(std::lround(at.x())),
                                                                         static_cast<gint>(std::lround(at.y())),
                                                                         ATSPI_COORD_TYPE_SCREEN, &error)
@@ -901,6 +907,8 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
     }
     if (!under || under->pid <= 0)
         return {};
+    QElapsedTimer clock;
+    clock.start();
     const Lookup lookup(deadline);
     std::optional<Pointed> pointed;
     int attempts = 0;
@@ -913,13 +921,23 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
         for (const Owned& app : apps) {
             if (pointed || tUnanswered > 0)
                 break;
-            // The top-level of the window that takes the pointer there, not one it covers.
+            // The top-level of the window that takes the pointer there, not one it covers. A fit that
+            // took all the patience may have missed it for a call that never came back.
+            QElapsedTimer fitting;
+            fitting.start();
             if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
                 pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+            else if (ranOut(fitting.elapsed()))
+                ++tUnanswered;
         }
         if (tUnanswered > 0)
             pointed.reset();
     } while (!pointed && tUnanswered > 0 && !deadline.hasExpired());
+    if (!pointed)
+        logline::info(QStringLiteral("controls: nothing told at a point after %1 ms and %2 looks, %3 calls without an answer")
+                          .arg(clock.elapsed())
+                          .arg(attempts)
+                          .arg(tUnanswered));
     return pointed.value_or(Pointed {});
 }
 
