@@ -5,6 +5,7 @@
 #include "Tovrick/screen/X11Display.h"
 #include "shared/util/Log.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QFutureWatcher>
@@ -902,8 +903,9 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
     std::optional<X11Display::WindowAt> under;
     {
         X11Display display;
+        // The character's windows are drawn over the spot it acts on, and take no input there.
         if (display)
-            under = display.windowAt(pixel.toPoint());
+            under = display.windowAt(pixel.toPoint(), QCoreApplication::applicationPid());
     }
     if (!under || under->pid <= 0)
         return {};

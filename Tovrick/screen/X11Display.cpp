@@ -348,7 +348,7 @@ quint64 X11Display::topLevelOf(quint64 window)
     return at;
 }
 
-std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel)
+std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel, qint64 lookThrough)
 {
     if (!m_display)
         return std::nullopt;
@@ -435,6 +435,8 @@ std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel)
         // A window that closed meanwhile tells nothing of what is there now.
         if (takeError())
             return std::nullopt;
+        if (lookThrough > 0 && found.pid == lookThrough)
+            continue;
         return found;
     }
     return std::nullopt;
