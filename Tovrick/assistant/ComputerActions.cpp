@@ -69,6 +69,11 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
             auto following = ControlsReader::focusStaysOn(std::move(element), keySent);
             co_return co_await std::move(following);
         };
+    if (!m_ports.elementAt)
+        m_ports.elementAt = [](QPointF point) -> QCoro::Task<ControlsReader::Pointed> {
+            auto looking = ControlsReader::elementAtPoint(point);
+            co_return co_await std::move(looking);
+        };
 }
 
 QString ComputerActions::couldNotCheckField()
@@ -80,6 +85,12 @@ QString ComputerActions::couldNotCheckField()
 QString ComputerActions::passwordField()
 {
     return QStringLiteral("That's a password field. Ask the user to type it themselves.");
+}
+
+QString ComputerActions::couldNotCheckMenu()
+{
+    return QStringLiteral("I can't tell whether this menu was opened from a password field, so I won't pick "
+                          "anything in it. Ask the user to do it.");
 }
 
 QString ComputerActions::stoppedSentence()
@@ -247,6 +258,36 @@ QCoro::Task<ToolResult> ComputerActions::lingerThenLook(double seconds, CancelTo
     co_return co_await std::move(looking);
 }
 
+QCoro::Task<std::optional<QString>> ComputerActions::clickRefusal(QPointF at, bool right)
+{
+    using Opener = ControlsReader::FocusedField::Opener;
+    auto elementAt = m_ports.elementAt;
+    // A menu entry (Paste) picked while a password field has the focus, or in a menu opened from
+    // one, would fill the field; so would a context menu opened on it, or while it has the focus.
+    auto checking = m_ports.focusedField();
+    const ControlsReader::FocusedField field = co_await std::move(checking);
+    const bool inMenu = field.checked && field.menuOpener != Opener::none;
+    const bool fromPassword = field.checked && (field.secure || field.menuOpener == Opener::password);
+    // Where the focus is, or where its menu came from, is not known: a menu entry is not picked.
+    const bool untold = !field.checked || field.menuOpener == Opener::unknown;
+    if (right && field.checked && field.secure)
+        co_return passwordField();
+    if (!right && !fromPassword && !untold)
+        co_return std::nullopt;
+    auto looking = elementAt(at);
+    const ControlsReader::Pointed pointed = co_await std::move(looking);
+    if (right && pointed.checked && pointed.secure)
+        co_return passwordField();
+    // In a menu that a password field may have opened, a point the check can't tell may be one of
+    // its entries: it is taken to be one.
+    const bool entry = pointed.menu || (inMenu && !pointed.checked);
+    if (entry && fromPassword)
+        co_return passwordField();
+    if (entry && untold)
+        co_return couldNotCheckMenu();
+    co_return std::nullopt;
+}
+
 QCoro::Task<ToolResult> ComputerActions::click(Json arguments, CancelToken cancel)
 {
     std::shared_ptr<HostPointing> pointing = m_pointing;
@@ -262,6 +303,13 @@ QCoro::Task<ToolResult> ComputerActions::click(Json arguments, CancelToken cance
     co_await std::move(flying);
     if (cancel.isCancelled())
         co_return interrupted();
+    // Where the click lands now, after the flight.
+    auto judging = clickRefusal(point->at, right);
+    const std::optional<QString> refusal = co_await std::move(judging);
+    if (cancel.isCancelled())
+        co_return interrupted();
+    if (refusal)
+        co_return sentenceOnly(*refusal);
     pointing->view().ringBurst(point->at, right);
     auto before = pointing->sleep(0.09, cancel);
     co_await std::move(before);
@@ -331,6 +379,15 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     co_await std::move(flying);
     if (cancel.isCancelled())
         co_return interrupted();
+    // A drop onto a password field puts what is dragged into it. Where the check can't tell what
+    // lies under the drop point (an application off the bus, one that does not answer) the drag
+    // goes: canvases and sliders have no tree to ask, and dragging is how they are worked.
+    auto dropOnto = m_ports.elementAt(to->at);
+    const ControlsReader::Pointed target = co_await std::move(dropOnto);
+    if (cancel.isCancelled())
+        co_return interrupted();
+    if (target.checked && target.secure)
+        co_return sentenceOnly(passwordField());
     engine.press();
     input->move(from->at);
     input->button(SyntheticInput::Button::left, true);

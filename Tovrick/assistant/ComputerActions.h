@@ -32,6 +32,8 @@ public:
         // What the bus told of the focus since the last field check, and of the key sent since the
         // last look (ControlsReader::focusStaysOn).
         std::function<QCoro::Task<ControlsReader::Following>(QString element, bool keySent)> focusStaysOn;
+        // What lies under a point of the screen (ControlsReader::elementAtPoint).
+        std::function<QCoro::Task<ControlsReader::Pointed>(QPointF point)> elementAt;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -45,6 +47,7 @@ public:
 
     static QString couldNotCheckField();
     static QString passwordField();
+    static QString couldNotCheckMenu();
     // The answer of an action that the user's stop cut short.
     static QString stoppedSentence();
     // The answer of an action that going to sleep (or quitting) cut short.
@@ -97,6 +100,9 @@ private:
     static QString whyStopped(const Followed& followed);
     // Why the gate held a key back (the look said no, or the user's modifiers), as the end of a sentence.
     static QString whyHeldBack(ComputerControl::Gate gate, const Followed& followed);
+
+    // Why a click at `at` may not go, if it may not.
+    QCoro::Task<std::optional<QString>> clickRefusal(QPointF at, bool right);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);

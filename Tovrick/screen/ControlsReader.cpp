@@ -5,9 +5,9 @@
 #include "Tovrick/screen/X11Display.h"
 #include "shared/util/Log.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
-#include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QElapsedTimer>
 #include <QThreadPool>
@@ -139,11 +139,19 @@ struct Unref {
 };
 using Owned = std::unique_ptr<AtspiAccessible, Unref>;
 
-// The element each application last said took the focus, by the application's bus name (unique
-// names are never reused on a bus): where the focus is, found without a walk. Accessibility thread
-// only; an application that closes leaves its entry until the next one comes.
-std::map<std::string, Owned> gFocusTaken;
+// What each application told of its focus, by its bus name (unique names are never reused on a
+// bus): the elements that took the focus, newest last, each once, so that where the focus is is
+// found without a walk and the element a menu took the focus from can be found. Accessibility
+// thread only; an application that closes leaves its record until the next one comes.
+struct FocusRecord {
+    std::vector<Owned> taken;
+    // The newest has not been told to have lost the focus since.
+    bool held = false;
+};
+std::map<std::string, FocusRecord> gFocusTaken;
 constexpr size_t kMaxFocusTaken = 64;
+// Enough for a menu bar's menus and their entries walked through one by one, back to the field.
+constexpr size_t kFocusHistory = 32;
 
 bool seenSecret(const QString& address)
 {
@@ -175,15 +183,21 @@ void recordFocusTaken(const AtspiEvent* event)
     if (!object->app || !object->app->bus_name || !object->path)
         return;
     const std::string bus = object->app->bus_name;
+    const auto same = [object](const Owned& each) { return std::strcmp(ATSPI_OBJECT(each.get())->path, object->path) == 0; };
     if (event->detail1 != 0) {
         if (gFocusTaken.size() >= kMaxFocusTaken && !gFocusTaken.count(bus))
             gFocusTaken.clear();
-        gFocusTaken[bus] = Owned(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        FocusRecord& record = gFocusTaken[bus];
+        std::erase_if(record.taken, same);
+        if (record.taken.size() >= kFocusHistory)
+            record.taken.erase(record.taken.begin());
+        record.taken.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        record.held = true;
         return;
     }
     const auto found = gFocusTaken.find(bus);
-    if (found != gFocusTaken.end() && std::strcmp(ATSPI_OBJECT(found->second.get())->path, object->path) == 0)
-        gFocusTaken.erase(found);
+    if (found != gFocusTaken.end() && !found->second.taken.empty() && same(found->second.taken.back()))
+        found->second.held = false;
 }
 
 void onFocusEvent(const AtspiEvent* event)
@@ -607,12 +621,41 @@ Walked walk(qint64 pid, const Visit& visit)
     return walking.verdict();
 }
 
-// The focused element's field from what was read of it: none when the element no longer has the
-// focus, and none with a call counted unanswered when its role was not told.
-std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, AtspiRole role, AtspiStateSet* states,
-                                                     const DisplayGeometry& geometry)
+// Whether an element takes secret text: the one judgement of a password field, for the focused
+// field, a menu's opener and what lies under a point alike.
+// The one judgement of every check: an element once seen as a password field stays one.
+bool passwordField(AtspiAccessible* node, AtspiRole role)
 {
-    if (!atspi_state_set_contains(states, ATSPI_STATE_FOCUSED) || atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT))
+    return secretElement(addressOf(node), role);
+}
+
+// A menu, one of its entries, or a menu bar: an element the focus goes to from a field and back.
+bool menuRole(AtspiRole role)
+{
+    switch (role) {
+    case ATSPI_ROLE_MENU:
+    case ATSPI_ROLE_MENU_BAR:
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+    case ATSPI_ROLE_POPUP_MENU:
+    case ATSPI_ROLE_TEAROFF_MENU_ITEM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The focused element's field from what was read of it: none when the element no longer has the
+// focus, and none with a call counted unanswered when its role was not told. GTK's menus tell that
+// they take the focus but never show it in their states: a menu the application `told` took the
+// focus has it while it shows.
+std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, AtspiRole role, AtspiStateSet* states,
+                                                     const DisplayGeometry& geometry, bool told = false)
+{
+    const bool focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)
+        || (told && menuRole(role) && atspi_state_set_contains(states, ATSPI_STATE_SHOWING));
+    if (!focused || atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT))
         return std::nullopt;
     if (role == ATSPI_ROLE_INVALID) {
         ++tUnanswered;
@@ -621,7 +664,9 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
     ControlsReader::FocusedField field;
     field.checked = true;
     field.element = addressOf(node);
-    field.secure = secretElement(field.element, role);
+    field.secure = passwordField(node, role);
+    if (menuRole(role))
+        field.menuOpener = ControlsReader::FocusedField::Opener::unknown;
     field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
     // Only where the character flies: a frame the deadline leaves no time for is done without.
     if (patient())
@@ -630,7 +675,8 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
 }
 
 // The same, read afresh from the application.
-std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const DisplayGeometry& geometry)
+std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const DisplayGeometry& geometry,
+                                                   bool told = false)
 {
     if (!patient())
         return std::nullopt;
@@ -641,12 +687,12 @@ std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const
     }
     GError* error = nullptr;
     AtspiRole role = ATSPI_ROLE_INVALID;
-    if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSED) && patient())
+    if ((told || atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)) && patient())
         role = atspi_accessible_get_role(node, &error);
     if (error)
         role = ATSPI_ROLE_INVALID;
     g_clear_error(&error);
-    auto field = fieldFrom(node, role, states, geometry);
+    auto field = fieldFrom(node, role, states, geometry, told);
     g_object_unref(states);
     return field;
 }
@@ -659,12 +705,47 @@ std::optional<ControlsReader::FocusedField> focusTold(AtspiAccessible* app, cons
     if (!object->app || !object->app->bus_name)
         return std::nullopt;
     const auto told = gFocusTaken.find(object->app->bus_name);
-    if (told == gFocusTaken.end())
+    if (told == gFocusTaken.end() || !told->second.held)
         return std::nullopt;
     const int before = tUnanswered;
-    auto field = fieldOf(told->second.get(), geometry);
+    auto field = fieldOf(told->second.taken.back().get(), geometry, true);
     tUnanswered = before;
     return field;
+}
+
+// Whether the element a menu took the focus from is a password field: the newest element the
+// application told to take the focus that is no part of a menu, so that a menu opened from the
+// menu bar while the field had the focus counts as one opened from the field. An element that is
+// gone is passed over (a closed menu's entries); one that did not answer in time leaves it unknown.
+ControlsReader::FocusedField::Opener openerOf(AtspiAccessible* app)
+{
+    using Opener = ControlsReader::FocusedField::Opener;
+    const AtspiObject* object = ATSPI_OBJECT(app);
+    if (!object->app || !object->app->bus_name)
+        return Opener::unknown;
+    const auto told = gFocusTaken.find(object->app->bus_name);
+    if (told == gFocusTaken.end())
+        return Opener::unknown;
+    const std::vector<Owned>& taken = told->second.taken;
+    for (auto each = taken.rbegin(); each != taken.rend(); ++each) {
+        if (!patient())
+            return Opener::unknown;
+        QElapsedTimer asking;
+        asking.start();
+        GError* error = nullptr;
+        const AtspiRole role = atspi_accessible_get_role(each->get(), &error);
+        const bool answered = !error && role != ATSPI_ROLE_INVALID;
+        g_clear_error(&error);
+        // The look is taken again, more patiently.
+        if (!answered && ranOut(asking.elapsed())) {
+            ++tUnanswered;
+            return Opener::unknown;
+        }
+        if (!answered || menuRole(role))
+            continue;
+        return passwordField(each->get(), role) ? Opener::password : Opener::plain;
+    }
+    return Opener::unknown;
 }
 
 // The application's own search for its focused elements, where it offers one. A password field
@@ -737,6 +818,57 @@ std::optional<ControlsReader::FocusedField> focusWalked(AtspiAccessible* app, qi
     return field;
 }
 
+// The deepest element under `at` (the application's own pixels) in the top-level `top`, and
+// whether it or an element around it is a password field or a menu; none, with the call counted,
+// when one did not answer.
+std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF at)
+{
+    ControlsReader::Pointed pointed;
+    pointed.checked = true;
+    Owned held;
+    AtspiAccessible* node = top;
+    for (int depth = 0; depth <= kMaxDepth; ++depth) {
+        GError* error = nullptr;
+        const AtspiRole role = patient() ? atspi_accessible_get_role(node, &error) : ATSPI_ROLE_INVALID;
+        const bool told = !error && role != ATSPI_ROLE_INVALID;
+        g_clear_error(&error);
+        if (!told) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        pointed.secure = pointed.secure || passwordField(node, role);
+        pointed.menu = pointed.menu || menuRole(role);
+        pointed.element = addressOf(node);
+        QElapsedTimer asking;
+        asking.start();
+        AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
+        // The list of what an element offers comes with no error when it does not come at all.
+        if (!component && ranOut(asking.elapsed())) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (!component)
+            break;
+        asking.restart();
+        Owned child(patient() ? atspi_component_get_accessible_at_point(component, static_cast<gint>(std::lround(at.x())),
+                                                                        static_cast<gint>(std::lround(at.y())),
+                                                                        ATSPI_COORD_TYPE_SCREEN, &error)
+                              : nullptr);
+        g_object_unref(component);
+        const bool failed = error || (!child && ranOut(asking.elapsed()));
+        g_clear_error(&error);
+        if (failed) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
+            break;
+        held = std::move(child);
+        node = held.get();
+    }
+    return pointed;
+}
+
 } // namespace
 
 QThreadPool* ControlsReader::pool()
@@ -764,7 +896,7 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
         if (kind.isEmpty())
             return true;
         if ((role == ATSPI_ROLE_PASSWORD_TEXT || kind == QLatin1String("textfield"))
-            && secretElement(addressOf(node), role))
+            && passwordField(node, role))
             kind = QStringLiteral("password");
         const auto rect = extentsOf(node, geometry);
         if (!rect || !rect->intersects(display))
@@ -821,6 +953,10 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                 stage = "walking the window";
                 field = focusWalked(app.get(), pid, geometry);
             }
+            if (field && field->menuOpener != FocusedField::Opener::none) {
+                stage = "finding what had the focus before the menu";
+                field->menuOpener = openerOf(app.get());
+            }
             tAppScale = 1.0;
         }
         if (tUnanswered > 0)
@@ -860,6 +996,74 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     co_await std::move(finished);
     if (!watcher->isFinished())
         co_return FocusedField {};
+    co_return watcher->result();
+}
+
+ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGeometry& geometry,
+                                                  QDeadlineTimer deadline)
+{
+    if (!ready())
+        return {};
+    const QPointF pixel = geometry.toPixels(point);
+    std::optional<X11Display::WindowAt> under;
+    {
+        X11Display display;
+        // The character's windows are drawn over the spot it acts on, and take no input there.
+        if (display)
+            under = display.windowAt(pixel.toPoint(), QCoreApplication::applicationPid());
+    }
+    if (!under || under->pid <= 0)
+        return {};
+    QElapsedTimer clock;
+    clock.start();
+    const Lookup lookup(deadline);
+    std::optional<Pointed> pointed;
+    int attempts = 0;
+    // As the focused-field lookup: a call left unanswered is asked again while the deadline allows.
+    do {
+        ++attempts;
+        tUnanswered = 0;
+        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
+        const std::vector<Owned> apps = appsOf(under->pid);
+        for (const Owned& app : apps) {
+            if (pointed || tUnanswered > 0)
+                break;
+            // The top-level of the window that takes the pointer there, not one it covers. A fit that
+            // took all the patience may have missed it for a call that never came back.
+            QElapsedTimer fitting;
+            fitting.start();
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
+                pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+            else if (ranOut(fitting.elapsed()))
+                ++tUnanswered;
+        }
+        if (tUnanswered > 0)
+            pointed.reset();
+    } while (!pointed && tUnanswered > 0 && !deadline.hasExpired());
+    if (!pointed)
+        logline::info(QStringLiteral("controls: nothing told at a point after %1 ms and %2 looks, %3 calls without an answer")
+                          .arg(clock.elapsed())
+                          .arg(attempts)
+                          .arg(tUnanswered));
+    return pointed.value_or(Pointed {});
+}
+
+QCoro::Task<ControlsReader::Pointed> ControlsReader::elementAtPoint(QPointF point, std::chrono::milliseconds bound)
+{
+    const QDeadlineTimer deadline(bound);
+    const auto geometry = DisplayGeometry::mainDisplay();
+    if (!geometry)
+        co_return Pointed {};
+    const DisplayGeometry where = *geometry;
+    auto read = [point, where, deadline] { return elementAt(point, where, deadline); };
+    constexpr std::chrono::milliseconds kLastCall {250};
+    const auto waiting = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()) + kLastCall;
+    auto watcher = std::make_shared<QFutureWatcher<Pointed>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<Pointed>::finished, waiting);
+    watcher->setFuture(QtConcurrent::run(pool(), read));
+    co_await std::move(finished);
+    if (!watcher->isFinished())
+        co_return Pointed {};
     co_return watcher->result();
 }
 

@@ -3,6 +3,7 @@
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QList>
+#include <QPointF>
 #include <QRectF>
 #include <QString>
 
@@ -43,6 +44,21 @@ public:
         // An editable text element that is not a password field: typed text goes into it.
         bool editable = false;
         // Where the element is on the bus, to follow the focus from it.
+        QString element;
+        // When the focus is in a menu or a menu bar: whether the element that had the focus before
+        // the menu took it is a password field, as far as the record of the application's focus
+        // tells (`unknown` when it does not reach back that far, or that element did not answer).
+        enum class Opener { none, plain, password, unknown };
+        Opener menuOpener = Opener::none;
+    };
+
+    // The element at a point of the screen, in the application whose window takes the pointer
+    // there: whether it is, or lies inside, a password field or a menu (a menu bar included). Not
+    // `checked`: no window there, an application that is not on the bus, or no answer in time.
+    struct Pointed {
+        bool checked = false;
+        bool secure = false;
+        bool menu = false;
         QString element;
     };
 
@@ -85,6 +101,12 @@ public:
     // answers within `bound` of the call (a little more when the last call answers late), waiting
     // behind a screen reading included.
     static QCoro::Task<FocusedField> focusedFieldIsSecure(std::chrono::milliseconds bound = kFieldCheckBound);
+
+    // Blocking: run on `pool()` only. `point` in main-display points.
+    static Pointed elementAt(QPointF point, const DisplayGeometry& geometry,
+                             QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
+    // The same from the main thread, answered within `bound` (as the focused-field check).
+    static QCoro::Task<Pointed> elementAtPoint(QPointF point, std::chrono::milliseconds bound = kFieldCheckBound);
 
     // What the bus told of the focus since the last focused-field check: nothing that concerns
     // `element`; another element took the focus or `element` lost it (even for a moment); `element`

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/shape.h>
 #include <X11/extensions/scrnsaver.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -345,6 +346,100 @@ quint64 X11Display::topLevelOf(quint64 window)
         at = parent;
     }
     return at;
+}
+
+std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel, qint64 lookThrough)
+{
+    if (!m_display)
+        return std::nullopt;
+    const Window root = DefaultRootWindow(m_display);
+    Window rootReturn = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(m_display, root, &rootReturn, &parent, &children, &count))
+        return std::nullopt;
+    QList<Window> stack;
+    for (unsigned int i = 0; i < count; ++i)
+        stack.append(children[i]);
+    if (children)
+        XFree(children);
+    int shapeEvent = 0;
+    int shapeError = 0;
+    const bool shapes = XShapeQueryExtension(m_display, &shapeEvent, &shapeError);
+    const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
+    // The root lists its children bottom first.
+    for (auto each = stack.crbegin(); each != stack.crend(); ++each) {
+        const Window window = *each;
+        XWindowAttributes attributes {};
+        if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.map_state != IsViewable
+            || attributes.c_class != InputOutput) {
+            takeError();
+            continue;
+        }
+        const QRect frame(attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
+                          attributes.height + 2 * attributes.border_width);
+        if (!frame.contains(pixel))
+            continue;
+        if (shapes) {
+            int rectangles = 0;
+            int ordering = 0;
+            XRectangle* input = XShapeGetRectangles(m_display, window, ShapeInput, &rectangles, &ordering);
+            const QPoint inside = pixel - frame.topLeft();
+            bool takes = false;
+            for (int i = 0; i < rectangles && !takes; ++i)
+                takes = QRect(input[i].x, input[i].y, input[i].width, input[i].height).contains(inside);
+            if (input)
+                XFree(input);
+            if (takeError() || !takes)
+                continue;
+        }
+        WindowAt found;
+        found.window.id = window;
+        found.window.frame = frame;
+        found.window.client = frame;
+        Window client = window;
+        std::optional<unsigned long> owner = firstCardinal(m_display, window, pidAtom, XA_CARDINAL);
+        // A window manager's frame holds the client a level or two down.
+        QList<Window> below {window};
+        for (int depth = 0; depth < 2 && !owner && !below.isEmpty(); ++depth) {
+            QList<Window> next;
+            for (const Window up : std::as_const(below)) {
+                if (!XQueryTree(m_display, up, &rootReturn, &parent, &children, &count))
+                    continue;
+                for (unsigned int i = 0; i < count; ++i)
+                    next.append(children[i]);
+                if (children)
+                    XFree(children);
+            }
+            for (const Window candidate : std::as_const(next)) {
+                owner = firstCardinal(m_display, candidate, pidAtom, XA_CARDINAL);
+                if (owner) {
+                    client = candidate;
+                    break;
+                }
+            }
+            below = next;
+        }
+        if (client != window) {
+            XWindowAttributes inner {};
+            int x = 0;
+            int y = 0;
+            Window child = 0;
+            if (XGetWindowAttributes(m_display, client, &inner)
+                && XTranslateCoordinates(m_display, client, root, 0, 0, &x, &y, &child))
+                found.window.client = QRect(x, y, inner.width, inner.height);
+            found.window.id = client;
+        }
+        found.pid = owner ? static_cast<qint64>(*owner) : 0;
+        // A window that closed meanwhile tells nothing of what is there now.
+        if (takeError())
+            return std::nullopt;
+        if (lookThrough > 0 && found.pid == lookThrough)
+            continue;
+        return found;
+    }
+    return std::nullopt;
 }
 
 std::optional<QPoint> X11Display::pointer()

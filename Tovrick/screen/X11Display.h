@@ -50,6 +50,15 @@ public:
     QList<PlacedWindow> windowsOf(qint64 pid);
     // The root's child that holds `window`: its frame under a reparenting window manager, else itself.
     quint64 topLevelOf(quint64 window);
+    // The topmost shown top-level window that takes the pointer at `pixel` (windows whose input
+    // shape leaves the point out, such as the character's, and those of process `lookThrough` are
+    // looked through), and the process that owns it (_NET_WM_PID of the window or of the client in
+    // its frame; 0 when none says).
+    struct WindowAt {
+        PlacedWindow window;
+        qint64 pid = 0;
+    };
+    std::optional<WindowAt> windowAt(QPoint pixel, qint64 lookThrough = 0);
 
     // The pointer on the root window, in pixels; none when it is on another screen.
     std::optional<QPoint> pointer();

@@ -169,6 +169,12 @@ protected:
                 afterFollow();
             co_return follow;
         };
+        pointed = ControlsReader::Pointed {true, false, false, QStringLiteral(":1.5:/p/1")};
+        pointedAt.clear();
+        ports.elementAt = [this](QPointF point) -> QCoro::Task<ControlsReader::Pointed> {
+            pointedAt << point;
+            co_return pointed;
+        };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
         world().pointing->screenContext(runTask(screen->snapshot()), std::nullopt);
@@ -202,6 +208,9 @@ protected:
     // A field check waits until this fires.
     std::optional<CancelToken> gate;
     QStringList opened;
+    // What lies under every point asked about, and the points asked about.
+    ControlsReader::Pointed pointed;
+    QList<QPointF> pointedAt;
 };
 
 const ControlsReader::FocusedField kPlainField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
@@ -346,6 +355,88 @@ TEST_F(ComputerActionsTest, ADragCarriesTheItemAlongTheFlightAndLetsGoAtTheEnd)
     EXPECT_EQ(between.filter(QStringLiteral("move ")).size(), between.size());
     EXPECT_EQ(QSet<QString>(between.begin(), between.end()).size(), between.size());
     EXPECT_FALSE(world().engine().dragging());
+}
+
+ControlsReader::FocusedField inMenu(ControlsReader::FocusedField::Opener opener)
+{
+    ControlsReader::FocusedField menu {QRectF(320, 260, 120, 160), false, true, false, QStringLiteral(":1.5:/m/1")};
+    menu.menuOpener = opener;
+    return menu;
+}
+
+TEST_F(ComputerActionsTest, NoMenuEntryIsPickedAndNoContextMenuOpenedThatCouldFillAPasswordField)
+{
+    using Opener = ControlsReader::FocusedField::Opener;
+    const QString password = ComputerActions::passwordField();
+    const ControlsReader::Pointed entry {true, false, true, QStringLiteral(":1.5:/m/2")};
+    const ControlsReader::Pointed secret {true, true, false, QStringLiteral(":1.5:/f/2")};
+    const ControlsReader::Pointed plain {true, false, false, QStringLiteral(":1.5:/f/1")};
+    const ControlsReader::Pointed unknown {};
+    const struct {
+        const char* what;
+        ControlsReader::FocusedField field;
+        ControlsReader::Pointed at;
+        bool right;
+        QString answer;
+    } cases[] = {
+        {"an entry while the password field has the focus", kSecretField, entry, false, password},
+        {"elsewhere while the password field has the focus", kSecretField, plain, false, "Clicked there."},
+        {"a context menu while the password field has the focus", kSecretField, plain, true, password},
+        {"a context menu on the password field", kPlainField, secret, true, password},
+        {"a context menu on a plain field", kPlainField, plain, true, "Right-clicked there."},
+        {"a context menu where the check can't tell", kPlainField, unknown, true, "Right-clicked there."},
+        {"an entry of a menu from the password field", inMenu(Opener::password), entry, false, password},
+        {"a right click on an entry of a menu from it", inMenu(Opener::password), entry, true, password},
+        {"where the check can't tell, in a menu from it", inMenu(Opener::password), unknown, false, password},
+        {"a plain field beside a menu from it", inMenu(Opener::password), plain, false, "Clicked there."},
+        {"an entry of a menu from a plain field", inMenu(Opener::plain), entry, false, "Clicked there."},
+        {"an entry of a menu from who knows where", inMenu(Opener::unknown), entry, false,
+         ComputerActions::couldNotCheckMenu()},
+        {"elsewhere, beside a menu from who knows where", inMenu(Opener::unknown), plain, false, "Clicked there."},
+        {"an entry where the focus can't be told", kUnknownField, entry, false, ComputerActions::couldNotCheckMenu()},
+        {"a plain field where the focus can't be told", kUnknownField, plain, false, "Clicked there."},
+        {"where neither check can tell", kUnknownField, unknown, false, "Clicked there."},
+        {"a context menu on the password field, focus untold", kUnknownField, secret, true, password},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        field = c.field;
+        pointed = c.at;
+        const ToolResult result = call("click", c.right ? R"({"x": 500, "y": 250, "right": true})" : R"({"x": 500, "y": 250})");
+        EXPECT_TRUE(result.text.startsWith(c.answer)) << result.text.toStdString();
+        // A refusal posts nothing at all.
+        EXPECT_EQ(input->events.isEmpty(), result.image == std::nullopt);
+        for (const QPointF& asked : std::as_const(pointedAt))
+            EXPECT_EQ(asked, QPointF(500, 200));
+    }
+}
+
+TEST_F(ComputerActionsTest, ADropOntoAPasswordFieldIsRefusedBeforeTheButtonGoesDown)
+{
+    const struct {
+        ControlsReader::Pointed at;
+        bool goes;
+    } cases[] = {
+        {ControlsReader::Pointed {true, true, false, QStringLiteral(":1.5:/f/2")}, false},
+        {ControlsReader::Pointed {true, false, false, QStringLiteral(":1.5:/f/1")}, true},
+        // A canvas or an application off the bus: nothing to judge by.
+        {ControlsReader::Pointed {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at.element.toStdString());
+        SetUp();
+        pointed = c.at;
+        const ToolResult result = call("drag", R"({"from_id": "L1", "to_x": 800, "to_y": 750})");
+        EXPECT_EQ(pointedAt, QList<QPointF> {QPointF(800, 600)});
+        if (c.goes) {
+            EXPECT_TRUE(result.text.startsWith(QStringLiteral("Dragged it.") + kNowMarker)) << result.text.toStdString();
+            EXPECT_TRUE(input->events.contains(QStringLiteral("left down")));
+        } else {
+            EXPECT_EQ(result.text, ComputerActions::passwordField());
+            EXPECT_TRUE(input->events.isEmpty());
+        }
+    }
 }
 
 TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)

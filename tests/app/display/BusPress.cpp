@@ -137,9 +137,6 @@ bool shownNamed(AtspiAccessible* node, const QString& name)
     return hasState(node, ATSPI_STATE_SHOWING) && ownString(atspi_accessible_get_name(node, nullptr)) == name;
 }
 
-// The bus thread's own context, which libatspi's connection is attached to.
-GMainContext* busContext = nullptr;
-
 } // namespace
 
 // One thread kept for every call: libatspi's connection and what the C library keeps
@@ -285,71 +282,6 @@ bool setValueOverBus(const QString& name, const QString& role, double wanted)
         set = atspi_value_set_current_value(value, wanted, nullptr);
     });
     return found && set;
-}
-
-struct BusEventWatch::State {
-    QByteArray type;
-    AtspiEventListener* listener = nullptr;
-    // Touched only on the bus thread.
-    std::vector<BusEvent> events;
-};
-
-namespace {
-
-void collectEvent(AtspiEvent* event, void* data)
-{
-    auto* state = static_cast<BusEventWatch::State*>(data);
-    AtspiAccessible* source = event->source;
-    if (!source || atspi_accessible_get_process_id(source, nullptr) != static_cast<guint>(getpid())) {
-        g_boxed_free(ATSPI_TYPE_EVENT, event);
-        return;
-    }
-    BusEvent seen;
-    seen.type = QString::fromUtf8(event->type);
-    seen.source = ownString(atspi_accessible_get_name(source, nullptr));
-    seen.detail1 = event->detail1;
-    state->events.push_back(seen);
-    g_boxed_free(ATSPI_TYPE_EVENT, event);
-}
-
-} // namespace
-
-BusEventWatch::BusEventWatch(const char* type)
-    : m_state(std::make_unique<State>())
-{
-    m_state->type = type;
-    onBusThread([state = m_state.get()] {
-        state->listener = atspi_event_listener_new(collectEvent, state, nullptr);
-        atspi_event_listener_register(state->listener, state->type.constData(), nullptr);
-    });
-}
-
-BusEventWatch::~BusEventWatch()
-{
-    onBusThread([state = m_state.get()] {
-        atspi_event_listener_deregister(state->listener, state->type.constData(), nullptr);
-        g_object_unref(state->listener);
-    });
-}
-
-bool BusEventWatch::waitFor(const std::function<bool(const BusEvent&)>& wanted)
-{
-    bool seen = false;
-    onBusThread([&] {
-        GMainContext* context = busContext;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        auto check = [&] {
-            for (const BusEvent& event : m_state->events)
-                seen = seen || wanted(event);
-            return seen;
-        };
-        while (!check() && std::chrono::steady_clock::now() < deadline) {
-            // Dispatches what has come; blocks briefly when nothing has.
-            if (!g_main_context_iteration(context, FALSE))
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    return seen;
 }
 
 // Qt's accessibility bridge keeps, for the process's life, the attached objects it read from the

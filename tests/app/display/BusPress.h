@@ -52,24 +52,3 @@ std::optional<BusValue> valueOverBus(const QString& name, const QString& role);
 // Sets it through the bus; answers what the bus answered.
 bool setValueOverBus(const QString& name, const QString& role, double value);
 
-// One event of the bus's, as a screen reader gets it.
-struct BusEvent {
-    QString type; // "object:state-changed:expanded", ...
-    QString source; // the name of the node it came from
-    int detail1 = 0;
-};
-// Listens to the bus for events of `type` ("object:state-changed:expanded") from this process
-// while it lives.
-class BusEventWatch {
-public:
-    explicit BusEventWatch(const char* type);
-    ~BusEventWatch();
-    // Waits until an event that `wanted` accepts has come (or came since the watch began), for
-    // at most 20 s; answers whether one did.
-    bool waitFor(const std::function<bool(const BusEvent&)>& wanted);
-
-    struct State;
-
-private:
-    std::unique_ptr<State> m_state;
-};

@@ -16,6 +16,7 @@
 #include "Tovrick/focus/MacFocusView.h"
 #include "Tovrick/screen/KeyCombination.h"
 #include "Tovrick/screen/XTestInput.h"
+#include "app/display/BusEvents.h"
 #include "app/display/BusPress.h"
 #include "focus/FocusWindowWorld.h"
 #include "support/LoopbackApi.h"
@@ -308,10 +309,12 @@ TEST(KeyboardFocus, OpeningOrClosingACardIsAnnounced)
         SCOPED_TRACE(c.card.toStdString());
         w.view().selectPage(static_cast<int>(c.page));
         for (const bool open : {true, false}) {
-            BusEventWatch watch("object:state-changed:expanded");
+            BusEventLog log({QStringLiteral("object:state-changed:expanded")});
             ASSERT_TRUE(pressOverBus(c.card));
-            EXPECT_TRUE(watch.waitFor([&](const BusEvent& event) {
-                return event.source == c.card && event.detail1 == int(open);
+            EXPECT_TRUE(log.waitFor([&](const std::vector<BusEvent>& events) {
+                return std::any_of(events.begin(), events.end(), [&](const BusEvent& event) {
+                    return event.source == c.card && event.detail == int(open);
+                });
             }));
         }
     }

@@ -715,6 +715,71 @@ TEST_P(GtkFormTyping, AFieldOnceSeenAsAPasswordFieldStaysOneWhenItIsShown)
     ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
     EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "hunter2"})")).text, ComputerActions::passwordField());
     EXPECT_EQ(call("press_keys", QStringLiteral(R"({"keys": "ctrl+v"})")).text, ComputerActions::passwordField());
+}
+
+// The assistant's pointer on the form: what a menu's Paste or a drop would put into a password
+// field never gets there, and clicks, context menus and drops elsewhere still work.
+class GtkFormPointer : public GtkFormOnDisplay {
+protected:
+    // The user's own click, on a connection of their own.
+    void userClick(QPointF at, unsigned button)
+    {
+        const auto geometry = DisplayGeometry::mainDisplay();
+        ASSERT_TRUE(geometry);
+        const QPoint pixel = geometry->toPixels(at).toPoint();
+        Display* user = XOpenDisplay(nullptr);
+        ASSERT_NE(user, nullptr);
+        XTestFakeMotionEvent(user, -1, pixel.x(), pixel.y(), CurrentTime);
+        XTestFakeButtonEvent(user, button, True, CurrentTime);
+        XTestFakeButtonEvent(user, button, False, CurrentTime);
+        XSync(user, False);
+        XCloseDisplay(user);
+    }
+    // Types a word into the first field and selects it, as the model does before it copies or drags.
+    void selectWordInFirstField()
+    {
+        ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+        ASSERT_EQ(call("type_text", QStringLiteral(R"({"text": "hunter2"})")).text, QStringLiteral("Typed it."));
+        ASSERT_TRUE(until(QStringLiteral("TEXT first hunter2"))) << seen.join('\n').toStdString();
+        ASSERT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "ctrl+a"})")).text.startsWith(QStringLiteral("Pressed ")));
+    }
+};
+
+TEST_P(GtkFormPointer, NoContextMenuOnAPasswordFieldAndNoEntryPickedFromOne)
+{
+    selectWordInFirstField();
+    ASSERT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "ctrl+c"})")).text.startsWith(QStringLiteral("Pressed ")));
+    const QString password = ComputerActions::passwordField();
+
+    // On the password field, and on another field while the password field has the focus.
+    const QStringList fields = idsOf({"Password field", "First field"});
+    ASSERT_EQ(fields.size(), 2);
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[0])).text, password);
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[1])).text, password);
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("MENU"), QStringList {});
+
+    // The user opens the password field's menu: the look lists its Paste, which is not picked.
+    ASSERT_TRUE(listed("Password field"));
+    userClick(listed("Password field")->rect.center(), 3);
+    ASSERT_TRUE(until(QStringLiteral("MENU password shown"))) << seen.join('\n').toStdString();
+    const QString paste = idOf("Paste");
+    ASSERT_FALSE(paste.isEmpty()) << "the menu's Paste was never listed";
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(paste)).text, password);
+    EXPECT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "escape"})")).text.startsWith(QStringLiteral("Pressed ")));
+    EXPECT_TRUE(until(QStringLiteral("MENU password hidden"))) << seen.join('\n').toStdString();
+
+    // A plain field's menu is opened and its Paste picked.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS last")));
+    const ToolResult opened = call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(idOf("Last field")));
+    EXPECT_TRUE(opened.text.startsWith(QStringLiteral("Right-clicked \"Last field\".\n"))) << opened.text.toStdString();
+    ASSERT_TRUE(until(QStringLiteral("MENU last shown"))) << seen.join('\n').toStdString();
+    const QString plainPaste = idOf("Paste");
+    ASSERT_FALSE(plainPaste.isEmpty()) << "the menu's Paste was never listed";
+    const ToolResult pasted = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(plainPaste));
+    EXPECT_TRUE(pasted.text.startsWith(QStringLiteral("Clicked \"Paste\".\n"))) << pasted.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("TEXT last hunter2"))) << seen.join('\n').toStdString();
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_EQ(lines("TEXT password"), QStringList {});
 }
@@ -753,6 +818,29 @@ TEST_P(GtkFormTyping, AFieldThatTurnsReadOnlyAfterAReturnIsSaidToStopTakingText)
         EXPECT_TRUE(until(QStringLiteral("READONLY chat"))) << seen.join('\n').toStdString();
     }
 }
+
+TEST_P(GtkFormPointer, NothingIsDroppedOntoAPasswordField)
+{
+    selectWordInFirstField();
+    const QStringList ids = idsOf({"First field", "Password field", "Last field"});
+    ASSERT_EQ(ids.size(), 3);
+    // From the selected word, near the field's left end.
+    const QRectF first = listed("First field")->rect;
+    const QSizeF size = pointing->screenSize();
+    const QString from = QStringLiteral(R"("from_x": %1, "from_y": %2)")
+                             .arg((first.left() + 30) * 1000 / size.width())
+                             .arg(first.center().y() * 1000 / size.height());
+    EXPECT_EQ(call("drag", QStringLiteral(R"({%1, "to_id": "%2"})").arg(from, ids[1])).text,
+              ComputerActions::passwordField());
+    const ToolResult dropped = call("drag", QStringLiteral(R"({%1, "to_id": "%2"})").arg(from, ids[2]));
+    EXPECT_TRUE(dropped.text.startsWith(QStringLiteral("Dragged it.\n"))) << dropped.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("TEXT last hunter2"))) << seen.join('\n').toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT password"), QStringList {});
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, GtkFormPointer, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& scale) { return "Scale" + std::to_string(scale.param); });
 
 INSTANTIATE_TEST_SUITE_P(Scale, GtkFormTyping, ::testing::Values(1),
                          [](const ::testing::TestParamInfo<int>& scale) { return "Scale" + std::to_string(scale.param); });

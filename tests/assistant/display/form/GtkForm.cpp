@@ -6,7 +6,8 @@
 // in pixels twice the display's, and reports its accessibility extents in those.
 // It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
 // the keyboard focus, "TEXT <field> <text>" when a field's text changes, "VALUE <n>" when the
-// slider moves, "CLICKED delete" when "Delete all" is pressed and "SCROLLED" when the notes scroll.
+// slider moves, "CLICKED delete" when "Delete all" is pressed, "SCROLLED" when the notes scroll, and
+// "MENU <field> shown" / "MENU <field> hidden" when a field's context menu comes up or goes.
 // On stdin it takes "FOCUS <field>" (a button too: "delete"), "PING", "CLIP <text>" (puts the text on
 // the clipboard), "TURN <field> <ms>" (the field turns into a password field, emptied, after ms),
 // "TURNONRETURN <field> <ms>" (the same, that long after the next Return in it: a sign-in that asks
@@ -48,6 +49,20 @@ void reportFocus(GtkWidget* widget, const char* field)
                              std::snprintf(line, sizeof line, "FOCUS %s", static_cast<const char*>(data));
                              say(line);
                          }
+                     }),
+                     const_cast<char*>(field));
+}
+
+void reportMenu(GtkWidget* widget, const char* field)
+{
+    g_signal_connect(widget, "populate-popup", G_CALLBACK(+[](GtkEntry*, GtkWidget* menu, gpointer data) {
+                         for (const char* signal : {"map", "unmap"})
+                             g_signal_connect(menu, signal, G_CALLBACK(+[](GtkWidget* shown, gpointer name) {
+                                                  std::printf("MENU %s %s\n", static_cast<const char*>(name),
+                                                              gtk_widget_get_mapped(shown) ? "shown" : "hidden");
+                                                  std::fflush(stdout);
+                                              }),
+                                              data);
                      }),
                      const_cast<char*>(field));
 }
@@ -244,6 +259,8 @@ int main(int argc, char** argv)
     reportFocus(second, "second");
     reportText(first, "first");
     reportText(password, "password");
+    reportMenu(first, "first");
+    reportMenu(password, "password");
     gFields = {{"first", first}, {"password", password}, {"second", second}, {"chat", chat}};
     g_signal_connect(first, "activate", G_CALLBACK(+[](GtkEntry* entry, gpointer field) {
                          if (const auto turns = gTurnOnReturn.find(GTK_WIDGET(entry)); turns != gTurnOnReturn.end()) {
@@ -281,6 +298,7 @@ int main(int argc, char** argv)
     named(last, "Last field");
     reportFocus(last, "last");
     reportText(last, "last");
+    reportMenu(last, "last");
     gFields["last"] = last;
     GtkWidget* clear = gtk_button_new_with_label("Delete all");
     gFields["delete"] = clear;
