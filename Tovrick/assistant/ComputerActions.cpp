@@ -682,14 +682,24 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
     // check can tell it is no password field; and what was checked is looked at again at the key.
     const auto followed = std::make_shared<Followed>();
     ComputerControl::Look look;
-    if (!combination->navigates()) {
+    const bool navigates = combination->navigates();
+    // In a menu Return picks the entry under the selection, as a character picks the one it
+    // underlines; the other moving keys pick nothing.
+    const bool mayPickEntry = !navigates || combination->keysym == XK_Return || combination->keysym == XK_KP_Enter;
+    if (mayPickEntry) {
+        using Opener = ControlsReader::FocusedField::Opener;
         auto checking = m_ports.focusedField();
         const ControlsReader::FocusedField field = co_await std::move(checking);
-        if (field.checked && field.secure)
+        if (field.checked && field.menuOpener == Opener::password)
+            co_return sentenceOnly(passwordField());
+        if (field.checked && field.menuOpener == Opener::unknown)
+            co_return sentenceOnly(couldNotCheckMenu());
+        // A password field takes the moving keys and nothing else.
+        if (!navigates && field.checked && field.secure)
             co_return sentenceOnly(passwordField());
         if (!field.checked && combination->mayPutText())
             co_return sentenceOnly(couldNotCheckField());
-        if (field.checked) {
+        if (!navigates && field.checked) {
             followed->field = field;
             look = [this, followed] { return focusStays(followed); };
         }

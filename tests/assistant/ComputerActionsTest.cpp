@@ -919,6 +919,7 @@ TEST_F(ComputerActionsTest, AnyChangeOfTheFocusOrOfTheFieldEndsTheTyping)
 
 TEST_F(ComputerActionsTest, InAPasswordFieldOnlyKeysThatMoveOrSubmitArePressed)
 {
+    using Opener = ControlsReader::FocusedField::Opener;
     const QString password = ComputerActions::passwordField();
     const QString unknown = ComputerActions::couldNotCheckField();
     const struct {
@@ -955,6 +956,13 @@ TEST_F(ComputerActionsTest, InAPasswordFieldOnlyKeysThatMoveOrSubmitArePressed)
         // Keys that neither move nor put text in: refused only where the check finds a password field.
         {"ctrl+w", kUnknownField, "Pressed ctrl+w."}, {"f5", kUnknownField, "Pressed f5."},
         {"ctrl+c", kPlainField, "Pressed ctrl+c."},
+        // In a menu the password field opened, Return, Space or an entry's letter would pick Paste;
+        // the keys that only move or close it go.
+        {"return", inMenu(Opener::password), password}, {"enter", inMenu(Opener::password), password},
+        {"space", inMenu(Opener::password), password},  {"p", inMenu(Opener::password), password},
+        {"down", inMenu(Opener::password), "Pressed down."}, {"escape", inMenu(Opener::password), "Pressed escape."},
+        {"return", inMenu(Opener::unknown), ComputerActions::couldNotCheckMenu()},
+        {"return", inMenu(Opener::plain), "Pressed return."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.keys);
