@@ -1116,7 +1116,9 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
             const quint64 took = gWatched.tookSinceLook;
             answer.keyAstray = keySent && left->first == Follow::moved && !(took != 0 && took < left->second);
         }
-        gWatched.tookSinceLook = 0;
+        // Only the look that asked about a key uses up what the element told of it.
+        if (keySent)
+            gWatched.tookSinceLook = 0;
         return answer;
     };
     auto watcher = std::make_shared<QFutureWatcher<Following>>();

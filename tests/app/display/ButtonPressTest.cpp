@@ -25,31 +25,10 @@
 #include "shared/util/Settings.h"
 #include "support/LoopbackApi.h"
 #include "support/QuickItems.h"
+#include "app/display/QuietSound.h"
 #include "support/RunTask.h"
 
 namespace {
-
-// A granted microphone whose recordings stay empty, so a stop ends them at once as too short;
-// nothing plays.
-struct QuietSound : ClipRecorder, MicrophoneAccess {
-    struct Recording : ClipRecording {
-        double currentTime() const override { return 0; }
-        void stop() override { }
-    };
-    struct NoPlayer : ClipPlayer {
-        std::unique_ptr<ClipPlayback> open(const QString&) override
-        {
-            throw MotivationFileError(QStringLiteral("no playback here"));
-        }
-    };
-    struct NoVoice : SpeechVoice {
-        void speak(const QString&, const QString&, double) override { }
-        void stopSpeaking() override { }
-        bool isSpeaking() const override { return false; }
-    };
-    QCoro::Task<bool> request() override { co_return true; }
-    std::unique_ptr<ClipRecording> record(const QString&, double) override { return std::make_unique<Recording>(); }
-};
 
 // The focus window on the display, signed out unless told, with its Sounds page over a real store.
 struct Window : FocusWindowWorld {

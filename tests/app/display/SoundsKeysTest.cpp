@@ -19,6 +19,7 @@
 #include "Tovrick/motivation/MotivationRecorderPorts.h"
 #include "Tovrick/motivation/MotivationSoundsView.h"
 #include "app/display/BusEvents.h"
+#include "app/display/QuietSound.h"
 #include "app/display/BusPress.h"
 #include "focus/FocusWindowWorld.h"
 #include "motivation/Mp4Fixtures.h"
@@ -35,27 +36,6 @@
 namespace {
 
 const QString kUser = QStringLiteral("user-1");
-
-// A granted microphone whose recordings stay empty; nothing plays or speaks.
-struct Silence : ClipRecorder, MicrophoneAccess {
-    struct Recording : ClipRecording {
-        double currentTime() const override { return 0; }
-        void stop() override { }
-    };
-    struct NoPlayer : ClipPlayer {
-        std::unique_ptr<ClipPlayback> open(const QString&) override
-        {
-            throw MotivationFileError(QStringLiteral("no playback here"));
-        }
-    };
-    struct NoVoice : SpeechVoice {
-        void speak(const QString&, const QString&, double) override { }
-        void stopSpeaking() override { }
-        bool isSpeaking() const override { return false; }
-    };
-    QCoro::Task<bool> request() override { co_return true; }
-    std::unique_ptr<ClipRecording> record(const QString&, double) override { return std::make_unique<Recording>(); }
-};
 
 // Keys and clicks as the X server gets them from a keyboard and a mouse.
 struct Keyboard {
@@ -110,10 +90,10 @@ bool storedOn(const QString& id)
 // The focus window, signed in, on its Sounds page, active for the keyboard.
 struct SoundsWindow : FocusWindowWorld {
     LoopbackApi api;
-    Silence sound;
+    QuietSound sound;
     MotivationAudioStore store { MotivationAudioStore::Ports {
-        std::make_unique<AccountClipOwners>(account), std::make_unique<Silence::NoPlayer>(),
-        std::make_unique<Silence::NoVoice>(), [](qsizetype) { return qsizetype(0); } } };
+        std::make_unique<AccountClipOwners>(account), std::make_unique<QuietSound::NoPlayer>(),
+        std::make_unique<QuietSound::NoVoice>(), [](qsizetype) { return qsizetype(0); } } };
     MacFocusPanel panel { &account, &access };
     QString own = freshLibraryWithOwnClip();
     Keyboard keys;

@@ -15,6 +15,7 @@
 #include "Tovrick/screen/ControlsReader.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "assistant/PointingFakes.h"
+#include "assistant/display/DesktopParts.h"
 #include "support/RunTask.h"
 
 #include <X11/Xatom.h>
@@ -22,35 +23,6 @@
 #include <X11/XKBlib.h>
 
 namespace {
-
-struct WholeScreen : SnapshotSource {
-    QCoro::Task<ScreenSnapshot> snapshot() override
-    {
-        ScreenSnapshot reading;
-        reading.size = QSizeF(1920, 1080);
-        reading.jpeg = QByteArray("jpeg");
-        co_return reading;
-    }
-};
-
-// The window manager's part: the window is active and has the keyboard; 0 undoes it.
-void activate(quint64 id)
-{
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    const Window window = static_cast<Window>(id);
-    if (id) {
-        XChangeProperty(display, DefaultRootWindow(display), active, XA_WINDOW, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&window), 1);
-        XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    } else {
-        XDeleteProperty(display, DefaultRootWindow(display), active);
-        XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
-    }
-    XSync(display, False);
-    XCloseDisplay(display);
-}
 
 // What the user does with the keyboard's layouts: a new set of them, or another one of the set.
 void loadLayouts(const char* layouts)
