@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <QtQml/qqml.h>
 
+#include "shared/ui/BusPlaces.h"
+
 namespace {
 
 // The item's `Accessible` attached object: the one QML knows, which its handlers are on. Qt makes
@@ -29,7 +31,16 @@ public:
     explicit ControlAccessibleItem(QQuickItem* item)
         : QAccessibleObject(item)
     {
+        // Qt Quick tells no change of the disabled state: a button that turns usable says so.
+        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
+            QAccessible::State changed;
+            changed.disabled = true;
+            QAccessibleStateChangeEvent event(item, changed);
+            QAccessible::updateAccessibility(&event);
+        });
     }
+    ~ControlAccessibleItem() override { QObject::disconnect(m_watch); }
+    QMetaObject::Connection m_watch;
 
     QQuickItem* item() const { return static_cast<QQuickItem*>(object()); }
     QVariant attached(const char* name) const
@@ -88,7 +99,8 @@ public:
         if (!control->window() || !control->isVisible())
             return {};
         const QPointF topLeft = control->mapToGlobal(QPointF(0, 0));
-        return QRect(topLeft.toPoint(), QSize(int(control->width()), int(control->height())));
+        return accessibleItems::screenPixels(QRect(topLeft.toPoint(), QSize(int(control->width()), int(control->height()))),
+                                             control->window());
     }
     QAccessible::State state() const override
     {

@@ -9,6 +9,8 @@
 #include <QQuickWindow>
 #include <QtQml>
 
+#include "shared/ui/BusPlaces.h"
+
 namespace {
 
 class DisclosureHeaderAccessible : public QAccessibleObject, public QAccessibleActionInterface {
@@ -16,7 +18,15 @@ public:
     explicit DisclosureHeaderAccessible(DisclosureHeader* header)
         : QAccessibleObject(header)
     {
+        m_watch = QObject::connect(header, &QQuickItem::enabledChanged, header, [header] {
+            QAccessible::State changed;
+            changed.disabled = true;
+            QAccessibleStateChangeEvent event(header, changed);
+            QAccessible::updateAccessibility(&event);
+        });
     }
+    ~DisclosureHeaderAccessible() override { QObject::disconnect(m_watch); }
+    QMetaObject::Connection m_watch;
 
     DisclosureHeader* header() const { return static_cast<DisclosureHeader*>(object()); }
 
@@ -43,7 +53,8 @@ public:
         if (!item->window() || !item->isVisible())
             return {};
         const QPointF topLeft = item->mapToGlobal(QPointF(0, 0));
-        return QRect(topLeft.toPoint(), QSize(int(item->width()), int(item->height())));
+        return accessibleItems::screenPixels(QRect(topLeft.toPoint(), QSize(int(item->width()), int(item->height()))),
+                                             item->window());
     }
     QAccessible::State state() const override
     {

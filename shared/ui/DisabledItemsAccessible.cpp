@@ -3,6 +3,9 @@
 #include <QAccessible>
 #include <QPointer>
 #include <QQuickItem>
+#include <QQuickWindow>
+
+#include "shared/ui/BusPlaces.h"
 
 namespace {
 
@@ -37,14 +40,14 @@ public:
         return m_inner->relations(match);
     }
     QAccessibleInterface* focusChild() const override { return m_inner->focusChild(); }
-    QAccessibleInterface* childAt(int x, int y) const override { return m_inner->childAt(x, y); }
+    QAccessibleInterface* childAt(int x, int y) const override { return accessibleItems::childAtScreenPixel(this, x, y); }
     QAccessibleInterface* parent() const override { return m_inner->parent(); }
     QAccessibleInterface* child(int index) const override { return m_inner->child(index); }
     int childCount() const override { return m_inner->childCount(); }
     int indexOfChild(const QAccessibleInterface* child) const override { return m_inner->indexOfChild(child); }
     QString text(QAccessible::Text t) const override { return m_inner->text(t); }
     void setText(QAccessible::Text t, const QString& text) override { m_inner->setText(t, text); }
-    QRect rect() const override { return m_inner->rect(); }
+    QRect rect() const override { return accessibleItems::screenPixels(m_inner->rect(), m_inner->window()); }
     QAccessible::Role role() const override { return m_inner->role(); }
     QAccessible::State state() const override
     {
@@ -64,10 +67,59 @@ private:
     QMetaObject::Connection m_watch;
 };
 
+// Qt's own interface for a Qt Quick window, placed in screen pixels.
+class ScreenPlacedWindow : public QAccessibleInterface {
+public:
+    ScreenPlacedWindow(QQuickWindow* window, QAccessibleInterface* inner)
+        : m_window(window), m_inner(inner), m_innerId(QAccessible::uniqueId(inner))
+    {
+    }
+    ~ScreenPlacedWindow() override
+    {
+        if (QAccessible::accessibleInterface(m_innerId) == m_inner)
+            QAccessible::deleteAccessibleInterface(m_innerId);
+    }
+
+    bool isValid() const override { return m_window && m_inner->isValid(); }
+    QObject* object() const override { return m_window; }
+    QWindow* window() const override { return m_window; }
+    QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override
+    {
+        return m_inner->relations(match);
+    }
+    QAccessibleInterface* focusChild() const override { return m_inner->focusChild(); }
+    QAccessibleInterface* childAt(int x, int y) const override { return accessibleItems::childAtScreenPixel(this, x, y); }
+    QAccessibleInterface* parent() const override { return m_inner->parent(); }
+    QAccessibleInterface* child(int index) const override { return m_inner->child(index); }
+    int childCount() const override { return m_inner->childCount(); }
+    int indexOfChild(const QAccessibleInterface* child) const override { return m_inner->indexOfChild(child); }
+    QString text(QAccessible::Text t) const override { return m_inner->text(t); }
+    void setText(QAccessible::Text t, const QString& text) override { m_inner->setText(t, text); }
+    QRect rect() const override { return accessibleItems::screenPixels(m_inner->rect(), m_window); }
+    QAccessible::Role role() const override { return m_inner->role(); }
+    QAccessible::State state() const override { return m_inner->state(); }
+    QColor foregroundColor() const override { return m_inner->foregroundColor(); }
+    QColor backgroundColor() const override { return m_inner->backgroundColor(); }
+    void* interface_cast(QAccessible::InterfaceType type) override { return m_inner->interface_cast(type); }
+
+private:
+    QPointer<QQuickWindow> m_window;
+    QAccessibleInterface* m_inner;
+    QAccessible::Id m_innerId;
+};
+
 bool askingQt = false;
 
 QAccessibleInterface* disabledAwareFactory(const QString&, QObject* object)
 {
+    if (auto* window = qobject_cast<QQuickWindow*>(object); window && !askingQt) {
+        askingQt = true;
+        QAccessibleInterface* inner = QAccessible::queryAccessibleInterface(object);
+        askingQt = false;
+        if (!inner || dynamic_cast<ScreenPlacedWindow*>(inner))
+            return nullptr;
+        return new ScreenPlacedWindow(window, inner);
+    }
     auto* item = qobject_cast<QQuickItem*>(object);
     if (!item || askingQt)
         return nullptr;

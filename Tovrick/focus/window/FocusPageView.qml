@@ -9,6 +9,23 @@ Column {
     property int logoLength: 100
     spacing: 16
 
+    // A section that hides while it holds the keyboard's focus takes the control the user was on
+    // with it (or that control, turned off as it acted, left the focus on nothing): the focus moves
+    // to `target` (or, off, `fallback`) once that is shown, its ring drawn.
+    function handOver(section, target, fallback) {
+        const held = page.Window.activeFocusItem
+        let inside = !held || !held.activeFocusOnTab
+        for (let each = held; each && !inside; each = each.parent)
+            inside = each === section
+        if (!inside || !page.Window.window)
+            return
+        Qt.callLater(() => {
+            const next = target.visible && target.enabled ? target : fallback
+            if (next && next.visible && next.enabled && !section.visible)
+                next.forceActiveFocus(Qt.TabFocusReason)
+        })
+    }
+
     // Header.
     Column {
         width: parent.width
@@ -34,8 +51,10 @@ Column {
 
     // Start section.
     Column {
+        id: startSection
         objectName: "macFocusStartSection"
         visible: !focusView.hasActiveSession
+        onVisibleChanged: if (!visible) page.handOver(startSection, pauseButton, endButton)
         width: parent.width
         spacing: 16
 
@@ -169,6 +188,7 @@ Column {
                     objectName: "macFocusMinutesDown"
                     secondary: true
                     text: "\u2212"
+                    Accessible.name: "Decrease custom duration"
                     topPadding: 4; bottomPadding: 4; leftPadding: 12; rightPadding: 12
                     available: focusView.minutes > 1
                     onClicked: focusView.minutes = focusView.minutes - 1
@@ -177,6 +197,7 @@ Column {
                     objectName: "macFocusMinutesUp"
                     secondary: true
                     text: "+"
+                    Accessible.name: "Increase custom duration"
                     topPadding: 4; bottomPadding: 4; leftPadding: 12; rightPadding: 12
                     available: focusView.minutes < 240
                     onClicked: focusView.minutes = focusView.minutes + 1
@@ -207,8 +228,10 @@ Column {
 
     // Live-session section.
     Column {
+        id: liveSection
         objectName: "macFocusLiveSection"
         visible: focusView.hasActiveSession
+        onVisibleChanged: if (!visible) page.handOver(liveSection, taskField, null)
         width: parent.width
         spacing: 16
 
@@ -287,6 +310,7 @@ Column {
             width: parent.width
             spacing: 10
             FocusActionStyle {
+                id: pauseButton
                 objectName: "macFocusPauseResume"
                 width: buttons.width - endButton.width - buttons.spacing
                 text: focusView.sessionRunning ? "Pause session" : "Resume session"

@@ -9,6 +9,25 @@ Column {
     id: page
     spacing: 24
 
+    // Where the Remove button that had the keyboard's focus was, while its image goes: the grid is
+    // made anew, and the focus moves to the Remove button that takes its place, else the one
+    // before, else the page's first control.
+    property int removingAt: -1
+    property bool removingMarked: false
+    function focusAfterRemoval() {
+        const at = removingAt
+        removingAt = -1
+        const held = page.Window.activeFocusItem
+        // The image stayed (its removal failed): the focus is still where it was.
+        if (at < 0 || (held && held.activeFocusOnTab && held.visible))
+            return
+        const count = tiles.count
+        const tile = count > 0 ? tiles.itemAt(Math.min(at, count - 1)) : null
+        const next = tile ? tile.removeButton : addButton
+        if (next && next.visible && next.enabled)
+            next.forceActiveFocus(removingMarked ? Qt.TabFocusReason : Qt.OtherFocusReason)
+    }
+
     Text {
         width: parent.width
         text: "A reminder of what matters, shown for about half of your distraction nudges."
@@ -20,6 +39,7 @@ Column {
     }
 
     FocusActionStyle {
+        id: addButton
         objectName: "visionAddImages"
         text: "Add images"
         iconName: "plus"
@@ -65,9 +85,11 @@ Column {
         rowSpacing: 16
         readonly property real tileWidth: (width - columnSpacing) / 2
         Repeater {
+            id: tiles
             model: visionLibrary.entryUrls
             Rectangle {
                 id: tile
+                readonly property Item removeButton: removeButton
                 objectName: "visionTile" + index
                 width: grid.tileWidth
                 height: tileColumn.implicitHeight
@@ -85,11 +107,13 @@ Column {
                         source: modelData
                     }
                     FocusButtonStyle {
+                        id: removeButton
                         objectName: "visionRemove" + index
                         width: parent.width
                         padding: 12
                         focusRadius: 10
-                        Accessible.name: "Remove"
+                        // Each names its image: a screen reader hears them apart.
+                        Accessible.name: "Remove image " + (index + 1)
                         background: Item {}
                         contentItem: Item {
                             implicitHeight: removeRow.implicitHeight
@@ -113,7 +137,15 @@ Column {
                             }
                         }
                         opacity: down ? 0.7 : 1.0
-                        onClicked: visionLibrary.remove(modelData)
+                        onClicked: {
+                            if (activeFocus) {
+                                page.removingAt = index
+                                page.removingMarked = visualFocus
+                                // After the removal, which makes this button anew.
+                                Qt.callLater(page.focusAfterRemoval)
+                            }
+                            visionLibrary.remove(modelData)
+                        }
                     }
                 }
             }

@@ -10,6 +10,7 @@ SoundsDialog {
     padding: 20
     wanted: sounds ? sounds.deleteDialogShown : false
     firstFocus: cancelButton
+    title: "Diese Aufnahme löschen?"
     onCancelled: if (sounds) sounds.dismissDelete()
     background: Rectangle { radius: 14; color: "#2C2C2E"; border.color: "#414144" }
     contentItem: Column {
@@ -17,7 +18,7 @@ SoundsDialog {
         Keys.onEscapePressed: dialog.cancelled()
         Text {
             width: parent.width
-            text: "Diese Aufnahme löschen?"
+            text: dialog.title
             Accessible.role: Accessible.Heading; Accessible.name: text
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter

@@ -15,6 +15,8 @@ Rectangle {
     property bool switchesDisabled: false
     // What tells the tile that the store has answered a change of its switch (switchAnswered(id)).
     property var answers: null
+    readonly property Item playButton: playControl
+    readonly property Item deleteButton: deleteControl
     signal playClicked()
     signal deleteClicked()
     signal switched(bool on)
@@ -37,6 +39,7 @@ Rectangle {
             width: parent.width
             height: 40
             SoundsButtonStyle {
+                id: playControl
                 objectName: "motivationPlay"
                 focusRadius: 20
                 width: 40
@@ -54,6 +57,7 @@ Rectangle {
                 onClicked: tile.playClicked()
             }
             SoundsButtonStyle {
+                id: deleteControl
                 objectName: "motivationDelete"
                 focusRadius: 6
                 visible: tile.own

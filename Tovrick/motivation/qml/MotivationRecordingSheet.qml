@@ -8,6 +8,8 @@ SoundsDialog {
     property var sheet: null
     readonly property string phase: sheet ? sheet.phase : ""
     objectName: "motivationRecordingSheet"
+    title: "Sag was Motivierendes"
+    message: "Ein paar Worte von dir. Für den Moment, in dem du sie brauchst."
     width: 480
     padding: 0
     wanted: sheet !== null
@@ -34,7 +36,7 @@ SoundsDialog {
 
             Text {
                 width: parent.width
-                text: "Sag was Motivierendes"
+                text: popup.title
                 Accessible.role: Accessible.Heading; Accessible.name: text
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
@@ -44,7 +46,7 @@ SoundsDialog {
             }
             Text {
                 width: parent.width
-                text: "Ein paar Worte von dir. Für den Moment, in dem du sie brauchst."
+                text: popup.message
                 Accessible.name: text
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter

@@ -20,24 +20,54 @@ Column {
     property bool windowActive: Window.active
     onWindowActiveChanged: if (sounds) sounds.setWindowActive(windowActive)
 
-    // The page's control that last had the keyboard focus, where a closed dialog gives it back: the
-    // one that opened it. A deleted clip's trash button goes with its tile; the record tile stands in.
+    // The page's control that last had the keyboard focus, where a closed dialog gives it back
+    // when nothing opened it from the page.
     property Item lastFocused: null
+    // The control that opened the open dialog, however it was pressed (a screen reader's Press
+    // leaves the focus where it was): a closed dialog gives the focus back to it.
+    property Item opener: null
+    // Where the own tile was that went with the control the focus was to go back to, or -1: the
+    // focus goes to the tile that takes its place, else the one before, else the page's first control.
+    property int removedAt: -1
     readonly property Item focusedItem: Window.activeFocusItem
     onFocusedItemChanged: if (focusedItem && focusedItem.activeFocusOnTab && holds(focusedItem)) lastFocused = focusedItem
-    function holds(item) {
+    function holds(item, outer) {
         for (let each = item; each; each = each.parent) {
-            if (each === page)
+            if (each === (outer ? outer : page))
                 return true
         }
         return false
     }
+    function successor() {
+        const count = ownTiles.count
+        if (count > 0)
+            return ownTiles.itemAt(Math.min(removedAt, count - 1)).deleteButton
+        const first = defaultTiles.count > 0 ? defaultTiles.itemAt(0) : null
+        return first ? first.playButton : recordTile
+    }
     function returnFocus() {
         if (!page.visible || deleteDialog.opened || recordingSheet.opened)
             return
-        const target = lastFocused && lastFocused.visible && lastFocused.enabled ? lastFocused : recordTile
-        if (target.visible && target.enabled)
+        const usable = (item) => item && item.visible && item.enabled
+        const target = usable(opener) ? opener
+                     : removedAt >= 0 ? successor()
+                     : usable(lastFocused) ? lastFocused : recordTile
+        opener = null
+        removedAt = -1
+        if (usable(target))
             target.forceActiveFocus(Qt.TabFocusReason)
+    }
+    // A tile going away with the focus, or with the control a dialog is to give it back to.
+    function tileRemoved(index, tile) {
+        const held = Window.activeFocusItem
+        const hadFocus = held && holds(held, tile)
+        if (!hadFocus && !(opener && holds(opener, tile)))
+            return
+        if (opener && holds(opener, tile))
+            opener = null
+        removedAt = index
+        if (hadFocus)
+            Qt.callLater(page.returnFocus)
     }
 
     Text {
@@ -62,6 +92,7 @@ Column {
         columnSpacing: 16
         rowSpacing: 16
         Repeater {
+            id: defaultTiles
             model: page.sounds.defaultModel
             ClipTile {
                 width: page.cellWidth
@@ -81,7 +112,10 @@ Column {
             width: page.cellWidth
             enabled: !page.sounds.recordDisabled
             opacity: page.sounds.recordOpacity
-            onClicked: page.sounds.openRecording()
+            onClicked: {
+                page.opener = recordTile
+                page.sounds.openRecording()
+            }
         }
     }
     Text {
@@ -110,7 +144,9 @@ Column {
         columnSpacing: 16
         rowSpacing: 16
         Repeater {
+            id: ownTiles
             model: page.sounds.ownModel
+            onItemRemoved: (index, item) => page.tileRemoved(index, item)
             ClipTile {
                 width: page.cellWidth
                 clipId: model.id
@@ -123,7 +159,10 @@ Column {
                 answers: page.sounds
                 switchesDisabled: page.sounds.switchesDisabled
                 onPlayClicked: page.sounds.togglePlay(clipId)
-                onDeleteClicked: page.sounds.askDelete(clipId)
+                onDeleteClicked: {
+                    page.opener = deleteButton
+                    page.sounds.askDelete(clipId)
+                }
                 onSwitched: (on) => page.sounds.setSwitch(clipId, on)
             }
         }

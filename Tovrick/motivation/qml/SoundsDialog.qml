@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import QtQuick.Templates as T
+import Tovrick.Motivation 1.0
 
 // A modal dialog of the Sounds screen that a keyboard can use: it opens and closes with `wanted`,
 // takes the focus on `firstFocus` (its first safe control, never a destructive one), keeps Tab
@@ -14,6 +15,12 @@ Basic.Popup {
     // The user asked to leave it without acting: Escape, which each dialog's content item hands on
     // (a key goes up from the focused control through it). `wanted` turning false closes it.
     signal cancelled()
+    // What a screen reader says of it: its title, and its message when it has one.
+    property string title
+    property string message
+
+    onTitleChanged: PopupAccessible.describe(dialog, title, message)
+    onMessageChanged: PopupAccessible.describe(dialog, title, message)
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
@@ -31,6 +38,10 @@ Basic.Popup {
     }
 
     onWantedChanged: wanted ? open() : close()
-    Component.onCompleted: if (wanted) open()
+    Component.onCompleted: {
+        PopupAccessible.describe(dialog, title, message)
+        if (wanted)
+            open()
+    }
     onOpened: takeFocus()
 }

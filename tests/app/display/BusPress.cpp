@@ -311,3 +311,50 @@ int actOnEachOverBus(const QString& name, const QString& action)
     });
     return acted;
 }
+
+namespace {
+
+// Calls `use` with the Component interface of the first shown node of that name and role.
+bool withComponent(const QString& name, const QString& role, const std::function<void(AtspiComponent*)>& use)
+{
+    return retryOnBus([&](AtspiAccessible* app) {
+        return walk(app, [&](AtspiAccessible* node) {
+            if (!shownNamed(node, name) || ownString(atspi_accessible_get_role_name(node, nullptr)) != role)
+                return false;
+            AtspiComponent* component = atspi_accessible_get_component_iface(node);
+            if (!component)
+                return false;
+            use(component);
+            g_object_unref(component);
+            return true;
+        });
+    });
+}
+
+} // namespace
+
+std::optional<QRect> extentsOverBus(const QString& name, const QString& role)
+{
+    std::optional<QRect> place;
+    withComponent(name, role, [&](AtspiComponent* component) {
+        if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+            place = QRect(rect->x, rect->y, rect->width, rect->height);
+            g_free(rect);
+        }
+    });
+    return place;
+}
+
+QString nameAtPointOverBus(const QString& name, const QString& role, QPoint at)
+{
+    QString found;
+    withComponent(name, role, [&](AtspiComponent* component) {
+        AtspiAccessible* node = atspi_component_get_accessible_at_point(component, at.x(), at.y(),
+                                                                          ATSPI_COORD_TYPE_SCREEN, nullptr);
+        if (node) {
+            found = ownString(atspi_accessible_get_name(node, nullptr));
+            g_object_unref(node);
+        }
+    });
+    return found;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -52,3 +54,10 @@ std::optional<BusValue> valueOverBus(const QString& name, const QString& role);
 // Sets it through the bus; answers what the bus answered.
 bool setValueOverBus(const QString& name, const QString& role, double value);
 
+
+// Where the first shown node called `name` with that role lies, in screen coordinates, as the
+// bus's Component interface tells it; none when there is no such node.
+std::optional<QRect> extentsOverBus(const QString& name, const QString& role);
+// The name of the deepest node at the screen point `at` that the bus finds under the node called
+// `name` with that role (a window's frame), as a screen reader's mouse review asks; none: empty.
+QString nameAtPointOverBus(const QString& name, const QString& role, QPoint at);

@@ -98,7 +98,7 @@ TEST(ButtonPress, FocusWindowControlsAnswerThePressOnce)
     };
     const Case cases[] = {
         {"30 min", false, [](Window& w) { return w.view().minutes() == 30; }},
-        {"+", true, [](Window& w) { return w.view().minutes() == 26; }},
+        {"Increase custom duration", true, [](Window& w) { return w.view().minutes() == 26; }},
         {"Custom duration", false, expanded},
         {"History", false, [](Window& w) { return w.view().page() == FocusPage::history; }},
     };

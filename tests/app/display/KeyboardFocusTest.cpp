@@ -3,6 +3,7 @@
 // what the tree says is off, open or scrolled.
 #include <QAccessible>
 #include <QDir>
+#include <QImage>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QQuickWindow>
@@ -23,6 +24,7 @@
 #include "support/QuickItems.h"
 #include "support/RunTask.h"
 
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -154,8 +156,8 @@ TEST(KeyboardFocus, TabReachesEveryControlOfEachPageInReadingOrder)
              w.item("macFocusCustom")->setProperty("expanded", true);
          },
          {QStringLiteral("Focus task"), QStringLiteral("15 min"), QStringLiteral("25 min"), QStringLiteral("30 min"),
-          QStringLiteral("60 min"), QStringLiteral("Custom duration"), QStringLiteral("\u2212"), QStringLiteral("+"),
-          QStringLiteral("Start focus")}},
+          QStringLiteral("60 min"), QStringLiteral("Custom duration"), QStringLiteral("Decrease custom duration"),
+          QStringLiteral("Increase custom duration"), QStringLiteral("Start focus")}},
         {"History", FocusPage::history, [](KeyWindow&) {},
          {QStringLiteral("history 0"), QStringLiteral("history 1")}},
         {"Vision Images", FocusPage::vision, [](KeyWindow&) {}, {QStringLiteral("Add images")}},
@@ -218,7 +220,7 @@ TEST(KeyboardFocus, KeysActOnTheFocusedControlAndTheFocusStaysOnIt)
         {"15 min", XK_Return, [&] { return w.view().minutes() == 15; }},
         {"60 min", XK_space, [&] { return w.view().minutes() == 60; }},
         {"Custom duration", XK_Return, [&] { return w.item("macFocusCustom")->property("expanded").toBool(); }},
-        {"+", XK_Return, [&] { return w.view().minutes() == 61; }},
+        {"Increase custom duration", XK_Return, [&] { return w.view().minutes() == 61; }},
         {"Custom duration", XK_space, [&] { return !w.item("macFocusCustom")->property("expanded").toBool(); }},
     };
     for (const Case& c : cases) {
@@ -367,4 +369,172 @@ TEST(KeyboardFocus, TheHistoryCardAndTheCountdownShowTheirTextsInTheTree)
     EXPECT_EQ(shownNodeOverBus(QStringLiteral("Focus countdown")).role, QStringLiteral("frame"));
     EXPECT_EQ(shownNodeOverBus(QStringLiteral("25:00")).role, QStringLiteral("label"));
     EXPECT_EQ(shownNodeOverBus(QStringLiteral("DEVELOPER MODE \u00b7 4\u00d7")).role, QStringLiteral("label"));
+}
+
+namespace {
+
+// Whether the bus told that the node called `name` took the focus.
+bool busToldFocus(BusEventLog& log, const QString& name)
+{
+    return log.waitFor([&](const std::vector<BusEvent>& events) {
+        return std::any_of(events.begin(), events.end(), [&](const BusEvent& event) {
+            return event.type == QLatin1String("object:state-changed:focused") && event.source == name && event.detail == 1;
+        });
+    });
+}
+
+// `count` reminder images in the signed-in user's folder, shown.
+void storeImages(KeyWindow& w, int count)
+{
+    QDir().mkpath(w.vision.folder());
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    for (int i = 0; i < count; ++i)
+        image.save(QDir(w.vision.folder()).filePath(QStringLiteral("stored-%1.jpg").arg(i)), "JPG");
+    w.vision.reload();
+}
+
+} // namespace
+
+TEST(KeyboardFocus, WhenTheControlUsedGoesTheFocusMovesToWhatTakesItsPlace)
+{
+    struct Case {
+        const char* way;
+        const char* control;
+        unsigned long key;
+        const char* lands;
+    };
+    const Case cases[] = {
+        {"Start focus by Space", "Start focus", XK_space, "Pause session"},
+        {"End session by Space", "End session", XK_space, "Focus task"},
+        {"Start focus by Return", "Start focus", XK_Return, "Pause session"},
+        {"End session by Return", "End session", XK_Return, "Focus task"},
+    };
+    KeyWindow w;
+    w.view().setTask(QStringLiteral("Write"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.way);
+        const QString lands = QString::fromUtf8(c.lands);
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(c.control)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        EXPECT_TRUE(w.press(c.key, 0, [&] { return w.focusedName() == lands; })) << w.focusedName().toStdString();
+        EXPECT_TRUE(busToldFocus(log, lands));
+        // Its ring is drawn (a text field draws its own edge).
+        if (QQuickItem* now = w.focused(); now && lands != QStringLiteral("Focus task")) {
+            EXPECT_TRUE(now->property("visualFocus").toBool());
+        }
+        // Tab goes on from there.
+        ASSERT_TRUE(w.press(XK_Tab));
+        EXPECT_FALSE(w.focusedName().isEmpty());
+        EXPECT_TRUE(w.focused()->isVisible());
+    }
+}
+
+TEST(KeyboardFocus, ARemovedImagesFocusGoesToTheNextRemoveButtonElseThePreviousElseAdd)
+{
+    KeyWindow w;
+    storeImages(w, 3);
+    w.view().selectPage(static_cast<int>(FocusPage::vision));
+    // Each button says which image it removes.
+    for (const char* name : {"Remove image 1", "Remove image 2", "Remove image 3"})
+        EXPECT_EQ(shownNodeOverBus(QString::fromUtf8(name)).role, QStringLiteral("push button")) << name;
+    for (const BusNode& node : shownOverBus()) {
+        EXPECT_NE(node.name, QStringLiteral("Remove")) << node.role.toStdString();
+    }
+
+    struct Step {
+        const char* pressed;
+        int left;
+        const char* lands;
+    };
+    const Step steps[] = {
+        {"Remove image 2", 2, "Remove image 2"}, // the third took its place
+        {"Remove image 2", 1, "Remove image 1"}, // none after: the one before
+        {"Remove image 1", 0, "Add images"}, // none left: the page's first control
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.pressed);
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(step.pressed)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        const QString lands = QString::fromUtf8(step.lands);
+        EXPECT_TRUE(w.press(XK_space, 0, [&] {
+            return w.vision.entryUrls().size() == step.left && w.focused() && w.focused()->isVisible()
+                && w.focusedName() == lands;
+        })) << w.focusedName().toStdString();
+        EXPECT_TRUE(w.focused()->property("visualFocus").toBool());
+        EXPECT_TRUE(busToldFocus(log, lands));
+    }
+}
+
+TEST(KeyboardFocus, AControlTurningOnOrOffTellsTheBus)
+{
+    KeyWindow w;
+    struct Case {
+        const char* what;
+        FocusPage page;
+        QString control;
+        std::function<void(bool on)> turn;
+        std::vector<bool> states; // what it turns to, in turn, from the other
+    };
+    const auto underQuestion = [&](bool on) { w.view().setConfirmDelete(!on); };
+    const Case cases[] = {
+        {"a task typed and erased", FocusPage::focus, QStringLiteral("Start focus"),
+         [&](bool on) { w.view().setTask(on ? QStringLiteral("Write") : QString()); }, {true, false}},
+        {"a button under the deletion question", FocusPage::account, QStringLiteral("Sign out"), underQuestion, {false, true}},
+        {"a card under the deletion question", FocusPage::account, QStringLiteral("Developer options"), underQuestion,
+         {false, true}},
+    };
+    for (const Case& c : cases) {
+        w.view().selectPage(static_cast<int>(c.page));
+        ASSERT_EQ(shownNodeOverBus(c.control).enabled, !c.states.front()) << c.what;
+        for (const bool on : c.states) {
+            SCOPED_TRACE(std::string(c.what) + (on ? ": on" : ": off"));
+            BusEventLog log({QStringLiteral("object:state-changed:enabled"), QStringLiteral("object:state-changed:sensitive")});
+            c.turn(on);
+            for (const char* state : {"object:state-changed:enabled", "object:state-changed:sensitive"}) {
+                EXPECT_TRUE(log.waitFor([&](const std::vector<BusEvent>& events) {
+                    return std::any_of(events.begin(), events.end(), [&](const BusEvent& event) {
+                        return event.type == QLatin1String(state) && event.source == c.control && event.detail == int(on);
+                    });
+                })) << state;
+            }
+            EXPECT_EQ(shownNodeOverBus(c.control).enabled, on);
+        }
+    }
+    w.view().setConfirmDelete(false);
+}
+
+// Run once as it is and once more at a scale factor of 2 (see the CMake list).
+TEST(KeyboardFocus, PlacesOnTheBusAreThePlacesOnScreen)
+{
+    KeyWindow w;
+    QQuickView* window = w.panel.window();
+    const qreal scale = window->devicePixelRatio();
+    // Where the X server has the window, in its own pixels.
+    Display* x = XOpenDisplay(nullptr);
+    ASSERT_NE(x, nullptr);
+    int left = 0;
+    int top = 0;
+    Window child = 0;
+    XTranslateCoordinates(x, Window(window->winId()), DefaultRootWindow(x), 0, 0, &left, &top, &child);
+    XWindowAttributes attributes {};
+    XGetWindowAttributes(x, Window(window->winId()), &attributes);
+    XCloseDisplay(x);
+    const QRect frame(left, top, attributes.width, attributes.height);
+    EXPECT_EQ(frame.width(), qRound(window->width() * scale));
+
+    const std::optional<QRect> busFrame = extentsOverBus(window->title(), QStringLiteral("frame"));
+    ASSERT_TRUE(busFrame);
+    EXPECT_EQ(*busFrame, frame);
+
+    // A control, and what lies under its middle.
+    QQuickItem* start = w.item("macStartFocus");
+    ASSERT_TRUE(start);
+    const QPointF corner = start->mapToScene(QPointF(0, 0)) * scale;
+    const QRect drawn(frame.topLeft() + corner.toPoint(), QSize(qRound(start->width() * scale), qRound(start->height() * scale)));
+    const std::optional<QRect> busStart = extentsOverBus(QStringLiteral("Start focus"), QStringLiteral("push button"));
+    ASSERT_TRUE(busStart);
+    EXPECT_LE((busStart->topLeft() - drawn.topLeft()).manhattanLength(), 2) << busStart->x() << "," << busStart->y();
+    EXPECT_LE(std::abs(busStart->width() - drawn.width()) + std::abs(busStart->height() - drawn.height()), 2);
+    EXPECT_EQ(nameAtPointOverBus(window->title(), QStringLiteral("frame"), drawn.center()), QStringLiteral("Start focus"));
 }

@@ -1,6 +1,7 @@
 // The Sounds page and its two dialogs used by keyboard alone (keys through XTest on the display) and
 // as a screen reader follows them (the accessibility bus): the focus stays where the user is, the
 // dialogs take and give it back, and the tree tells only what changed.
+#include <QAccessible>
 #include <QDir>
 #include <QPointer>
 #include <QQuickItem>
@@ -32,6 +33,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -366,5 +369,107 @@ TEST(SoundsKeys, WhatADialogCoversIsInertAndSaysSo)
             EXPECT_FALSE(node.role.isEmpty()) << behind;
             EXPECT_FALSE(node.enabled) << behind;
         }
+    }
+}
+
+namespace {
+
+// Two more own recordings after "Clip 0", in order; their ids.
+QStringList addOwnClips(SoundsWindow& w)
+{
+    const LocalMotivationLibrary library(MotivationAudioStore::directoryFor(kUser));
+    for (const char* title : {"Clip 1", "Clip 2"})
+        library.add(fixtures::mp4Lasting(1.0), QUuid::createUuid(), QString::fromUtf8(title), 1.0);
+    w.store.refresh();
+    QStringList ids;
+    for (const MotivationClip& clip : storedLibrary().clips)
+        ids << clip.id;
+    EXPECT_TRUE(waitUntil([&] { return w.tile(ids.value(2)) != nullptr; }));
+    return ids;
+}
+
+} // namespace
+
+TEST(SoundsKeys, ADeletedClipsFocusGoesToTheTileInItsPlaceElseTheOneBeforeElseTheFirstControl)
+{
+    SoundsWindow w;
+    const QStringList ids = addOwnClips(w);
+    ASSERT_EQ(ids.size(), 3);
+    struct Step {
+        const char* what;
+        QString deleted;
+        std::function<QQuickItem*()> lands;
+    };
+    const Step steps[] = {
+        {"the middle one: the next", ids[1], [&] { return w.control(ids[2], "motivationDelete"); }},
+        {"the last one: the one before", ids[2], [&] { return w.control(ids[0], "motivationDelete"); }},
+        {"the only one: the page's first control", ids[0], [&] { return w.control(kDefault, "motivationPlay"); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        QQuickItem* trash = w.control(step.deleted, "motivationDelete");
+        ASSERT_TRUE(trash);
+        trash->forceActiveFocus(Qt::TabFocusReason);
+        w.keys.tap(XK_space);
+        ASSERT_TRUE(waitUntil([&] { return w.focused() && w.focused()->objectName() == QStringLiteral("motivationCancelDelete"); }));
+        QQuickItem* cancel = w.focused();
+        ASSERT_TRUE(w.moveFocus(XK_Tab, cancel));
+        ASSERT_EQ(w.focused()->objectName(), QStringLiteral("motivationConfirmDelete"));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        w.keys.tap(XK_space);
+        EXPECT_TRUE(waitUntil([&] {
+            return w.tile(step.deleted) == nullptr && step.lands() && w.focused() == step.lands();
+        })) << (w.focused() ? w.focused()->objectName().toStdString() : "nothing");
+        ASSERT_TRUE(w.focused());
+        EXPECT_TRUE(w.focused()->property("visualFocus").toBool());
+        const QString name = QAccessible::queryAccessibleInterface(w.focused())->text(QAccessible::Name);
+        EXPECT_TRUE(log.waitFor([&](const std::vector<BusEvent>& events) {
+            return std::any_of(events.begin(), events.end(), [&](const BusEvent& event) {
+                return event.type == QLatin1String("object:state-changed:focused") && event.source == name && event.detail == 1;
+            });
+        })) << name.toStdString();
+    }
+}
+
+TEST(SoundsKeys, ADialogOpenedOverTheBusGivesTheFocusBackToItsOpener)
+{
+    SoundsWindow w;
+    QPointer<QQuickItem> trash = w.control(w.own, "motivationDelete");
+    ASSERT_TRUE(trash);
+    w.item(QStringLiteral("recordMotivation"))->forceActiveFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(pressOverBus(QStringLiteral("Clip 0 l\u00f6schen")));
+    ASSERT_TRUE(waitUntil([&] { return w.focused() && w.focused()->objectName() == QStringLiteral("motivationCancelDelete"); }));
+    w.keys.tap(XK_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !w.panel.sounds()->deleteDialogShown(); }));
+    EXPECT_TRUE(waitUntil([&] { return w.focused() == trash.data(); }))
+        << (w.focused() ? w.focused()->objectName().toStdString() : "nothing");
+    EXPECT_EQ(storedLibrary().clips.size(), 1);
+}
+
+TEST(SoundsKeys, EachDialogIsNamedByItsTitleAndDescribedByItsMessage)
+{
+    struct Case {
+        const char* what;
+        std::function<void(SoundsWindow&)> open;
+        QString title;
+        QString message;
+    };
+    const Case cases[] = {
+        {"recording sheet", [](SoundsWindow& w) { w.panel.sounds()->openRecording(); },
+         QStringLiteral("Sag was Motivierendes"),
+         QStringLiteral("Ein paar Worte von dir. F\u00fcr den Moment, in dem du sie brauchst.")},
+        {"clip deletion", [](SoundsWindow& w) { w.panel.sounds()->askDelete(w.own); },
+         QStringLiteral("Diese Aufnahme l\u00f6schen?"), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SoundsWindow w;
+        c.open(w);
+        BusNode dialog;
+        for (const BusNode& node : shownOverBus())
+            if (node.role == QStringLiteral("dialog"))
+                dialog = node;
+        EXPECT_EQ(dialog.name, c.title);
+        EXPECT_EQ(dialog.description, c.message);
     }
 }
