@@ -27,6 +27,7 @@
 #pragma push_macro("signals")
 #undef signals
 #include <atspi/atspi.h>
+#include <atspi/atspi-gmain.h>
 #pragma pop_macro("signals")
 
 #include <functional>
@@ -79,6 +80,13 @@ bool ranOut(qint64 waited)
     const qint64 left = tLookup->remainingTime();
     const qint64 allowed = left < 0 ? tPatienceMs : std::min(tPatienceMs, waited + left);
     return waited + 20 >= allowed;
+}
+
+// Whether a call that came back empty-handed after `waited` ms ran out of its time-out rather than
+// being told "none": libatspi gives an empty answer then, often with no error set.
+bool waitedOut(qint64 waited)
+{
+    return tLookup ? ranOut(waited) : waited + 20 >= kCallTimeoutMs;
 }
 
 struct Lookup {
@@ -352,6 +360,50 @@ std::optional<QRectF> extentsOf(AtspiAccessible* node, const DisplayGeometry& ge
     return geometry.toPoints(pixels);
 }
 
+// Where a control is on the display, in points: none when it takes no room there; `unknown` when
+// the application did not tell, for want of an answer or because it has not placed the control yet
+// (it says -1 for everything then, as a browser does right after it starts).
+struct Place {
+    std::optional<QRectF> rect;
+    bool unknown = false;
+};
+
+Place placeOf(AtspiAccessible* node, const DisplayGeometry& geometry)
+{
+    QElapsedTimer asking;
+    asking.start();
+    AtspiComponent* component = atspi_accessible_get_component_iface(node);
+    if (!component)
+        return Place {std::nullopt, waitedOut(asking.elapsed())};
+    GError* error = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    const bool failed = error || !rect;
+    g_clear_error(&error);
+    if (failed || (rect->x == -1 && rect->y == -1 && rect->width == -1 && rect->height == -1)) {
+        g_free(rect);
+        return Place {std::nullopt, true};
+    }
+    const QRectF pixels(rect->x * tAppScale, rect->y * tAppScale, rect->width * tAppScale,
+                        rect->height * tAppScale);
+    g_free(rect);
+    if (pixels.width() <= 0 || pixels.height() <= 0)
+        return {};
+    return Place {geometry.toPoints(pixels)};
+}
+
+// The kind of control a screen reading lists a node as. An element that takes typed text is a
+// text field whatever its role (a page's editable area is a "section"); the blocks inside such an
+// area are editable too but take no focus of their own, and are no fields.
+QString controlKind(AtspiRole role, AtspiStateSet* states)
+{
+    QString kind = kindOf(role, states);
+    if (kind.isEmpty() && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE)
+        && atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
+        kind = QStringLiteral("textfield");
+    return kind;
+}
+
 QString nameOf(AtspiAccessible* node)
 {
     GError* error = nullptr;
@@ -360,6 +412,17 @@ QString nameOf(AtspiAccessible* node)
     QString out = QString::fromUtf8(name ? name : "").simplified();
     g_free(name);
     return out;
+}
+
+// A control's name; one that came back empty for want of an answer leaves the reading incomplete.
+QString labelOf(AtspiAccessible* node)
+{
+    QElapsedTimer asking;
+    asking.start();
+    QString name = nameOf(node);
+    if (name.isEmpty() && waitedOut(asking.elapsed()))
+        ++tUnanswered;
+    return name;
 }
 
 // The application's top-level accessible that is one of `windows`, and the application's scale:
@@ -469,6 +532,45 @@ double scaleFor(AtspiAccessible* app, qint64 pid, bool learn = true)
     return 1.0;
 }
 
+// A node's states, or null when the call got no answer: libatspi gives an empty set then, which
+// would read as a node not showing, passed over with everything below it.
+AtspiStateSet* statesOf(AtspiAccessible* node)
+{
+    QElapsedTimer asking;
+    asking.start();
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    if (states && atspi_state_set_is_empty(states) && waitedOut(asking.elapsed())) {
+        g_object_unref(states);
+        return nullptr;
+    }
+    return states;
+}
+
+// libatspi talks to an application that offers it over a connection of its own, opened when the
+// application's first answer comes and handed to the default main context, which Qt's main thread
+// iterates. That thread would then take the answers meant for the calls made here, each of which
+// waits out its time-out and fails although the application answered: the connection is kept on
+// this thread's context.
+void keepConnectionHere(AtspiAccessible* node)
+{
+    const AtspiObject* object = ATSPI_OBJECT(node);
+    if (object->app && object->app->bus && gContext)
+        atspi_dbus_connection_setup_with_g_main(object->app->bus, gContext);
+}
+
+// The first answer of an application not yet talked to over its own connection: one call to it,
+// so that the connection is opened now, and kept here before the walk's calls go over it.
+void settleConnection(AtspiAccessible* app, AtspiAccessible* desktop)
+{
+    const AtspiObject* object = ATSPI_OBJECT(app);
+    if (object->app && object->app->bus && object->app->bus == ATSPI_OBJECT(desktop)->app->bus) {
+        GError* error = nullptr;
+        atspi_accessible_get_child_count(app, &error);
+        g_clear_error(&error);
+    }
+    keepConnectionHere(app);
+}
+
 // How a walk ended: the application was not on the bus (or there is no bus), every showing node
 // was visited, the visitor stopped it, or a node, depth or time limit cut it short (or a node did
 // not answer, so what lies below it is unknown).
@@ -505,7 +607,8 @@ struct Walk {
             limited = true;
             return;
         }
-        AtspiStateSet* states = atspi_accessible_get_state_set(node);
+        keepConnectionHere(node);
+        AtspiStateSet* states = statesOf(node);
         if (!states) {
             ++unanswered;
             return;
@@ -578,8 +681,10 @@ std::vector<Owned> appsOf(qint64 pid)
         if (error)
             ++tUnanswered;
         g_clear_error(&error);
-        if (static_cast<qint64>(appPid) == pid)
+        if (static_cast<qint64>(appPid) == pid) {
+            settleConnection(app.get(), desktop.get());
             found.push_back(std::move(app));
+        }
     }
     return found;
 }
@@ -889,22 +994,58 @@ void ControlsReader::setWalkBudget(std::chrono::milliseconds budget)
 
 ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& geometry)
 {
+    const QDeadlineTimer budget(gWalkBudgetMs.load());
     QList<Control> controls;
+    // Controls whose place was not told, asked again once the walk is done, and listed where the
+    // walk met them.
+    struct Unplaced {
+        Owned node;
+        qsizetype at;
+        QString kind;
+        QString label;
+        double scale;
+    };
+    std::vector<Unplaced> unplaced;
+    const auto listed = [&] { return controls.size() + static_cast<qsizetype>(unplaced.size()); };
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
-        QString kind = kindOf(role, states);
+        QString kind = controlKind(role, states);
         if (kind.isEmpty())
             return true;
         if ((role == ATSPI_ROLE_PASSWORD_TEXT || kind == QLatin1String("textfield"))
             && passwordField(node, role))
             kind = QStringLiteral("password");
-        const auto rect = extentsOf(node, geometry);
-        if (!rect || !rect->intersects(display))
+        const Place place = placeOf(node, geometry);
+        if (place.unknown) {
+            unplaced.push_back(Unplaced {Owned(static_cast<AtspiAccessible*>(g_object_ref(node))), controls.size(),
+                                         kind, labelOf(node), tAppScale});
+            return listed() < kMaxControls;
+        }
+        if (!place.rect || !place.rect->intersects(display))
             return true;
-        controls.append(Control {QStringLiteral("C%1").arg(controls.size() + 1), kind, nameOf(node), *rect});
-        return controls.size() < kMaxControls;
+        controls.append(Control {QString(), kind, labelOf(node), *place.rect});
+        return listed() < kMaxControls;
     });
-    const bool cutShort = walked == Walked::limited || controls.size() >= kMaxControls;
+    bool unknown = false;
+    for (auto each = unplaced.rbegin(); each != unplaced.rend(); ++each) {
+        if (budget.hasExpired()) {
+            unknown = true;
+            continue;
+        }
+        tAppScale = each->scale;
+        const Place place = placeOf(each->node.get(), geometry);
+        tAppScale = 1.0;
+        unknown = unknown || place.unknown;
+        if (place.rect && place.rect->intersects(display))
+            controls.insert(each->at, Control {QString(), each->kind, each->label, *place.rect});
+    }
+    if (!unplaced.empty())
+        logline::info(QStringLiteral("controls: %1 without a place told, %2 after asking again")
+                          .arg(unplaced.size())
+                          .arg(unknown ? QStringLiteral("some still") : QStringLiteral("none")));
+    for (qsizetype i = 0; i < controls.size(); ++i)
+        controls[i].id = QStringLiteral("C%1").arg(i + 1);
+    const bool cutShort = walked == Walked::limited || unknown || listed() >= kMaxControls;
     return Reading {std::move(controls), cutShort};
 }
 
