@@ -17,10 +17,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -549,21 +552,75 @@ AtspiStateSet* statesOf(AtspiAccessible* node)
 // libatspi talks to an application that offers it over a connection of its own, opened when the
 // application's first answer comes and handed to the default main context, which Qt's main thread
 // iterates. That thread would then take the answers meant for the calls made here, each of which
-// waits out its time-out and fails although the application answered: the connection is kept on
-// this thread's context.
+// waits out its time-out and fails although the application answered: the connection is moved to
+// this thread's context. The move is made by the thread that iterates the default context, between
+// two of its dispatches, lest it be reading the connection meanwhile; when that thread is held up
+// elsewhere (waiting for this one, say), it reads nothing, and the move is made here.
+void moveConnectionHere(DBusConnection* bus)
+{
+    struct Move {
+        std::mutex mutex;
+        std::condition_variable done;
+        DBusConnection* bus = nullptr;
+        bool finished = false;
+    };
+    auto move = std::make_shared<Move>();
+    move->bus = dbus_connection_ref(bus);
+    g_main_context_invoke_full(
+        g_main_context_default(), G_PRIORITY_HIGH,
+        +[](gpointer data) -> gboolean {
+            Move& each = **static_cast<std::shared_ptr<Move>*>(data);
+            const std::lock_guard lock(each.mutex);
+            if (!each.finished)
+                atspi_dbus_connection_setup_with_g_main(each.bus, gContext);
+            each.finished = true;
+            each.done.notify_all();
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<Move>(move),
+        +[](gpointer data) {
+            auto* held = static_cast<std::shared_ptr<Move>*>(data);
+            dbus_connection_unref((*held)->bus);
+            delete held;
+        });
+    std::unique_lock lock(move->mutex);
+    if (move->done.wait_for(lock, std::chrono::milliseconds(300), [&] { return move->finished; }))
+        return;
+    atspi_dbus_connection_setup_with_g_main(bus, gContext);
+    move->finished = true;
+}
+
+// Keeps the connection to `node`'s application on this thread's context. Unique bus names are
+// never reused; a connection's address may be, once it is closed.
 void keepConnectionHere(AtspiAccessible* node)
 {
+    static DBusConnection* const shared = [] {
+        const Owned desktop(atspi_get_desktop(0));
+        return desktop ? ATSPI_OBJECT(desktop.get())->app->bus : nullptr;
+    }();
+    thread_local std::map<std::string, DBusConnection*> moved;
     const AtspiObject* object = ATSPI_OBJECT(node);
-    if (object->app && object->app->bus && gContext)
-        atspi_dbus_connection_setup_with_g_main(object->app->bus, gContext);
+    if (!gContext || !object->app || !object->app->bus || !object->app->bus_name || object->app->bus == shared)
+        return;
+    if (moved.size() > 256)
+        std::erase_if(moved, [&](const auto& each) { return each.first != object->app->bus_name; });
+    DBusConnection*& kept = moved[object->app->bus_name];
+    if (kept == object->app->bus)
+        return;
+    moveConnectionHere(object->app->bus);
+    kept = object->app->bus;
 }
 
 // The first answer of an application not yet talked to over its own connection: one call to it,
 // so that the connection is opened now, and kept here before the walk's calls go over it.
 void settleConnection(AtspiAccessible* app, AtspiAccessible* desktop)
 {
+    thread_local std::set<std::string> settled;
     const AtspiObject* object = ATSPI_OBJECT(app);
-    if (object->app && object->app->bus && object->app->bus == ATSPI_OBJECT(desktop)->app->bus) {
+    if (object->app && object->app->bus_name && object->app->bus == ATSPI_OBJECT(desktop)->app->bus
+        && settled.insert(object->app->bus_name).second) {
+        if (settled.size() > 256)
+            settled = {object->app->bus_name};
         GError* error = nullptr;
         atspi_accessible_get_child_count(app, &error);
         g_clear_error(&error);
@@ -684,6 +741,9 @@ std::vector<Owned> appsOf(qint64 pid)
         if (static_cast<qint64>(appPid) == pid) {
             settleConnection(app.get(), desktop.get());
             found.push_back(std::move(app));
+        } else {
+            // Its answers, to calls libatspi makes of its own, are handled here too.
+            keepConnectionHere(app.get());
         }
     }
     return found;
