@@ -749,6 +749,120 @@ std::vector<Owned> appsOf(qint64 pid)
     return found;
 }
 
+// The showing elements of the application behind `collection` that match `states` (all of them)
+// and one of `roles` (any role when none), in tree order, found by the application itself in one
+// call that may take what is left of `deadline`; null when that call failed.
+GArray* matching(AtspiCollection* collection, AtspiStateSet* states, const std::vector<AtspiRole>& roles,
+                 QDeadlineTimer deadline)
+{
+    GArray* wanted = nullptr;
+    if (!roles.empty()) {
+        wanted = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+        for (AtspiRole role : roles)
+            g_array_append_val(wanted, role);
+    }
+    AtspiMatchRule* rule = atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE,
+                                                wanted, wanted ? ATSPI_Collection_MATCH_ANY : ATSPI_Collection_MATCH_NONE,
+                                                nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+    if (wanted)
+        g_array_free(wanted, TRUE);
+    const qint64 left = deadline.remainingTime();
+    atspi_set_timeout(static_cast<gint>(std::max<qint64>(kCallTimeoutMs, left < 0 ? kCallTimeoutMs : left)), kStartupMs);
+    GError* error = nullptr;
+    GArray* found = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL,
+                                                 ControlsReader::kMaxControls + 1, TRUE, &error);
+    atspi_set_timeout(kCallTimeoutMs, kStartupMs);
+    g_object_unref(rule);
+    if (error && found) {
+        for (guint i = 0; i < found->len; ++i)
+            g_object_unref(g_array_index(found, AtspiAccessible*, i));
+        g_array_free(found, TRUE);
+        found = nullptr;
+    }
+    g_clear_error(&error);
+    return found;
+}
+
+// A page the browser shows but is still building the tree of.
+bool pageUnread(AtspiRole role, AtspiStateSet* states)
+{
+    return role == ATSPI_ROLE_DOCUMENT_WEB && atspi_state_set_contains(states, ATSPI_STATE_BUSY);
+}
+
+// The controls of `app` as the application itself finds them: one call for the elements of a
+// control's role, one for the elements that take typed text whatever their role (listed after
+// them), then each one's role, instead of calls for every node of the tree, which a busy machine
+// makes slow. False when the application offers no such search or did not answer it.
+bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
+{
+    AtspiCollection* collection = atspi_accessible_get_collection_iface(app);
+    if (!collection)
+        return false;
+    static const std::vector<AtspiRole> controlRoles = [] {
+        std::vector<AtspiRole> roles;
+        AtspiStateSet* none = atspi_state_set_new(nullptr);
+        // Text elements are controls only when editable: the second search finds those.
+        for (int role = ATSPI_ROLE_INVALID + 1; role < ATSPI_ROLE_LAST_DEFINED; ++role)
+            if (role != ATSPI_ROLE_TEXT && !kindOf(static_cast<AtspiRole>(role), none).isEmpty())
+                roles.push_back(static_cast<AtspiRole>(role));
+        g_object_unref(none);
+        return roles;
+    }();
+    AtspiStateSet* showing = atspi_state_set_new(nullptr);
+    atspi_state_set_add(showing, ATSPI_STATE_SHOWING);
+    AtspiStateSet* typing = atspi_state_set_new(nullptr);
+    for (AtspiStateType state : {ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_FOCUSABLE})
+        atspi_state_set_add(typing, state);
+    GArray* byRole = matching(collection, showing, controlRoles, walking.deadline);
+    GArray* byTyping = byRole ? matching(collection, typing, {}, walking.deadline) : nullptr;
+    GArray* pages = byTyping ? matching(collection, showing, {ATSPI_ROLE_DOCUMENT_WEB}, walking.deadline) : nullptr;
+    g_object_unref(collection);
+    bool done = false;
+    if (byRole && byTyping && pages) {
+        done = true;
+        std::set<AtspiAccessible*> seen;
+        // Pages are visited with the states they tell, to learn whether they are read yet.
+        using Group = std::pair<GArray*, AtspiStateSet*>;
+        for (const auto& [found, states] : {Group {byRole, showing}, Group {byTyping, typing}, Group {pages, nullptr}}) {
+            for (guint i = 0; i < found->len; ++i) {
+                const Owned node(g_array_index(found, AtspiAccessible*, i));
+                if (walking.stop || !node || !seen.insert(node.get()).second)
+                    continue;
+                if (walking.deadline.hasExpired()) {
+                    walking.stop = true;
+                    walking.limited = true;
+                    continue;
+                }
+                ++walking.nodes;
+                keepConnectionHere(node.get());
+                GError* error = nullptr;
+                const AtspiRole role = atspi_accessible_get_role(node.get(), &error);
+                const bool told = !error && role != ATSPI_ROLE_INVALID;
+                g_clear_error(&error);
+                AtspiStateSet* said = states ? static_cast<AtspiStateSet*>(g_object_ref(states)) : statesOf(node.get());
+                if (!told || !said)
+                    ++tUnanswered;
+                else if (!visit(node.get(), role, said))
+                    walking.stop = true;
+                if (said)
+                    g_object_unref(said);
+            }
+        }
+    }
+    for (GArray* found : {byRole, byTyping, pages}) {
+        if (!found)
+            continue;
+        // What the visit did not take.
+        if (!done)
+            for (guint i = 0; i < found->len; ++i)
+                g_object_unref(g_array_index(found, AtspiAccessible*, i));
+        g_array_free(found, TRUE);
+    }
+    g_object_unref(showing);
+    g_object_unref(typing);
+    return done;
+}
+
 // Visits the showing nodes of the application with process id `pid`, depth first in tree order,
 // until `visit` returns false or a limit is reached.
 Walked walk(qint64 pid, const Visit& visit)
@@ -775,7 +889,8 @@ Walked walk(qint64 pid, const Visit& visit)
             tAppScale = 1.0;
             continue;
         }
-        walking.from(app.get(), visit);
+        if (!visitMatches(app.get(), walking, visit))
+            walking.from(app.get(), visit);
         tAppScale = 1.0;
     }
     if (walking.limited || (tUnanswered > 0 && !walking.stop))
@@ -1068,7 +1183,9 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
     std::vector<Unplaced> unplaced;
     const auto listed = [&] { return controls.size() + static_cast<qsizetype>(unplaced.size()); };
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
+    bool pageLoading = false;
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
+        pageLoading = pageLoading || pageUnread(role, states);
         QString kind = controlKind(role, states);
         if (kind.isEmpty())
             return true;
@@ -1099,13 +1216,15 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
         if (place.rect && place.rect->intersects(display))
             controls.insert(each->at, Control {QString(), each->kind, each->label, *place.rect});
     }
+    if (pageLoading)
+        logline::info(QStringLiteral("controls: a page shown is not read yet"));
     if (!unplaced.empty())
         logline::info(QStringLiteral("controls: %1 without a place told, %2 after asking again")
                           .arg(unplaced.size())
                           .arg(unknown ? QStringLiteral("some still") : QStringLiteral("none")));
     for (qsizetype i = 0; i < controls.size(); ++i)
         controls[i].id = QStringLiteral("C%1").arg(i + 1);
-    const bool cutShort = walked == Walked::limited || unknown || listed() >= kMaxControls;
+    const bool cutShort = walked == Walked::limited || unknown || pageLoading || listed() >= kMaxControls;
     return Reading {std::move(controls), cutShort};
 }
 
