@@ -17,16 +17,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #pragma push_macro("signals")
 #undef signals
 #include <atspi/atspi.h>
+#include <atspi/atspi-gmain.h>
 #pragma pop_macro("signals")
 
 #include <functional>
@@ -79,6 +83,13 @@ bool ranOut(qint64 waited)
     const qint64 left = tLookup->remainingTime();
     const qint64 allowed = left < 0 ? tPatienceMs : std::min(tPatienceMs, waited + left);
     return waited + 20 >= allowed;
+}
+
+// Whether a call that came back empty-handed after `waited` ms ran out of its time-out rather than
+// being told "none": libatspi gives an empty answer then, often with no error set.
+bool waitedOut(qint64 waited)
+{
+    return tLookup ? ranOut(waited) : waited + 20 >= kCallTimeoutMs;
 }
 
 struct Lookup {
@@ -352,6 +363,50 @@ std::optional<QRectF> extentsOf(AtspiAccessible* node, const DisplayGeometry& ge
     return geometry.toPoints(pixels);
 }
 
+// Where a control is on the display, in points: none when it takes no room there; `unknown` when
+// the application did not tell, for want of an answer or because it has not placed the control yet
+// (it says -1 for everything then, as a browser does right after it starts).
+struct Place {
+    std::optional<QRectF> rect;
+    bool unknown = false;
+};
+
+Place placeOf(AtspiAccessible* node, const DisplayGeometry& geometry)
+{
+    QElapsedTimer asking;
+    asking.start();
+    AtspiComponent* component = atspi_accessible_get_component_iface(node);
+    if (!component)
+        return Place {std::nullopt, waitedOut(asking.elapsed())};
+    GError* error = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    const bool failed = error || !rect;
+    g_clear_error(&error);
+    if (failed || (rect->x == -1 && rect->y == -1 && rect->width == -1 && rect->height == -1)) {
+        g_free(rect);
+        return Place {std::nullopt, true};
+    }
+    const QRectF pixels(rect->x * tAppScale, rect->y * tAppScale, rect->width * tAppScale,
+                        rect->height * tAppScale);
+    g_free(rect);
+    if (pixels.width() <= 0 || pixels.height() <= 0)
+        return {};
+    return Place {geometry.toPoints(pixels)};
+}
+
+// The kind of control a screen reading lists a node as. An element that takes typed text is a
+// text field whatever its role (a page's editable area is a "section"); the blocks inside such an
+// area are editable too but take no focus of their own, and are no fields.
+QString controlKind(AtspiRole role, AtspiStateSet* states)
+{
+    QString kind = kindOf(role, states);
+    if (kind.isEmpty() && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE)
+        && atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
+        kind = QStringLiteral("textfield");
+    return kind;
+}
+
 QString nameOf(AtspiAccessible* node)
 {
     GError* error = nullptr;
@@ -360,6 +415,17 @@ QString nameOf(AtspiAccessible* node)
     QString out = QString::fromUtf8(name ? name : "").simplified();
     g_free(name);
     return out;
+}
+
+// A control's name; one that came back empty for want of an answer leaves the reading incomplete.
+QString labelOf(AtspiAccessible* node)
+{
+    QElapsedTimer asking;
+    asking.start();
+    QString name = nameOf(node);
+    if (name.isEmpty() && waitedOut(asking.elapsed()))
+        ++tUnanswered;
+    return name;
 }
 
 // The application's top-level accessible that is one of `windows`, and the application's scale:
@@ -469,6 +535,99 @@ double scaleFor(AtspiAccessible* app, qint64 pid, bool learn = true)
     return 1.0;
 }
 
+// A node's states, or null when the call got no answer: libatspi gives an empty set then, which
+// would read as a node not showing, passed over with everything below it.
+AtspiStateSet* statesOf(AtspiAccessible* node)
+{
+    QElapsedTimer asking;
+    asking.start();
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    if (states && atspi_state_set_is_empty(states) && waitedOut(asking.elapsed())) {
+        g_object_unref(states);
+        return nullptr;
+    }
+    return states;
+}
+
+// libatspi talks to an application that offers it over a connection of its own, opened when the
+// application's first answer comes and handed to the default main context, which Qt's main thread
+// iterates. That thread would then take the answers meant for the calls made here, each of which
+// waits out its time-out and fails although the application answered: the connection is moved to
+// this thread's context. The move is made by the thread that iterates the default context, between
+// two of its dispatches, lest it be reading the connection meanwhile; when that thread is held up
+// elsewhere (waiting for this one, say), it reads nothing, and the move is made here.
+void moveConnectionHere(DBusConnection* bus)
+{
+    struct Move {
+        std::mutex mutex;
+        std::condition_variable done;
+        DBusConnection* bus = nullptr;
+        bool finished = false;
+    };
+    auto move = std::make_shared<Move>();
+    move->bus = dbus_connection_ref(bus);
+    g_main_context_invoke_full(
+        g_main_context_default(), G_PRIORITY_HIGH,
+        +[](gpointer data) -> gboolean {
+            Move& each = **static_cast<std::shared_ptr<Move>*>(data);
+            const std::lock_guard lock(each.mutex);
+            if (!each.finished)
+                atspi_dbus_connection_setup_with_g_main(each.bus, gContext);
+            each.finished = true;
+            each.done.notify_all();
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<Move>(move),
+        +[](gpointer data) {
+            auto* held = static_cast<std::shared_ptr<Move>*>(data);
+            dbus_connection_unref((*held)->bus);
+            delete held;
+        });
+    std::unique_lock lock(move->mutex);
+    if (move->done.wait_for(lock, std::chrono::milliseconds(300), [&] { return move->finished; }))
+        return;
+    atspi_dbus_connection_setup_with_g_main(bus, gContext);
+    move->finished = true;
+}
+
+// Keeps the connection to `node`'s application on this thread's context. Unique bus names are
+// never reused; a connection's address may be, once it is closed.
+void keepConnectionHere(AtspiAccessible* node)
+{
+    static DBusConnection* const shared = [] {
+        const Owned desktop(atspi_get_desktop(0));
+        return desktop ? ATSPI_OBJECT(desktop.get())->app->bus : nullptr;
+    }();
+    thread_local std::map<std::string, DBusConnection*> moved;
+    const AtspiObject* object = ATSPI_OBJECT(node);
+    if (!gContext || !object->app || !object->app->bus || !object->app->bus_name || object->app->bus == shared)
+        return;
+    if (moved.size() > 256)
+        std::erase_if(moved, [&](const auto& each) { return each.first != object->app->bus_name; });
+    DBusConnection*& kept = moved[object->app->bus_name];
+    if (kept == object->app->bus)
+        return;
+    moveConnectionHere(object->app->bus);
+    kept = object->app->bus;
+}
+
+// The first answer of an application not yet talked to over its own connection: one call to it,
+// so that the connection is opened now, and kept here before the walk's calls go over it.
+void settleConnection(AtspiAccessible* app, AtspiAccessible* desktop)
+{
+    thread_local std::set<std::string> settled;
+    const AtspiObject* object = ATSPI_OBJECT(app);
+    if (object->app && object->app->bus_name && object->app->bus == ATSPI_OBJECT(desktop)->app->bus
+        && settled.insert(object->app->bus_name).second) {
+        if (settled.size() > 256)
+            settled = {object->app->bus_name};
+        GError* error = nullptr;
+        atspi_accessible_get_child_count(app, &error);
+        g_clear_error(&error);
+    }
+    keepConnectionHere(app);
+}
+
 // How a walk ended: the application was not on the bus (or there is no bus), every showing node
 // was visited, the visitor stopped it, or a node, depth or time limit cut it short (or a node did
 // not answer, so what lies below it is unknown).
@@ -505,7 +664,8 @@ struct Walk {
             limited = true;
             return;
         }
-        AtspiStateSet* states = atspi_accessible_get_state_set(node);
+        keepConnectionHere(node);
+        AtspiStateSet* states = statesOf(node);
         if (!states) {
             ++unanswered;
             return;
@@ -578,10 +738,129 @@ std::vector<Owned> appsOf(qint64 pid)
         if (error)
             ++tUnanswered;
         g_clear_error(&error);
-        if (static_cast<qint64>(appPid) == pid)
+        if (static_cast<qint64>(appPid) == pid) {
+            settleConnection(app.get(), desktop.get());
             found.push_back(std::move(app));
+        } else {
+            // Its answers, to calls libatspi makes of its own, are handled here too.
+            keepConnectionHere(app.get());
+        }
     }
     return found;
+}
+
+// The showing elements of the application behind `collection` that match `states` (all of them)
+// and one of `roles` (any role when none), in tree order, found by the application itself in one
+// call that may take what is left of `deadline`; null when that call failed.
+GArray* matching(AtspiCollection* collection, AtspiStateSet* states, const std::vector<AtspiRole>& roles,
+                 QDeadlineTimer deadline)
+{
+    GArray* wanted = nullptr;
+    if (!roles.empty()) {
+        wanted = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+        for (AtspiRole role : roles)
+            g_array_append_val(wanted, role);
+    }
+    AtspiMatchRule* rule = atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE,
+                                                wanted, wanted ? ATSPI_Collection_MATCH_ANY : ATSPI_Collection_MATCH_NONE,
+                                                nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+    if (wanted)
+        g_array_free(wanted, TRUE);
+    const qint64 left = deadline.remainingTime();
+    atspi_set_timeout(static_cast<gint>(std::max<qint64>(kCallTimeoutMs, left < 0 ? kCallTimeoutMs : left)), kStartupMs);
+    GError* error = nullptr;
+    GArray* found = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL,
+                                                 ControlsReader::kMaxControls + 1, TRUE, &error);
+    atspi_set_timeout(kCallTimeoutMs, kStartupMs);
+    g_object_unref(rule);
+    if (error && found) {
+        for (guint i = 0; i < found->len; ++i)
+            g_object_unref(g_array_index(found, AtspiAccessible*, i));
+        g_array_free(found, TRUE);
+        found = nullptr;
+    }
+    g_clear_error(&error);
+    return found;
+}
+
+// A page the browser shows but is still building the tree of.
+bool pageUnread(AtspiRole role, AtspiStateSet* states)
+{
+    return role == ATSPI_ROLE_DOCUMENT_WEB && atspi_state_set_contains(states, ATSPI_STATE_BUSY);
+}
+
+// The controls of `app` as the application itself finds them: one call for the elements of a
+// control's role, one for the elements that take typed text whatever their role (listed after
+// them), then each one's role, instead of calls for every node of the tree, which a busy machine
+// makes slow. False when the application offers no such search or did not answer it.
+bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
+{
+    AtspiCollection* collection = atspi_accessible_get_collection_iface(app);
+    if (!collection)
+        return false;
+    static const std::vector<AtspiRole> controlRoles = [] {
+        std::vector<AtspiRole> roles;
+        AtspiStateSet* none = atspi_state_set_new(nullptr);
+        // Text elements are controls only when editable: the second search finds those.
+        for (int role = ATSPI_ROLE_INVALID + 1; role < ATSPI_ROLE_LAST_DEFINED; ++role)
+            if (role != ATSPI_ROLE_TEXT && !kindOf(static_cast<AtspiRole>(role), none).isEmpty())
+                roles.push_back(static_cast<AtspiRole>(role));
+        g_object_unref(none);
+        return roles;
+    }();
+    AtspiStateSet* showing = atspi_state_set_new(nullptr);
+    atspi_state_set_add(showing, ATSPI_STATE_SHOWING);
+    AtspiStateSet* typing = atspi_state_set_new(nullptr);
+    for (AtspiStateType state : {ATSPI_STATE_SHOWING, ATSPI_STATE_EDITABLE, ATSPI_STATE_FOCUSABLE})
+        atspi_state_set_add(typing, state);
+    GArray* byRole = matching(collection, showing, controlRoles, walking.deadline);
+    GArray* byTyping = byRole ? matching(collection, typing, {}, walking.deadline) : nullptr;
+    GArray* pages = byTyping ? matching(collection, showing, {ATSPI_ROLE_DOCUMENT_WEB}, walking.deadline) : nullptr;
+    g_object_unref(collection);
+    bool done = false;
+    if (byRole && byTyping && pages) {
+        done = true;
+        std::set<AtspiAccessible*> seen;
+        // Pages are visited with the states they tell, to learn whether they are read yet.
+        using Group = std::pair<GArray*, AtspiStateSet*>;
+        for (const auto& [found, states] : {Group {byRole, showing}, Group {byTyping, typing}, Group {pages, nullptr}}) {
+            for (guint i = 0; i < found->len; ++i) {
+                const Owned node(g_array_index(found, AtspiAccessible*, i));
+                if (walking.stop || !node || !seen.insert(node.get()).second)
+                    continue;
+                if (walking.deadline.hasExpired()) {
+                    walking.stop = true;
+                    walking.limited = true;
+                    continue;
+                }
+                ++walking.nodes;
+                keepConnectionHere(node.get());
+                GError* error = nullptr;
+                const AtspiRole role = atspi_accessible_get_role(node.get(), &error);
+                const bool told = !error && role != ATSPI_ROLE_INVALID;
+                g_clear_error(&error);
+                AtspiStateSet* said = states ? static_cast<AtspiStateSet*>(g_object_ref(states)) : statesOf(node.get());
+                if (!told || !said)
+                    ++tUnanswered;
+                else if (!visit(node.get(), role, said))
+                    walking.stop = true;
+                if (said)
+                    g_object_unref(said);
+            }
+        }
+    }
+    for (GArray* found : {byRole, byTyping, pages}) {
+        if (!found)
+            continue;
+        // What the visit did not take.
+        if (!done)
+            for (guint i = 0; i < found->len; ++i)
+                g_object_unref(g_array_index(found, AtspiAccessible*, i));
+        g_array_free(found, TRUE);
+    }
+    g_object_unref(showing);
+    g_object_unref(typing);
+    return done;
 }
 
 // Visits the showing nodes of the application with process id `pid`, depth first in tree order,
@@ -610,7 +889,8 @@ Walked walk(qint64 pid, const Visit& visit)
             tAppScale = 1.0;
             continue;
         }
-        walking.from(app.get(), visit);
+        if (!visitMatches(app.get(), walking, visit))
+            walking.from(app.get(), visit);
         tAppScale = 1.0;
     }
     if (walking.limited || (tUnanswered > 0 && !walking.stop))
@@ -889,22 +1169,62 @@ void ControlsReader::setWalkBudget(std::chrono::milliseconds budget)
 
 ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& geometry)
 {
+    const QDeadlineTimer budget(gWalkBudgetMs.load());
     QList<Control> controls;
+    // Controls whose place was not told, asked again once the walk is done, and listed where the
+    // walk met them.
+    struct Unplaced {
+        Owned node;
+        qsizetype at;
+        QString kind;
+        QString label;
+        double scale;
+    };
+    std::vector<Unplaced> unplaced;
+    const auto listed = [&] { return controls.size() + static_cast<qsizetype>(unplaced.size()); };
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
+    bool pageLoading = false;
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
-        QString kind = kindOf(role, states);
+        pageLoading = pageLoading || pageUnread(role, states);
+        QString kind = controlKind(role, states);
         if (kind.isEmpty())
             return true;
         if ((role == ATSPI_ROLE_PASSWORD_TEXT || kind == QLatin1String("textfield"))
             && passwordField(node, role))
             kind = QStringLiteral("password");
-        const auto rect = extentsOf(node, geometry);
-        if (!rect || !rect->intersects(display))
+        const Place place = placeOf(node, geometry);
+        if (place.unknown) {
+            unplaced.push_back(Unplaced {Owned(static_cast<AtspiAccessible*>(g_object_ref(node))), controls.size(),
+                                         kind, labelOf(node), tAppScale});
+            return listed() < kMaxControls;
+        }
+        if (!place.rect || !place.rect->intersects(display))
             return true;
-        controls.append(Control {QStringLiteral("C%1").arg(controls.size() + 1), kind, nameOf(node), *rect});
-        return controls.size() < kMaxControls;
+        controls.append(Control {QString(), kind, labelOf(node), *place.rect});
+        return listed() < kMaxControls;
     });
-    const bool cutShort = walked == Walked::limited || controls.size() >= kMaxControls;
+    bool unknown = false;
+    for (auto each = unplaced.rbegin(); each != unplaced.rend(); ++each) {
+        if (budget.hasExpired()) {
+            unknown = true;
+            continue;
+        }
+        tAppScale = each->scale;
+        const Place place = placeOf(each->node.get(), geometry);
+        tAppScale = 1.0;
+        unknown = unknown || place.unknown;
+        if (place.rect && place.rect->intersects(display))
+            controls.insert(each->at, Control {QString(), each->kind, each->label, *place.rect});
+    }
+    if (pageLoading)
+        logline::info(QStringLiteral("controls: a page shown is not read yet"));
+    if (!unplaced.empty())
+        logline::info(QStringLiteral("controls: %1 without a place told, %2 after asking again")
+                          .arg(unplaced.size())
+                          .arg(unknown ? QStringLiteral("some still") : QStringLiteral("none")));
+    for (qsizetype i = 0; i < controls.size(); ++i)
+        controls[i].id = QStringLiteral("C%1").arg(i + 1);
+    const bool cutShort = walked == Walked::limited || unknown || pageLoading || listed() >= kMaxControls;
     return Reading {std::move(controls), cutShort};
 }
 

@@ -71,8 +71,9 @@ public:
     static constexpr std::chrono::milliseconds kCallPatience {2000};
 
     // The controls read, and whether the walk was cut short (by its time budget, at
-    // `kMaxControls`, or by calls the application did not answer), so that more may exist than
-    // were listed.
+    // `kMaxControls`, or by calls the application did not answer, a control's place among them),
+    // so that more may exist than were listed. An element that takes typed text is listed as a
+    // "textfield" whatever its role.
     struct Reading {
         QList<Control> controls;
         bool cutShort = false;

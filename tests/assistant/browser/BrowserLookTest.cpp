@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostPointing.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ControlsReader.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "assistant/browser/BrowserPage.h"
+#include "support/RunTask.h"
+
+#include <optional>
+
+namespace {
+
+using Browser = BrowserPage::Browser;
+
+ScreenSnapshot look()
+{
+    ScreenReader reader;
+    return runTask(reader.snapshot(), std::chrono::seconds(60));
+}
+
+std::optional<ControlsReader::Control> listed(const ScreenSnapshot& snapshot, const char* label)
+{
+    for (const auto& each : snapshot.controls)
+        if (each.label == QLatin1String(label))
+            return each;
+    return std::nullopt;
+}
+
+// The login form's inputs are all listed, each as what it is.
+bool formListed(const ScreenSnapshot& snapshot)
+{
+    const auto is = [&](const char* label, const char* kind) {
+        const auto found = listed(snapshot, label);
+        return found && found->kind == QLatin1String(kind);
+    };
+    return is("User name", "textfield") && is("Password", "password") && is("Show password", "checkbox")
+        && is("Note", "textfield");
+}
+
+class BrowserLook : public ::testing::TestWithParam<Browser> {};
+
+// A look within the walk's own budget reads the page whole, every time, in both browsers.
+TEST_P(BrowserLook, TwentyLooksInARowListTheLoginFormWhole)
+{
+    BrowserPage page(GetParam());
+    ASSERT_TRUE(page.open()) << page.failure().toStdString();
+    ASSERT_TRUE(page.fieldsOnBus()) << page.failure().toStdString();
+    for (int i = 1; i <= 20; ++i) {
+        const ScreenSnapshot snapshot = look();
+        ASSERT_TRUE(formListed(snapshot) && !snapshot.controlsCutShort)
+            << "look " << i << ":\n" << snapshot.promptText().toStdString();
+    }
+}
+
+// Right after its start a browser knows its controls before it has placed them, and answers
+// slowly: a look then lists the whole form or says that it is incomplete, never part of it as whole.
+TEST_P(BrowserLook, ALookDuringTheStartIsWholeOrSaysItIsNot)
+{
+    BrowserPage page(GetParam());
+    ASSERT_TRUE(page.open()) << page.failure().toStdString();
+    bool listedWhole = false;
+    for (int i = 1; i <= 30 && !listedWhole; ++i) {
+        const ScreenSnapshot snapshot = look();
+        const bool any = listed(snapshot, "User name") || listed(snapshot, "Password") || listed(snapshot, "Show password")
+            || listed(snapshot, "Note");
+        listedWhole = formListed(snapshot) && !snapshot.controlsCutShort;
+        EXPECT_TRUE(!any || formListed(snapshot) || snapshot.controlsCutShort)
+            << "look " << i << " since the page loaded:\n" << snapshot.promptText().toStdString();
+    }
+    EXPECT_TRUE(listedWhole) << "no look listed the form whole";
+}
+
+// A page's editable area (a mail, chat or comment box) is a text field the assistant can name,
+// click and type into.
+TEST_P(BrowserLook, AnEditableAreaIsListedAsATextFieldAndTypedInto)
+{
+    BrowserPage page(GetParam());
+    ASSERT_TRUE(page.open()) << page.failure().toStdString();
+    ASSERT_TRUE(page.fieldsOnBus()) << page.failure().toStdString();
+
+    CursorOverlay overlay;
+    overlay.start();
+    auto pointing = std::make_shared<HostPointing>(overlay.view(), HostPointing::Ports {});
+    auto screen = std::make_shared<ScreenReader>();
+    ComputerControl control;
+    ComputerActions::Ports ports;
+    ports.screen = screen;
+    ports.control = &control;
+    ports.enabled = [] { return true; };
+    ComputerActions actions(pointing, std::move(ports));
+    const auto call = [&](const char* name, const QString& arguments) {
+        return runTask(actions.handle(QString::fromLatin1(name), toolargs::parse(arguments), {}),
+                       std::chrono::seconds(120));
+    };
+
+    const ToolResult seen = runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120));
+    ASSERT_TRUE(pointing->snapshot());
+    const auto area = listed(*pointing->snapshot(), "Message");
+    ASSERT_TRUE(area) << "the editable area is not listed:\n" << seen.text.toStdString();
+    EXPECT_EQ(area->kind, QStringLiteral("textfield"));
+
+    const ToolResult clicked = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(area->id));
+    EXPECT_TRUE(clicked.text.startsWith(QStringLiteral("Clicked \"Message\"."))) << clicked.text.toStdString();
+    ASSERT_TRUE(page.until(QStringLiteral("FOCUS area"))) << page.seen().join('\n').toStdString();
+
+    const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "See you at 5"})"));
+    EXPECT_TRUE(typed.text.startsWith(QStringLiteral("Typed it."))) << typed.text.toStdString();
+    EXPECT_TRUE(page.valueBecomes(QStringLiteral("area"), QStringLiteral("See you at 5")))
+        << page.seen().join('\n').toStdString();
+    overlay.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, BrowserLook, ::testing::Values(Browser::firefox, Browser::chromium),
+                         [](const auto& each) { return std::string(BrowserPage::name(each.param)); });
+
+} // namespace
