@@ -753,11 +753,11 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         const ControlsReader::FocusedField field = co_await std::move(checking);
         if (field.checked && field.menuOpener == Opener::password)
             co_return sentenceOnly(passwordField());
-        if (field.checked && field.menuOpener == Opener::unknown)
-            co_return sentenceOnly(couldNotCheckMenu());
         // A password field takes the moving keys and nothing else.
         if (!navigates && field.checked && field.secure)
             co_return sentenceOnly(passwordField());
+        if (field.checked && field.menuOpener == Opener::unknown)
+            co_return sentenceOnly(couldNotCheckMenu());
         if (!field.checked && combination->mayPutText())
             co_return sentenceOnly(couldNotCheckField());
         if (!navigates && field.checked) {

@@ -850,8 +850,37 @@ ControlsReader::FocusedField::Opener openerOf(AtspiAccessible* app)
 // moving the focus from the field it was opened on, as a child of its window or in a window of its
 // own that becomes the active one. A menu is open when its entries show. Calls that got no answer
 // are counted.
-bool menuShowing(AtspiAccessible* app)
+// The top-level (a child of the application) an element lies in; none when its parents are not told.
+Owned topLevelOf(AtspiAccessible* node)
 {
+    Owned held(static_cast<AtspiAccessible*>(g_object_ref(node)));
+    for (int depth = 0; depth <= kMaxDepth && patient(); ++depth) {
+        GError* error = nullptr;
+        Owned parent(atspi_accessible_get_parent(held.get(), &error));
+        g_clear_error(&error);
+        if (!parent)
+            return {};
+        const AtspiRole role = atspi_accessible_get_role(parent.get(), &error);
+        g_clear_error(&error);
+        if (role == ATSPI_ROLE_APPLICATION)
+            return held;
+        held = std::move(parent);
+    }
+    return {};
+}
+
+bool menuShowing(AtspiAccessible* app, const QString& field)
+{
+    // The field's own window is not searched below its children: a menu that shows there takes
+    // the focus from the field (or is one of the window's children, as a browser's is).
+    QString fieldTop;
+    if (const AtspiObject* object = ATSPI_OBJECT(app); object->app && object->app->bus_name) {
+        const auto told = gFocusTaken.find(object->app->bus_name);
+        if (told != gFocusTaken.end() && !told->second.taken.empty()
+            && addressOf(told->second.taken.back().get()) == field)
+            if (const Owned top = topLevelOf(told->second.taken.back().get()))
+                fieldTop = addressOf(top.get());
+    }
     constexpr gint kMaxTopLevels = 16;
     constexpr int kMaxVisits = 48;
     constexpr int kMenuDepth = 5;
@@ -913,7 +942,7 @@ bool menuShowing(AtspiAccessible* app)
             queue.pop_front();
             if (openMenu(node.get()))
                 return true;
-            if (!shown->second || depth >= kMenuDepth)
+            if (!shown->second || depth >= kMenuDepth || addressOf(top.get()) == fieldTop)
                 continue;
             const auto below = states(node.get());
             if (!below || !below->first)
@@ -1083,6 +1112,49 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
     return focusable;
 }
 
+// A showing menu under `pixel` among the children of the application's top-levels: a browser's
+// menu lies there, in a window of its own that no top-level stands for. None when none is found.
+std::optional<ControlsReader::Pointed> menuAmongChildren(AtspiAccessible* app, QPointF pixel)
+{
+    GError* error = nullptr;
+    const gint tops = patient() ? atspi_accessible_get_child_count(app, &error) : 0;
+    g_clear_error(&error);
+    for (gint i = 0; i < tops && i < 16 && patient(); ++i) {
+        Owned top(atspi_accessible_get_child_at_index(app, i, &error));
+        g_clear_error(&error);
+        const gint count = top && patient() ? atspi_accessible_get_child_count(top.get(), &error) : 0;
+        g_clear_error(&error);
+        for (gint j = 0; j < count && j < 64 && patient(); ++j) {
+            Owned child(atspi_accessible_get_child_at_index(top.get(), j, &error));
+            g_clear_error(&error);
+            if (!child)
+                continue;
+            const AtspiRole role = atspi_accessible_get_role(child.get(), &error);
+            g_clear_error(&error);
+            if (role != ATSPI_ROLE_MENU && role != ATSPI_ROLE_POPUP_MENU)
+                continue;
+            AtspiComponent* component = atspi_accessible_get_component_iface(child.get());
+            if (!component)
+                continue;
+            AtspiRect* rect = patient() ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error) : nullptr;
+            g_object_unref(component);
+            g_clear_error(&error);
+            if (!rect)
+                continue;
+            const QRectF extents(rect->x, rect->y, rect->width, rect->height);
+            g_free(rect);
+            if (extents.width() > 0 && extents.contains(pixel)) {
+                ControlsReader::Pointed pointed;
+                pointed.checked = true;
+                pointed.menu = true;
+                pointed.element = addressOf(child.get());
+                return pointed;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // The deepest element under `at` (the application's own pixels) in the top-level `top`, and
 // whether it or an element around it is a password field or a menu; none, with the call counted,
 // when one did not answer.
@@ -1225,8 +1297,16 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
             }
             if (field && field->secure && field->menuOpener == FocusedField::Opener::none) {
                 stage = "looking for a menu opened over the password field";
-                if (menuShowing(app.get()))
+                const int before = tUnanswered;
+                const bool shows = menuShowing(app.get(), field->element);
+                // The field is known; whether a menu shows over it is not: the look is taken again
+                // while there is time, and after that nothing is picked.
+                if (tUnanswered > before && deadline.remainingTime() < 2 * kCallPatience.count()) {
+                    tUnanswered = before;
+                    field->menuOpener = FocusedField::Opener::unknown;
+                } else if (shows) {
                     field->menuOpener = FocusedField::Opener::password;
+                }
             }
             tAppScale = 1.0;
         }
@@ -1307,6 +1387,8 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
                 pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
+            else
+                pointed = menuAmongChildren(app.get(), pixel);
         }
         if (tUnanswered > 0)
             pointed.reset();
