@@ -296,6 +296,10 @@ QCoro::Task<std::optional<QString>> ComputerActions::clickRefusal(QPointF at, bo
         co_return passwordField();
     if (entry && untold)
         co_return couldNotCheckMenu();
+    // Neither where the focus is nor what lies there was told in time by an application on the bus:
+    // it may be a menu's entry over a password field.
+    if (!field.checked && field.unanswered && !pointed.checked)
+        co_return couldNotCheckField();
     // A button that does not take the focus (a toolbar's Paste) acts on the field that keeps it.
     if (!right && field.checked && field.secure) {
         auto leaving = focusLeavesPasswordField(at, pointed);
@@ -759,6 +763,10 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         if (field.checked && field.menuOpener == Opener::unknown)
             co_return sentenceOnly(couldNotCheckMenu());
         if (!field.checked && combination->mayPutText())
+            co_return sentenceOnly(couldNotCheckField());
+        // An application that did not tell in time where its focus is may have a menu open, where
+        // Return picks an entry.
+        if (!field.checked && field.unanswered)
             co_return sentenceOnly(couldNotCheckField());
         if (!navigates && field.checked) {
             followed->field = field;

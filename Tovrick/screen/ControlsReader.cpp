@@ -1199,6 +1199,10 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
             ++tUnanswered;
             return std::nullopt;
         }
+        // A window that names nothing of its own at a point inside it answers no such lookups (GTK
+        // 4.8 does not): what lies there is not told.
+        if (!child && depth == 0)
+            return ControlsReader::Pointed {};
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
@@ -1320,7 +1324,9 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                       .arg(attempts)
                       .arg(tUnanswered)
                       .arg(QLatin1String(stage)));
-    return {};
+    FocusedField untold;
+    untold.unanswered = tUnanswered > 0;
+    return untold;
 }
 
 QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds bound)
@@ -1345,8 +1351,11 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     auto finished = qCoro(watcher.get(), &QFutureWatcher<FocusedField>::finished, waiting);
     watcher->setFuture(QtConcurrent::run(pool(), read));
     co_await std::move(finished);
-    if (!watcher->isFinished())
-        co_return FocusedField {};
+    if (!watcher->isFinished()) {
+        FocusedField untold;
+        untold.unanswered = true;
+        co_return untold;
+    }
     co_return watcher->result();
 }
 

@@ -52,6 +52,9 @@ public:
         // browser's context menu) has `password`.
         enum class Opener { none, plain, password, unknown };
         Opener menuOpener = Opener::none;
+        // Not `checked` because the application, on the bus, did not answer in time: it may show
+        // anything, a menu over a password field included.
+        bool unanswered = false;
     };
 
     // The element at a point of the screen, in the application whose window takes the pointer

@@ -478,6 +478,8 @@ TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefuse
     const ControlsReader::Pointed secret {true, true, false, QStringLiteral(":1.5:/f/2")};
     const ControlsReader::Pointed button {true, false, false, QStringLiteral(":1.5:/b/1")};
     const ControlsReader::Pointed unknown {};
+    ControlsReader::FocusedField unanswered;
+    unanswered.unanswered = true;
     const struct {
         const char* what;
         ControlsReader::FocusedField field;
@@ -491,6 +493,9 @@ TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefuse
         {"where the check can't tell", kSecretField, unknown, true, password},
         {"the password field itself", kSecretField, secret, false, "Clicked there."},
         {"a button that takes no focus, from a plain field", kPlainField, button, false, "Clicked there."},
+        {"where neither is told by an application on the bus", unanswered, unknown, true,
+         ComputerActions::couldNotCheckField()},
+        {"what is told, when the focus is not", unanswered, button, true, "Clicked there."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -506,6 +511,14 @@ TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefuse
         const bool given = c.field.secure && c.at.checked && !c.at.secure;
         EXPECT_EQ(focusGivenAt, given ? QList<QPointF> {QPointF(500, 200)} : QList<QPointF> {});
     }
+    // Nor does Return pick what an application that did not answer may show; where no application
+    // is on the bus, it goes.
+    SetUp();
+    field = unanswered;
+    EXPECT_EQ(call("press_keys", R"({"keys": "return"})").text, ComputerActions::couldNotCheckField());
+    EXPECT_TRUE(input->events.isEmpty());
+    field = kUnknownField;
+    EXPECT_TRUE(call("press_keys", R"({"keys": "return"})").text.startsWith(QStringLiteral("Pressed return.")));
 }
 
 TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)
