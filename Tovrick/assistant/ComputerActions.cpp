@@ -74,6 +74,11 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
             auto looking = ControlsReader::elementAtPoint(point);
             co_return co_await std::move(looking);
         };
+    if (!m_ports.focusAt)
+        m_ports.focusAt = [](QPointF point) -> QCoro::Task<bool> {
+            auto giving = ControlsReader::focusAtPoint(point);
+            co_return co_await std::move(giving);
+        };
 }
 
 QString ComputerActions::couldNotCheckField()
@@ -91,6 +96,12 @@ QString ComputerActions::couldNotCheckMenu()
 {
     return QStringLiteral("I can't tell whether this menu was opened from a password field, so I won't pick "
                           "anything in it. Ask the user to do it.");
+}
+
+QString ComputerActions::couldNotCheckDrop()
+{
+    return QStringLiteral("I can't tell whether the spot I'd drop it on is a password field, so I won't drop it "
+                          "there. Ask the user to do it.");
 }
 
 QString ComputerActions::stoppedSentence()
@@ -285,6 +296,62 @@ QCoro::Task<std::optional<QString>> ComputerActions::clickRefusal(QPointF at, bo
         co_return passwordField();
     if (entry && untold)
         co_return couldNotCheckMenu();
+    // Neither where the focus is nor what lies there was told in time by an application on the bus:
+    // it may be a menu's entry over a password field.
+    if (!field.checked && field.unanswered && !pointed.checked)
+        co_return couldNotCheckField();
+    // A button that does not take the focus (a toolbar's Paste) acts on the field that keeps it.
+    if (!right && field.checked && field.secure) {
+        auto leaving = focusLeavesPasswordField(at, pointed);
+        if (!co_await std::move(leaving))
+            co_return passwordField();
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<bool> ComputerActions::focusLeavesPasswordField(QPointF at, ControlsReader::Pointed pointed)
+{
+    std::shared_ptr<HostPointing> pointing = m_pointing;
+    auto check = m_ports.focusedField;
+    // A click on a password field puts nothing in; where the check can't tell, it may.
+    if (pointed.checked && pointed.secure)
+        co_return true;
+    if (!pointed.checked)
+        co_return false;
+    // Whether a click takes the focus is no part of what the bus tells (a button may take it from
+    // the keys but not from the pointer): what the click lands on is given the focus first, and the
+    // click goes once the focus is seen to have left the field.
+    auto giving = m_ports.focusAt(at);
+    if (!co_await std::move(giving))
+        co_return false;
+    constexpr int kLooks = 12;
+    for (int look = 0; look < kLooks; ++look) {
+        auto checking = check();
+        const ControlsReader::FocusedField now = co_await std::move(checking);
+        if (now.checked && !now.secure)
+            co_return true;
+        // The application moves the focus when it gets to the request.
+        auto settle = pointing->sleep(0.1, {});
+        co_await std::move(settle);
+    }
+    co_return false;
+}
+
+QCoro::Task<std::optional<QString>> ComputerActions::dropRefusal(QPointF from, QPointF to)
+{
+    auto elementAt = m_ports.elementAt;
+    auto dropOnto = elementAt(to);
+    const ControlsReader::Pointed target = co_await std::move(dropOnto);
+    if (target.checked && target.secure)
+        co_return passwordField();
+    if (target.checked)
+        co_return std::nullopt;
+    // Where the drop lands can't be told (an application off the bus, a toolkit that answers no
+    // lookup at a point): the drag goes only when what it carries is known not to be text.
+    auto startOn = elementAt(from);
+    const ControlsReader::Pointed source = co_await std::move(startOn);
+    if (!source.checked || source.text)
+        co_return couldNotCheckDrop();
     co_return std::nullopt;
 }
 
@@ -379,15 +446,13 @@ QCoro::Task<ToolResult> ComputerActions::drag(Json arguments, CancelToken cancel
     co_await std::move(flying);
     if (cancel.isCancelled())
         co_return interrupted();
-    // A drop onto a password field puts what is dragged into it. Where the check can't tell what
-    // lies under the drop point (an application off the bus, one that does not answer) the drag
-    // goes: canvases and sliders have no tree to ask, and dragging is how they are worked.
-    auto dropOnto = m_ports.elementAt(to->at);
-    const ControlsReader::Pointed target = co_await std::move(dropOnto);
+    // A drop onto a password field puts what is dragged into it.
+    auto judging = dropRefusal(from->at, to->at);
+    const std::optional<QString> refusal = co_await std::move(judging);
     if (cancel.isCancelled())
         co_return interrupted();
-    if (target.checked && target.secure)
-        co_return sentenceOnly(passwordField());
+    if (refusal)
+        co_return sentenceOnly(*refusal);
     engine.press();
     input->move(from->at);
     input->button(SyntheticInput::Button::left, true);
@@ -692,12 +757,16 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
         const ControlsReader::FocusedField field = co_await std::move(checking);
         if (field.checked && field.menuOpener == Opener::password)
             co_return sentenceOnly(passwordField());
-        if (field.checked && field.menuOpener == Opener::unknown)
-            co_return sentenceOnly(couldNotCheckMenu());
         // A password field takes the moving keys and nothing else.
         if (!navigates && field.checked && field.secure)
             co_return sentenceOnly(passwordField());
+        if (field.checked && field.menuOpener == Opener::unknown)
+            co_return sentenceOnly(couldNotCheckMenu());
         if (!field.checked && combination->mayPutText())
+            co_return sentenceOnly(couldNotCheckField());
+        // An application that did not tell in time where its focus is may have a menu open, where
+        // Return picks an entry.
+        if (!field.checked && field.unanswered)
             co_return sentenceOnly(couldNotCheckField());
         if (!navigates && field.checked) {
             followed->field = field;

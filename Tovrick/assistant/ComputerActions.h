@@ -34,6 +34,8 @@ public:
         std::function<QCoro::Task<ControlsReader::Following>(QString element, bool keySent)> focusStaysOn;
         // What lies under a point of the screen (ControlsReader::elementAtPoint).
         std::function<QCoro::Task<ControlsReader::Pointed>(QPointF point)> elementAt;
+        // Gives the keyboard focus to what lies under a point (ControlsReader::focusAtPoint).
+        std::function<QCoro::Task<bool>(QPointF point)> focusAt;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -48,6 +50,7 @@ public:
     static QString couldNotCheckField();
     static QString passwordField();
     static QString couldNotCheckMenu();
+    static QString couldNotCheckDrop();
     // The answer of an action that the user's stop cut short.
     static QString stoppedSentence();
     // The answer of an action that going to sleep (or quitting) cut short.
@@ -103,6 +106,11 @@ private:
 
     // Why a click at `at` may not go, if it may not.
     QCoro::Task<std::optional<QString>> clickRefusal(QPointF at, bool right);
+    // While a password field has the focus: whether a click on `pointed` at `at` leaves it there
+    // no longer (the field itself, or what was seen to take the focus when given it).
+    QCoro::Task<bool> focusLeavesPasswordField(QPointF at, ControlsReader::Pointed pointed);
+    // Why a drag from `from` to `to` may not go, if it may not.
+    QCoro::Task<std::optional<QString>> dropRefusal(QPointF from, QPointF to);
 
     QCoro::Task<ToolResult> click(Json arguments, CancelToken cancel);
     QCoro::Task<ToolResult> scroll(Json arguments, CancelToken cancel);

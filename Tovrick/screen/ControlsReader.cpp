@@ -901,12 +901,110 @@ Walked walk(qint64 pid, const Visit& visit)
     return walking.verdict();
 }
 
+// Where a password field stands in its page, to know it again when its application replaces its
+// object: a browser whose page turns the field into a plain one ("Show password") drops the field's
+// object and makes another. Kept by the page's document and the field's place below it.
+// Accessibility thread only.
+struct SecretPlace {
+    QString document;
+    QString place;
+};
+std::deque<SecretPlace> gSecretPlaces;
+
+bool documentRole(AtspiRole role)
+{
+    return role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME;
+}
+
+// The document an element lies in and its place there (the index of each element on the way
+// down); none outside a document, and none with a call counted when one did not answer.
+std::optional<SecretPlace> placeOf(AtspiAccessible* node)
+{
+    QStringList steps;
+    Owned held;
+    AtspiAccessible* at = node;
+    for (int depth = 0; depth <= kMaxDepth; ++depth) {
+        GError* error = nullptr;
+        const gint index = patient() ? atspi_accessible_get_index_in_parent(at, &error) : -1;
+        Owned parent(index >= 0 && patient() ? atspi_accessible_get_parent(at, &error) : nullptr);
+        const bool failed = error != nullptr;
+        g_clear_error(&error);
+        if (failed)
+            ++tUnanswered;
+        if (failed || index < 0 || !parent)
+            return std::nullopt;
+        steps.prepend(QString::number(index));
+        const AtspiRole role = patient() ? atspi_accessible_get_role(parent.get(), &error) : ATSPI_ROLE_INVALID;
+        const bool told = !error && role != ATSPI_ROLE_INVALID;
+        g_clear_error(&error);
+        if (!told) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (documentRole(role))
+            return SecretPlace {addressOf(parent.get()), steps.join(QLatin1Char('/'))};
+        if (role == ATSPI_ROLE_APPLICATION || role == ATSPI_ROLE_DESKTOP_FRAME)
+            return std::nullopt;
+        held = std::move(parent);
+        at = held.get();
+    }
+    return std::nullopt;
+}
+
+void rememberSecretPlace(AtspiAccessible* node)
+{
+    const int before = tUnanswered;
+    std::optional<SecretPlace> place = placeOf(node);
+    // Missing, the place only leaves the field known by its object, as before.
+    tUnanswered = before;
+    if (!place)
+        return;
+    const auto same = [&](const SecretPlace& each) { return each.document == place->document && each.place == place->place; };
+    if (std::any_of(gSecretPlaces.begin(), gSecretPlaces.end(), same))
+        return;
+    if (gSecretPlaces.size() >= static_cast<size_t>(ControlsReader::kMaxSecretElements))
+        gSecretPlaces.pop_front();
+    gSecretPlaces.push_back(std::move(*place));
+}
+
+// Whether a text field stands where a password field of the same application stood: the field
+// whose object was replaced. Asked only in applications where one was seen.
+bool replacedSecret(AtspiAccessible* node, AtspiRole role)
+{
+    if (role != ATSPI_ROLE_ENTRY && role != ATSPI_ROLE_TEXT)
+        return false;
+    const AtspiObject* object = ATSPI_OBJECT(node);
+    if (!object->app || !object->app->bus_name)
+        return false;
+    const QString bus = QString::fromUtf8(object->app->bus_name) + QLatin1Char(':');
+    if (std::none_of(gSecretPlaces.begin(), gSecretPlaces.end(),
+                     [&](const SecretPlace& each) { return each.document.startsWith(bus); }))
+        return false;
+    const std::optional<SecretPlace> place = placeOf(node);
+    if (!place)
+        return false;
+    const bool replaced = std::any_of(gSecretPlaces.begin(), gSecretPlaces.end(), [&](const SecretPlace& each) {
+        return each.document == place->document && each.place == place->place;
+    });
+    // From now on known by its own object too.
+    if (replaced)
+        rememberSecret(addressOf(node));
+    return replaced;
+}
+
 // Whether an element takes secret text: the one judgement of a password field, for the focused
 // field, a menu's opener and what lies under a point alike.
 // The one judgement of every check: an element once seen as a password field stays one.
 bool passwordField(AtspiAccessible* node, AtspiRole role)
 {
-    return secretElement(addressOf(node), role);
+    const QString address = addressOf(node);
+    const bool firstSeen = role == ATSPI_ROLE_PASSWORD_TEXT && !seenSecret(address);
+    if (secretElement(address, role)) {
+        if (firstSeen)
+            rememberSecretPlace(node);
+        return true;
+    }
+    return replacedSecret(node, role);
 }
 
 // A menu, one of its entries, or a menu bar: an element the focus goes to from a field and back.
@@ -1028,6 +1126,114 @@ ControlsReader::FocusedField::Opener openerOf(AtspiAccessible* app)
     return Opener::unknown;
 }
 
+// Whether the application shows an open menu: a browser opens a page's context menu without
+// moving the focus from the field it was opened on, as a child of its window or in a window of its
+// own that becomes the active one. A menu is open when its entries show. Calls that got no answer
+// are counted.
+// The top-level (a child of the application) an element lies in; none when its parents are not told.
+Owned topLevelOf(AtspiAccessible* node)
+{
+    Owned held(static_cast<AtspiAccessible*>(g_object_ref(node)));
+    for (int depth = 0; depth <= kMaxDepth && patient(); ++depth) {
+        GError* error = nullptr;
+        Owned parent(atspi_accessible_get_parent(held.get(), &error));
+        g_clear_error(&error);
+        if (!parent)
+            return {};
+        const AtspiRole role = atspi_accessible_get_role(parent.get(), &error);
+        g_clear_error(&error);
+        if (role == ATSPI_ROLE_APPLICATION)
+            return held;
+        held = std::move(parent);
+    }
+    return {};
+}
+
+bool menuShowing(AtspiAccessible* app, const QString& field)
+{
+    // The field's own window is not searched below its children: a menu that shows there takes
+    // the focus from the field (or is one of the window's children, as a browser's is).
+    QString fieldTop;
+    if (const AtspiObject* object = ATSPI_OBJECT(app); object->app && object->app->bus_name) {
+        const auto told = gFocusTaken.find(object->app->bus_name);
+        if (told != gFocusTaken.end() && !told->second.taken.empty()
+            && addressOf(told->second.taken.back().get()) == field)
+            if (const Owned top = topLevelOf(told->second.taken.back().get()))
+                fieldTop = addressOf(top.get());
+    }
+    constexpr gint kMaxTopLevels = 16;
+    constexpr int kMaxVisits = 48;
+    constexpr int kMenuDepth = 5;
+    const auto states = [](AtspiAccessible* node) -> std::optional<std::pair<bool, bool>> {
+        AtspiStateSet* set = patient() ? atspi_accessible_get_state_set(node) : nullptr;
+        if (!set) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        const std::pair showingActive {static_cast<bool>(atspi_state_set_contains(set, ATSPI_STATE_SHOWING)),
+                                       static_cast<bool>(atspi_state_set_contains(set, ATSPI_STATE_ACTIVE))};
+        g_object_unref(set);
+        return showingActive;
+    };
+    const auto childrenOf = [](AtspiAccessible* node, gint most) {
+        std::vector<Owned> children;
+        GError* error = nullptr;
+        const gint count = patient() ? atspi_accessible_get_child_count(node, &error) : -1;
+        if (error || count < 0)
+            ++tUnanswered;
+        g_clear_error(&error);
+        for (gint i = 0; i < count && i < most && patient(); ++i) {
+            Owned child(atspi_accessible_get_child_at_index(node, i, &error));
+            if (error || !child)
+                ++tUnanswered;
+            g_clear_error(&error);
+            if (child)
+                children.push_back(std::move(child));
+        }
+        return children;
+    };
+    const auto openMenu = [&](AtspiAccessible* node) {
+        GError* error = nullptr;
+        const AtspiRole role = patient() ? atspi_accessible_get_role(node, &error) : ATSPI_ROLE_INVALID;
+        if (error || role == ATSPI_ROLE_INVALID)
+            ++tUnanswered;
+        g_clear_error(&error);
+        if (role != ATSPI_ROLE_MENU && role != ATSPI_ROLE_POPUP_MENU)
+            return false;
+        const auto own = states(node);
+        if (!own || !own->first)
+            return false;
+        for (const Owned& entry : childrenOf(node, 4))
+            if (const auto shows = states(entry.get()); shows && shows->first)
+                return true;
+        return false;
+    };
+    for (const Owned& top : childrenOf(app, kMaxTopLevels)) {
+        const auto shown = states(top.get());
+        if (!shown || !shown->first)
+            continue;
+        // The window's own children; below them only in the active window, where a menu takes
+        // the keys.
+        std::deque<std::pair<Owned, int>> queue;
+        for (Owned& child : childrenOf(top.get(), kMaxVisits))
+            queue.emplace_back(std::move(child), 1);
+        for (int visits = 0; !queue.empty() && visits < kMaxVisits && tUnanswered == 0; ++visits) {
+            auto [node, depth] = std::move(queue.front());
+            queue.pop_front();
+            if (openMenu(node.get()))
+                return true;
+            if (!shown->second || depth >= kMenuDepth || addressOf(top.get()) == fieldTop)
+                continue;
+            const auto below = states(node.get());
+            if (!below || !below->first)
+                continue;
+            for (Owned& child : childrenOf(node.get(), kMaxVisits))
+                queue.emplace_back(std::move(child), depth + 1);
+        }
+    }
+    return false;
+}
+
 // The application's own search for its focused elements, where it offers one. A password field
 // among several focused elements decides; else the last in tree order, the innermost.
 std::optional<ControlsReader::FocusedField> focusSearched(AtspiAccessible* app, const DisplayGeometry& geometry)
@@ -1098,6 +1304,137 @@ std::optional<ControlsReader::FocusedField> focusWalked(AtspiAccessible* app, qi
     return field;
 }
 
+// Text, or what holds text, that a drag from it may carry: a field, a page, a label, a link.
+bool textRole(AtspiRole role)
+{
+    switch (role) {
+    case ATSPI_ROLE_ENTRY:
+    case ATSPI_ROLE_PASSWORD_TEXT:
+    case ATSPI_ROLE_TEXT:
+    case ATSPI_ROLE_PARAGRAPH:
+    case ATSPI_ROLE_DOCUMENT_WEB:
+    case ATSPI_ROLE_DOCUMENT_FRAME:
+    case ATSPI_ROLE_DOCUMENT_TEXT:
+    case ATSPI_ROLE_DOCUMENT_EMAIL:
+    case ATSPI_ROLE_DOCUMENT_PRESENTATION:
+    case ATSPI_ROLE_DOCUMENT_SPREADSHEET:
+    case ATSPI_ROLE_TERMINAL:
+    case ATSPI_ROLE_LABEL:
+    case ATSPI_ROLE_STATIC:
+    case ATSPI_ROLE_HEADING:
+    case ATSPI_ROLE_LINK:
+    case ATSPI_ROLE_EDITBAR:
+    case ATSPI_ROLE_CAPTION:
+    case ATSPI_ROLE_BLOCK_QUOTE:
+    case ATSPI_ROLE_ARTICLE:
+    case ATSPI_ROLE_COMMENT:
+    case ATSPI_ROLE_AUTOCOMPLETE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The element under `at` (the application's own pixels) in the top-level `top` that a click there
+// would give the focus to: the deepest one on the way down that can take it. A null one when none
+// can, or when it lies in a toolbar (whose buttons leave the focus where it is when clicked); none,
+// with the call counted, when one did not answer.
+std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
+{
+    Owned focusable;
+    Owned held(static_cast<AtspiAccessible*>(g_object_ref(top)));
+    for (int depth = 0; depth <= kMaxDepth; ++depth) {
+        AtspiAccessible* node = held.get();
+        GError* asked = nullptr;
+        const AtspiRole role = patient() ? atspi_accessible_get_role(node, &asked) : ATSPI_ROLE_INVALID;
+        const bool told = !asked && role != ATSPI_ROLE_INVALID;
+        g_clear_error(&asked);
+        if (!told) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (role == ATSPI_ROLE_TOOL_BAR)
+            return Owned {};
+        AtspiStateSet* states = patient() ? atspi_accessible_get_state_set(node) : nullptr;
+        if (!states) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
+            focusable.reset(static_cast<AtspiAccessible*>(g_object_ref(node)));
+        g_object_unref(states);
+        QElapsedTimer asking;
+        asking.start();
+        AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
+        if (!component && ranOut(asking.elapsed())) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (!component)
+            break;
+        asking.restart();
+        GError* error = nullptr;
+        Owned child(patient() ? atspi_component_get_accessible_at_point(component, static_cast<gint>(std::lround(at.x())),
+                                                                        static_cast<gint>(std::lround(at.y())),
+                                                                        ATSPI_COORD_TYPE_SCREEN, &error)
+                              : nullptr);
+        g_object_unref(component);
+        const bool failed = error || (!child && ranOut(asking.elapsed()));
+        g_clear_error(&error);
+        if (failed) {
+            ++tUnanswered;
+            return std::nullopt;
+        }
+        if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
+            break;
+        held = std::move(child);
+    }
+    return focusable;
+}
+
+// A showing menu under `pixel` among the children of the application's top-levels: a browser's
+// menu lies there, in a window of its own that no top-level stands for. None when none is found.
+std::optional<ControlsReader::Pointed> menuAmongChildren(AtspiAccessible* app, QPointF pixel)
+{
+    GError* error = nullptr;
+    const gint tops = patient() ? atspi_accessible_get_child_count(app, &error) : 0;
+    g_clear_error(&error);
+    for (gint i = 0; i < tops && i < 16 && patient(); ++i) {
+        Owned top(atspi_accessible_get_child_at_index(app, i, &error));
+        g_clear_error(&error);
+        const gint count = top && patient() ? atspi_accessible_get_child_count(top.get(), &error) : 0;
+        g_clear_error(&error);
+        for (gint j = 0; j < count && j < 64 && patient(); ++j) {
+            Owned child(atspi_accessible_get_child_at_index(top.get(), j, &error));
+            g_clear_error(&error);
+            if (!child)
+                continue;
+            const AtspiRole role = atspi_accessible_get_role(child.get(), &error);
+            g_clear_error(&error);
+            if (role != ATSPI_ROLE_MENU && role != ATSPI_ROLE_POPUP_MENU)
+                continue;
+            AtspiComponent* component = atspi_accessible_get_component_iface(child.get());
+            if (!component)
+                continue;
+            AtspiRect* rect = patient() ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error) : nullptr;
+            g_object_unref(component);
+            g_clear_error(&error);
+            if (!rect)
+                continue;
+            const QRectF extents(rect->x, rect->y, rect->width, rect->height);
+            g_free(rect);
+            if (extents.width() > 0 && extents.contains(pixel)) {
+                ControlsReader::Pointed pointed;
+                pointed.checked = true;
+                pointed.menu = true;
+                pointed.element = addressOf(child.get());
+                return pointed;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // The deepest element under `at` (the application's own pixels) in the top-level `top`, and
 // whether it or an element around it is a password field or a menu; none, with the call counted,
 // when one did not answer.
@@ -1118,6 +1455,7 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
         }
         pointed.secure = pointed.secure || passwordField(node, role);
         pointed.menu = pointed.menu || menuRole(role);
+        pointed.text = pointed.text || textRole(role);
         pointed.element = addressOf(node);
         QElapsedTimer asking;
         asking.start();
@@ -1141,6 +1479,10 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
             ++tUnanswered;
             return std::nullopt;
         }
+        // A window that names nothing of its own at a point inside it answers no such lookups (GTK
+        // 4.8 does not): what lies there is not told.
+        if (!child && depth == 0)
+            return ControlsReader::Pointed {};
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
@@ -1277,6 +1619,19 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                 stage = "finding what had the focus before the menu";
                 field->menuOpener = openerOf(app.get());
             }
+            if (field && field->secure && field->menuOpener == FocusedField::Opener::none) {
+                stage = "looking for a menu opened over the password field";
+                const int before = tUnanswered;
+                const bool shows = menuShowing(app.get(), field->element);
+                // The field is known; whether a menu shows over it is not: the look is taken again
+                // while there is time, and after that nothing is picked.
+                if (tUnanswered > before && deadline.remainingTime() < 2 * kCallPatience.count()) {
+                    tUnanswered = before;
+                    field->menuOpener = FocusedField::Opener::unknown;
+                } else if (shows) {
+                    field->menuOpener = FocusedField::Opener::password;
+                }
+            }
             tAppScale = 1.0;
         }
         if (tUnanswered > 0)
@@ -1289,7 +1644,9 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                       .arg(attempts)
                       .arg(tUnanswered)
                       .arg(QLatin1String(stage)));
-    return {};
+    FocusedField untold;
+    untold.unanswered = tUnanswered > 0;
+    return untold;
 }
 
 QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(std::chrono::milliseconds bound)
@@ -1314,8 +1671,11 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     auto finished = qCoro(watcher.get(), &QFutureWatcher<FocusedField>::finished, waiting);
     watcher->setFuture(QtConcurrent::run(pool(), read));
     co_await std::move(finished);
-    if (!watcher->isFinished())
-        co_return FocusedField {};
+    if (!watcher->isFinished()) {
+        FocusedField untold;
+        untold.unanswered = true;
+        co_return untold;
+    }
     co_return watcher->result();
 }
 
@@ -1356,6 +1716,8 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
                 pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
+            else
+                pointed = menuAmongChildren(app.get(), pixel);
         }
         if (tUnanswered > 0)
             pointed.reset();
@@ -1385,6 +1747,70 @@ QCoro::Task<ControlsReader::Pointed> ControlsReader::elementAtPoint(QPointF poin
     if (!watcher->isFinished())
         co_return Pointed {};
     co_return watcher->result();
+}
+
+bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDeadlineTimer deadline)
+{
+    if (!ready())
+        return false;
+    const QPointF pixel = geometry.toPixels(point);
+    std::optional<X11Display::WindowAt> under;
+    {
+        X11Display display;
+        if (display)
+            under = display.windowAt(pixel.toPoint(), QCoreApplication::applicationPid());
+    }
+    if (!under || under->pid <= 0)
+        return false;
+    const Lookup lookup(deadline);
+    std::optional<Owned> found;
+    int attempts = 0;
+    // As the lookup at a point: a call left unanswered is asked again while the deadline allows.
+    do {
+        ++attempts;
+        tUnanswered = 0;
+        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
+        const std::vector<Owned> apps = appsOf(under->pid);
+        for (const Owned& app : apps) {
+            if (found || tUnanswered > 0)
+                break;
+            QElapsedTimer fitting;
+            fitting.start();
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
+                found = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+            else if (ranOut(fitting.elapsed()))
+                ++tUnanswered;
+        }
+        if (tUnanswered > 0)
+            found.reset();
+    } while (!found && tUnanswered > 0 && !deadline.hasExpired());
+    if (!found || !*found || !patient())
+        return false;
+    AtspiComponent* component = atspi_accessible_get_component_iface(found->get());
+    if (!component)
+        return false;
+    GError* error = nullptr;
+    const bool given = atspi_component_grab_focus(component, &error);
+    g_object_unref(component);
+    g_clear_error(&error);
+    return given;
+}
+
+QCoro::Task<bool> ControlsReader::focusAtPoint(QPointF point, std::chrono::milliseconds bound)
+{
+    const QDeadlineTimer deadline(bound);
+    const auto geometry = DisplayGeometry::mainDisplay();
+    if (!geometry)
+        co_return false;
+    const DisplayGeometry where = *geometry;
+    auto give = [point, where, deadline] { return focusAt(point, where, deadline); };
+    constexpr std::chrono::milliseconds kLastCall {250};
+    const auto waiting = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()) + kLastCall;
+    auto watcher = std::make_shared<QFutureWatcher<bool>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<bool>::finished, waiting);
+    watcher->setFuture(QtConcurrent::run(pool(), give));
+    co_await std::move(finished);
+    co_return watcher->isFinished() && watcher->result();
 }
 
 QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString element, bool keySent,

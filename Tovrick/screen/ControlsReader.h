@@ -48,8 +48,13 @@ public:
         // When the focus is in a menu or a menu bar: whether the element that had the focus before
         // the menu took it is a password field, as far as the record of the application's focus
         // tells (`unknown` when it does not reach back that far, or that element did not answer).
+        // A password field that keeps the focus while its application shows an open menu (a
+        // browser's context menu) has `password`.
         enum class Opener { none, plain, password, unknown };
         Opener menuOpener = Opener::none;
+        // Not `checked` because the application, on the bus, did not answer in time: it may show
+        // anything, a menu over a password field included.
+        bool unanswered = false;
     };
 
     // The element at a point of the screen, in the application whose window takes the pointer
@@ -60,6 +65,9 @@ public:
         bool secure = false;
         bool menu = false;
         QString element;
+        // It or an element around it is text, or holds text a drag from it may carry (a field, a
+        // page, a label, a link).
+        bool text = false;
     };
 
     // The one thread that talks to the accessibility bus (its library is not thread-safe).
@@ -108,6 +116,13 @@ public:
                              QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
     // The same from the main thread, answered within `bound` (as the focused-field check).
     static QCoro::Task<Pointed> elementAtPoint(QPointF point, std::chrono::milliseconds bound = kFieldCheckBound);
+    // Blocking: run on `pool()` only. Gives the keyboard focus to what a click at `point` lands on
+    // (the deepest element there that can take it); false when nothing there can, or the
+    // application did not answer in time.
+    static bool focusAt(QPointF point, const DisplayGeometry& geometry,
+                        QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
+    // The same from the main thread, answered within `bound`.
+    static QCoro::Task<bool> focusAtPoint(QPointF point, std::chrono::milliseconds bound = kFieldCheckBound);
 
     // What the bus told of the focus since the last focused-field check: nothing that concerns
     // `element`; another element took the focus or `element` lost it (even for a moment); `element`

@@ -171,9 +171,24 @@ protected:
         };
         pointed = ControlsReader::Pointed {true, false, false, QStringLiteral(":1.5:/p/1")};
         pointedAt.clear();
+        pointedNext.clear();
         ports.elementAt = [this](QPointF point) -> QCoro::Task<ControlsReader::Pointed> {
             pointedAt << point;
+            if (!pointedNext.empty()) {
+                const ControlsReader::Pointed next = pointedNext.front();
+                pointedNext.pop_front();
+                co_return next;
+            }
             co_return pointed;
+        };
+        focusTaken = ControlsReader::FocusedField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/p/1")};
+        focusGivenAt.clear();
+        ports.focusAt = [this](QPointF point) -> QCoro::Task<bool> {
+            focusGivenAt << point;
+            if (!focusTaken)
+                co_return false;
+            field = *focusTaken;
+            co_return true;
         };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
@@ -211,6 +226,11 @@ protected:
     // What lies under every point asked about, and the points asked about.
     ControlsReader::Pointed pointed;
     QList<QPointF> pointedAt;
+    // What the points asked about next lie on, one per point; then `pointed`.
+    std::deque<ControlsReader::Pointed> pointedNext;
+    // The field that has the focus once a point is given it; none: nothing there takes it.
+    std::optional<ControlsReader::FocusedField> focusTaken;
+    QList<QPointF> focusGivenAt;
 };
 
 const ControlsReader::FocusedField kPlainField {QRectF(300, 200, 400, 30), false, true, true, QStringLiteral(":1.5:/f/1")};
@@ -414,29 +434,91 @@ TEST_F(ComputerActionsTest, NoMenuEntryIsPickedAndNoContextMenuOpenedThatCouldFi
 
 TEST_F(ComputerActionsTest, ADropOntoAPasswordFieldIsRefusedBeforeTheButtonGoesDown)
 {
+    ControlsReader::Pointed text {true, false, false, QStringLiteral(":1.5:/f/1")};
+    text.text = true;
+    const ControlsReader::Pointed slider {true, false, false, QStringLiteral(":1.5:/s/1")};
+    const ControlsReader::Pointed unknown {};
     const struct {
+        const char* what;
         ControlsReader::Pointed at;
-        bool goes;
+        // What the drag starts on, asked only when the drop point can't be told.
+        std::optional<ControlsReader::Pointed> from;
+        QString answer;
     } cases[] = {
-        {ControlsReader::Pointed {true, true, false, QStringLiteral(":1.5:/f/2")}, false},
-        {ControlsReader::Pointed {true, false, false, QStringLiteral(":1.5:/f/1")}, true},
-        // A canvas or an application off the bus: nothing to judge by.
-        {ControlsReader::Pointed {}, true},
+        {"onto a password field", ControlsReader::Pointed {true, true, false, QStringLiteral(":1.5:/f/2")}, std::nullopt,
+         ComputerActions::passwordField()},
+        {"onto a plain field", ControlsReader::Pointed {true, false, false, QStringLiteral(":1.5:/f/1")}, std::nullopt, {}},
+        // A canvas or an application off the bus: nothing to judge the drop by.
+        {"a slider's knob where the drop can't be told", unknown, slider, {}},
+        {"text where the drop can't be told", unknown, text, ComputerActions::couldNotCheckDrop()},
+        {"where neither can be told", unknown, unknown, ComputerActions::couldNotCheckDrop()},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.at.element.toStdString());
+        SCOPED_TRACE(c.what);
         SetUp();
-        pointed = c.at;
+        pointedNext = {c.at};
+        if (c.from)
+            pointedNext.push_back(*c.from);
         const ToolResult result = call("drag", R"({"from_id": "L1", "to_x": 800, "to_y": 750})");
-        EXPECT_EQ(pointedAt, QList<QPointF> {QPointF(800, 600)});
-        if (c.goes) {
+        ASSERT_EQ(pointedAt.size(), c.from ? 2 : 1);
+        EXPECT_EQ(pointedAt.front(), QPointF(800, 600));
+        if (c.answer.isEmpty()) {
             EXPECT_TRUE(result.text.startsWith(QStringLiteral("Dragged it.") + kNowMarker)) << result.text.toStdString();
             EXPECT_TRUE(input->events.contains(QStringLiteral("left down")));
         } else {
-            EXPECT_EQ(result.text, ComputerActions::passwordField());
+            EXPECT_EQ(result.text, c.answer);
             EXPECT_TRUE(input->events.isEmpty());
         }
     }
+}
+
+TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefused)
+{
+    const QString password = ComputerActions::passwordField();
+    const ControlsReader::Pointed secret {true, true, false, QStringLiteral(":1.5:/f/2")};
+    const ControlsReader::Pointed button {true, false, false, QStringLiteral(":1.5:/b/1")};
+    const ControlsReader::Pointed unknown {};
+    ControlsReader::FocusedField unanswered;
+    unanswered.unanswered = true;
+    const struct {
+        const char* what;
+        ControlsReader::FocusedField field;
+        ControlsReader::Pointed at;
+        // Whether what lies there takes the focus when given it.
+        bool takes;
+        QString answer;
+    } cases[] = {
+        {"a button that takes the focus", kSecretField, button, true, "Clicked there."},
+        {"what can't take the focus", kSecretField, button, false, password},
+        {"where the check can't tell", kSecretField, unknown, true, password},
+        {"the password field itself", kSecretField, secret, false, "Clicked there."},
+        {"a button that takes no focus, from a plain field", kPlainField, button, false, "Clicked there."},
+        {"where neither is told by an application on the bus", unanswered, unknown, true,
+         ComputerActions::couldNotCheckField()},
+        {"what is told, when the focus is not", unanswered, button, true, "Clicked there."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        field = c.field;
+        pointed = c.at;
+        if (!c.takes)
+            focusTaken.reset();
+        const ToolResult result = call("click", R"({"x": 500, "y": 250})");
+        EXPECT_TRUE(result.text.startsWith(c.answer)) << result.text.toStdString();
+        EXPECT_EQ(input->events.isEmpty(), result.image == std::nullopt);
+        // The focus is given only where a click would otherwise leave it in the password field.
+        const bool given = c.field.secure && c.at.checked && !c.at.secure;
+        EXPECT_EQ(focusGivenAt, given ? QList<QPointF> {QPointF(500, 200)} : QList<QPointF> {});
+    }
+    // Nor does Return pick what an application that did not answer may show; where no application
+    // is on the bus, it goes.
+    SetUp();
+    field = unanswered;
+    EXPECT_EQ(call("press_keys", R"({"keys": "return"})").text, ComputerActions::couldNotCheckField());
+    EXPECT_TRUE(input->events.isEmpty());
+    field = kUnknownField;
+    EXPECT_TRUE(call("press_keys", R"({"keys": "return"})").text.startsWith(QStringLiteral("Pressed return.")));
 }
 
 TEST_F(ComputerActionsTest, TypingChecksTheFieldFliesBelowItAndKeepsThePace)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QMap>
 #include <QProcess>
 
 #include "Tovrick/assistant/ComputerActions.h"
@@ -37,9 +38,10 @@ protected:
             const QStringList parts = line.split(QLatin1Char(' '));
             if (parts[0] == QLatin1String("WINDOW"))
                 id = parts.value(1).toULongLong();
-            if (parts[0] == QLatin1String("CONTROL") && parts[1] == QLatin1String("pad"))
-                pad = QRectF(parts[2].toDouble(), parts[3].toDouble(), parts[4].toDouble(), parts[5].toDouble());
+            if (parts[0] == QLatin1String("CONTROL"))
+                controls[parts[1]] = QRectF(parts[2].toDouble(), parts[3].toDouble(), parts[4].toDouble(), parts[5].toDouble());
         }
+        pad = controls.value(QStringLiteral("pad"));
         activate(id);
         ComputerActions::Ports ports;
         ports.screen = std::make_shared<WholeScreen>();
@@ -84,6 +86,8 @@ protected:
     QStringList seen;
     quint64 id = 0;
     QRectF pad;
+    // Where the window's parts are, in root pixels (the display's points here).
+    QMap<QString, QRectF> controls;
     PointingWorld world;
     ComputerControl control;
     std::unique_ptr<ComputerActions> actions;
@@ -150,6 +154,29 @@ TEST_F(ComputerActionsOffTheBus, KeysThatMayPutTextInGoNowhereTheCheckCannotJudg
         SCOPED_TRACE(keys);
         const ToolResult pressed = call("press_keys", QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(keys)));
         EXPECT_TRUE(pressed.text.startsWith(QStringLiteral("Pressed "))) << pressed.text.toStdString();
+    }
+    focus("password");
+    EXPECT_TRUE(seen.filter(QStringLiteral("SECRET")).isEmpty()) << seen.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(ComputerActionsOffTheBus, NoDragWhoseDropNothingCanJudgeCarriesTextIntoAPasswordField)
+{
+    window.write("SELECT hunter2\n");
+    ASSERT_TRUE(until(QStringLiteral("DONE")));
+    const QRectF text = controls.value(QStringLiteral("text"));
+    const QRectF password = controls.value(QStringLiteral("password"));
+    ASSERT_FALSE(text.isEmpty() || password.isEmpty());
+    const auto grid = [](const char* end, QPointF at) {
+        return QStringLiteral(R"("%1_x": %2, "%1_y": %3)")
+            .arg(QLatin1String(end))
+            .arg(at.x() * 1000.0 / 1920.0, 0, 'f', 4)
+            .arg(at.y() * 1000.0 / 1080.0, 0, 'f', 4);
+    };
+    // From the selected word, and from the pad: neither can be told, nor can the drop.
+    for (const QPointF from : {QPointF(text.left() + 14, text.center().y()), pad.center()}) {
+        const QString arguments = QLatin1Char('{') + grid("from", from) + QStringLiteral(", ")
+            + grid("to", password.center()) + QLatin1Char('}');
+        EXPECT_EQ(call("drag", arguments).text, ComputerActions::couldNotCheckDrop()) << arguments.toStdString();
     }
     focus("password");
     EXPECT_TRUE(seen.filter(QStringLiteral("SECRET")).isEmpty()) << seen.join(QLatin1Char('\n')).toStdString();

@@ -839,6 +839,36 @@ TEST_P(GtkFormPointer, NothingIsDroppedOntoAPasswordField)
     EXPECT_EQ(lines("TEXT password"), QStringList {});
 }
 
+TEST_P(GtkFormPointer, NoClickLeavesTheFocusInAPasswordFieldForAButtonToPasteInto)
+{
+    ASSERT_TRUE(command(QStringLiteral("CLIP hunter2")));
+    // From a plain field the toolbar's button pastes into it.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
+    const ToolResult pasted = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Paste into field")));
+    EXPECT_TRUE(pasted.text.startsWith(QStringLiteral("Clicked \"Paste into field\".\n"))) << pasted.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("TEXT first hunter2"))) << seen.join('\n').toStdString();
+
+    // With the password field focused it would paste there.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Paste into field"))).text,
+              ComputerActions::passwordField());
+    // A button that would keep the focus off itself on click is given it first.
+    const ToolResult given = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Paste here")));
+    EXPECT_TRUE(given.text.startsWith(QStringLiteral("Clicked \"Paste here\".\n"))) << given.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("CLICKED pastehere"))) << seen.join('\n').toStdString();
+    // What takes the focus still takes the click.
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    const ToolResult moved = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Last field")));
+    EXPECT_TRUE(moved.text.startsWith(QStringLiteral("Clicked \"Last field\".\n"))) << moved.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("FOCUS last"))) << seen.join('\n').toStdString();
+    ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
+    const ToolResult deleted = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Delete all")));
+    EXPECT_TRUE(deleted.text.startsWith(QStringLiteral("Clicked \"Delete all\".\n"))) << deleted.text.toStdString();
+    EXPECT_TRUE(until(QStringLiteral("CLICKED delete"))) << seen.join('\n').toStdString();
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_EQ(lines("TEXT password"), QStringList {});
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, GtkFormPointer, ::testing::Values(1, 2),
                          [](const ::testing::TestParamInfo<int>& scale) { return "Scale" + std::to_string(scale.param); });
 

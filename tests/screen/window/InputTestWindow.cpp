@@ -6,7 +6,7 @@
 //   PRESS|RELEASE|DOUBLE <button> <x> <y>, MOVE <x> <y> (while a button is down), WHEEL <dx> <dy>
 //   TEXT <text>, RETURN, SECRET <length> (the password field's text changed)
 // Commands: "FOCUS text", "FOCUS password", "FOCUS none" (the window keeps the keyboard, no field has
-// the focus).
+// the focus), "SELECT <text>" (the text field holds the text, selected, for a drag to carry).
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -74,6 +74,7 @@ int main(int argc, char** argv)
     auto* text = new QLineEdit(&window);
     text->setAccessibleName(QStringLiteral("Text field"));
     text->setGeometry(420, 20, 160, 30);
+    text->setDragEnabled(true);
     auto* password = new QLineEdit(&window);
     password->setEchoMode(QLineEdit::Password);
     password->setAccessibleName(QStringLiteral("Password field"));
@@ -102,6 +103,10 @@ int main(int argc, char** argv)
             password->setFocus();
         else if (command == QLatin1String("FOCUS none") && QApplication::focusWidget())
             QApplication::focusWidget()->clearFocus();
+        else if (command.startsWith(QLatin1String("SELECT "))) {
+            text->setText(command.mid(7));
+            text->selectAll();
+        }
         say(QStringLiteral("DONE"));
     });
 

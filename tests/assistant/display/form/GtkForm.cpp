@@ -1,4 +1,5 @@
-// A GTK 3 form, as a user's application would show it: a text field, a password field, a second
+// A GTK 3 form, as a user's application would show it: a toolbar whose "Paste into field" pastes
+// into the field that has the focus (it takes none itself), a text field, a password field, a second
 // text field with a chat field beside it, a slider with an "End" button and a "Show password" toggle
 // (the password field turns into a plain text field) beside it, a last text field with a "Delete
 // all" button next in the tab order, and a scrolled notes area. Return in the first field moves the focus to the
@@ -6,7 +7,9 @@
 // in pixels twice the display's, and reports its accessibility extents in those.
 // It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
 // the keyboard focus, "TEXT <field> <text>" when a field's text changes, "VALUE <n>" when the
-// slider moves, "CLICKED delete" when "Delete all" is pressed, "SCROLLED" when the notes scroll, and
+// slider moves, "CLICKED delete" when "Delete all" is pressed, "CLICKED paste" for the toolbar's
+// button, "CLICKED pastehere" for "Paste here" (a button that keeps the focus off itself on click and
+// pastes into the field that has it), "SCROLLED" when the notes scroll, and
 // "MENU <field> shown" / "MENU <field> hidden" when a field's context menu comes up or goes.
 // On stdin it takes "FOCUS <field>" (a button too: "delete"), "PING", "CLIP <text>" (puts the text on
 // the clipboard), "TURN <field> <ms>" (the field turns into a password field, emptied, after ms),
@@ -205,9 +208,24 @@ int main(int argc, char** argv)
     gtk_window_move(GTK_WINDOW(window), 150, 120);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
+    GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(window), outer);
+    // A toolbar's button leaves the focus where it is, and pastes into the field that has it.
+    GtkWidget* toolbar = gtk_toolbar_new();
+    gtk_toolbar_set_style(GTK_TOOLBAR(toolbar), GTK_TOOLBAR_TEXT);
+    GtkToolItem* paste = gtk_tool_button_new(nullptr, "Paste into field");
+    gtk_toolbar_insert(GTK_TOOLBAR(toolbar), paste, -1);
+    g_signal_connect(paste, "clicked", G_CALLBACK(+[](GtkToolButton* button, gpointer) {
+                         say("CLICKED paste");
+                         GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))));
+                         if (focus && GTK_IS_EDITABLE(focus))
+                             gtk_editable_paste_clipboard(GTK_EDITABLE(focus));
+                     }),
+                     nullptr);
+    gtk_box_pack_start(GTK_BOX(outer), toolbar, FALSE, FALSE, 0);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
     gtk_container_set_border_width(GTK_CONTAINER(box), 16);
-    gtk_container_add(GTK_CONTAINER(window), box);
+    gtk_box_pack_start(GTK_BOX(outer), box, TRUE, TRUE, 0);
 
     GtkWidget* first = gtk_entry_new();
     named(first, "First field");
@@ -305,6 +323,17 @@ int main(int argc, char** argv)
     g_signal_connect(clear, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { say("CLICKED delete"); }), nullptr);
     gtk_box_pack_start(GTK_BOX(lastRow), last, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(lastRow), clear, FALSE, FALSE, 0);
+    // A button that keeps the focus off itself on click, and pastes where it is.
+    GtkWidget* pasteHere = gtk_button_new_with_label("Paste here");
+    gtk_widget_set_focus_on_click(pasteHere, FALSE);
+    g_signal_connect(pasteHere, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer) {
+                         say("CLICKED pastehere");
+                         GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))));
+                         if (focus && GTK_IS_EDITABLE(focus))
+                             gtk_editable_paste_clipboard(GTK_EDITABLE(focus));
+                     }),
+                     nullptr);
+    gtk_box_pack_start(GTK_BOX(lastRow), pasteHere, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), lastRow, FALSE, FALSE, 0);
 
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);

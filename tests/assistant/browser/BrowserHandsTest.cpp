@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "Tovrick/CursorOverlay/CursorOverlay.h"
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostPointing.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/DisplayGeometry.h"
+#include "Tovrick/screen/ScreenReader.h"
+#include "assistant/browser/BrowserPage.h"
+#include "support/RunTask.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+// The assistant's hands on a login page in a real browser: a look, then actions by the ids it
+// listed, with the real character, screen reading and input.
+class BrowserHands : public ::testing::TestWithParam<BrowserPage::Browser> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(page.open()) << page.failure().toStdString();
+        ASSERT_TRUE(page.fieldsOnBus()) << page.failure().toStdString();
+        // A loaded machine gets all the time a walk of a browser's tree needs.
+        ControlsReader::setWalkBudget(std::chrono::seconds(20));
+        overlay = std::make_unique<CursorOverlay>();
+        overlay->start();
+        pointing = std::make_shared<HostPointing>(overlay->view(), HostPointing::Ports {});
+        ComputerActions::Ports ports;
+        ports.screen = screen;
+        ports.control = &control;
+        ports.enabled = [] { return true; };
+        actions = std::make_unique<ComputerActions>(pointing, std::move(ports));
+    }
+    void TearDown() override
+    {
+        ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
+        actions.reset();
+        pointing.reset();
+        if (overlay)
+            overlay->stop();
+        overlay.reset();
+    }
+
+    ToolResult look() { return runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120)); }
+    ToolResult call(const char* name, const QString& arguments)
+    {
+        return runTask(actions->handle(QString::fromLatin1(name), toolargs::parse(arguments), {}), std::chrono::seconds(120));
+    }
+    ToolResult clickOn(const QString& id) { return call("click", QStringLiteral(R"({"target_id": "%1"})").arg(id)); }
+    ToolResult press(const char* keys) { return call("press_keys", QStringLiteral(R"({"keys": "%1"})").arg(QLatin1String(keys))); }
+
+    // The control of the latest look whose label starts with `label`, of `kind` when given.
+    std::optional<ControlsReader::Control> listed(const QString& label, const QString& kind = {}) const
+    {
+        if (!pointing->snapshot())
+            return std::nullopt;
+        for (const auto& each : pointing->snapshot()->controls)
+            if (each.label.startsWith(label) && (kind.isEmpty() || each.kind == kind))
+                return each;
+        return std::nullopt;
+    }
+    // Ids from one look (a walk a loaded machine cut short renumbers them); empty when the controls
+    // were never listed together.
+    QStringList idsOf(std::initializer_list<QString> labels, const QString& kind = {})
+    {
+        for (int attempt = 0; attempt <= 8; ++attempt) {
+            QStringList ids;
+            for (const QString& label : labels)
+                if (const auto found = listed(label, kind))
+                    ids << found->id;
+            if (ids.size() == static_cast<qsizetype>(labels.size()))
+                return ids;
+            if (attempt < 8)
+                look();
+        }
+        return {};
+    }
+    QString idOf(const QString& label, const QString& kind = {})
+    {
+        const QStringList ids = idsOf({label}, kind);
+        return ids.isEmpty() ? QString() : ids.front();
+    }
+    // The user's own click, on a connection of their own.
+    static void userClick(QPointF at, unsigned button)
+    {
+        const auto geometry = DisplayGeometry::mainDisplay();
+        ASSERT_TRUE(geometry);
+        const QPoint pixel = geometry->toPixels(at).toPoint();
+        Display* user = XOpenDisplay(nullptr);
+        ASSERT_NE(user, nullptr);
+        XTestFakeMotionEvent(user, -1, pixel.x(), pixel.y(), CurrentTime);
+        XTestFakeButtonEvent(user, button, True, CurrentTime);
+        XTestFakeButtonEvent(user, button, False, CurrentTime);
+        XSync(user, False);
+        XCloseDisplay(user);
+    }
+    // The grid point of the middle of a control, as the model gives a point.
+    QString gridPoint(const ControlsReader::Control& listedControl) const
+    {
+        const QSizeF size = pointing->screenSize();
+        return QStringLiteral(R"("x": %1, "y": %2)")
+            .arg(listedControl.rect.center().x() * 1000 / size.width(), 0, 'f', 4)
+            .arg(listedControl.rect.center().y() * 1000 / size.height(), 0, 'f', 4);
+    }
+    // The assistant puts `text` on the clipboard from the note field, as a model would.
+    void copyFromNote(const QString& text)
+    {
+        ASSERT_TRUE(clickOn(idOf(QStringLiteral("Note"))).text.startsWith(QStringLiteral("Clicked ")));
+        ASSERT_TRUE(page.until(QStringLiteral("FOCUS note"))) << page.seen().join('\n').toStdString();
+        ASSERT_EQ(call("type_text", QStringLiteral(R"({"text": "%1"})").arg(text)).text, QStringLiteral("Typed it."));
+        ASSERT_TRUE(page.valueBecomes(QStringLiteral("note"), text)) << page.seen().join('\n').toStdString();
+        ASSERT_TRUE(press("ctrl+a").text.startsWith(QStringLiteral("Pressed ")));
+        ASSERT_TRUE(press("ctrl+c").text.startsWith(QStringLiteral("Pressed ")));
+    }
+    // Pastes into the user name field, which reports it: every report the page made before has come.
+    void pasteIntoUserName(const QString& text)
+    {
+        ASSERT_TRUE(clickOn(idOf(QStringLiteral("User name"))).text.startsWith(QStringLiteral("Clicked ")));
+        ASSERT_TRUE(page.until(QStringLiteral("FOCUS user"))) << page.seen().join('\n').toStdString();
+        ASSERT_TRUE(press("ctrl+v").text.startsWith(QStringLiteral("Pressed ")));
+        ASSERT_TRUE(page.valueBecomes(QStringLiteral("user"), text)) << page.seen().join('\n').toStdString();
+    }
+
+    BrowserPage page {GetParam()};
+    std::unique_ptr<CursorOverlay> overlay;
+    std::shared_ptr<HostPointing> pointing;
+    std::shared_ptr<ScreenReader> screen = std::make_shared<ScreenReader>();
+    ComputerControl control;
+    std::unique_ptr<ComputerActions> actions;
+};
+
+// The browser opens a page's context menu without moving the focus from the field: its Paste is
+// picked neither by the pointer nor by the keys.
+TEST_P(BrowserHands, NothingIsPickedInTheContextMenuOfAPasswordField)
+{
+    copyFromNote(QStringLiteral("hunter2"));
+    const QString password = ComputerActions::passwordField();
+    ASSERT_FALSE(idOf(QStringLiteral("Password")).isEmpty());
+    ASSERT_EQ(listed(QStringLiteral("Password"))->kind, QStringLiteral("password"));
+    userClick(listed(QStringLiteral("Password"))->rect.center(), 3);
+    ASSERT_TRUE(page.until(QStringLiteral("CONTEXTMENU password"))) << page.seen().join('\n').toStdString();
+    const QString paste = idOf(QStringLiteral("Paste"), QStringLiteral("menuitem"));
+    ASSERT_FALSE(paste.isEmpty()) << "the menu's Paste was never listed";
+    const ControlsReader::Control entry = *listed(QStringLiteral("Paste"), QStringLiteral("menuitem"));
+    // Over the password field, or where a loaded browser did not tell in time.
+    const QStringList refusals {password, ComputerActions::couldNotCheckMenu(), ComputerActions::couldNotCheckField()};
+    EXPECT_TRUE(refusals.contains(clickOn(paste).text));
+    EXPECT_TRUE(refusals.contains(call("click", QLatin1Char('{') + gridPoint(entry) + QLatin1Char('}')).text));
+    // Down to the entries moves in the menu; Return would pick one.
+    for (int i = 0; i < 4; ++i) {
+        const ToolResult down = press("down");
+        EXPECT_TRUE(down.text.startsWith(QStringLiteral("Pressed down."))) << down.text.toStdString();
+    }
+    for (const char* picks : {"return", "space"}) {
+        const ToolResult picked = press(picks);
+        EXPECT_TRUE(refusals.contains(picked.text)) << picks << ": " << picked.text.toStdString();
+    }
+    EXPECT_TRUE(press("escape").text.startsWith(QStringLiteral("Pressed escape.")));
+
+    pasteIntoUserName(QStringLiteral("hunter2"));
+    EXPECT_EQ(page.value(QStringLiteral("password")), QString()) << page.seen().join('\n').toStdString();
+}
+
+// "Show password" turns the page's password input into a text input; Firefox makes a new object
+// for it, which is the same field all the same.
+TEST_P(BrowserHands, APasswordFieldShownAsTextIsStillAPasswordField)
+{
+    const QStringList ids = idsOf({QStringLiteral("Password"), QStringLiteral("Show password")});
+    ASSERT_EQ(ids.size(), 2) << "the password field and its checkbox were never listed in one look";
+    ASSERT_EQ(listed(QStringLiteral("Password"))->kind, QStringLiteral("password"));
+    const ToolResult shown = clickOn(ids[1]);
+    EXPECT_TRUE(shown.text.startsWith(QStringLiteral("Clicked \"Show password\"."))) << shown.text.toStdString();
+    ASSERT_TRUE(page.until(QStringLiteral("TYPE password text"))) << page.seen().join('\n').toStdString();
+    look();
+    ASSERT_FALSE(idOf(QStringLiteral("Password")).isEmpty());
+    EXPECT_EQ(listed(QStringLiteral("Password"))->kind, QStringLiteral("password"));
+
+    copyFromNote(QStringLiteral("hunter2"));
+    const ToolResult into = clickOn(idOf(QStringLiteral("Password")));
+    EXPECT_TRUE(into.text.startsWith(QStringLiteral("Clicked \"Password\"."))) << into.text.toStdString();
+    ASSERT_TRUE(page.until(QStringLiteral("FOCUS password"))) << page.seen().join('\n').toStdString();
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "hunter2"})")).text, ComputerActions::passwordField());
+    EXPECT_EQ(press("ctrl+v").text, ComputerActions::passwordField());
+
+    pasteIntoUserName(QStringLiteral("hunter2"));
+    EXPECT_EQ(page.value(QStringLiteral("password")), QString()) << page.seen().join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, BrowserHands,
+                         ::testing::Values(BrowserPage::Browser::firefox, BrowserPage::Browser::chromium),
+                         [](const ::testing::TestParamInfo<BrowserPage::Browser>& browser) {
+                             return std::string(BrowserPage::name(browser.param));
+                         });
+
+} // namespace

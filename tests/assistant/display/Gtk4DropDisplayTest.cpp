@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QtConcurrent>
+
+#include <functional>
+
+#pragma push_macro("signals")
+#undef signals
+#include <atspi/atspi.h>
+#pragma pop_macro("signals")
+
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/X11Display.h"
+#include "assistant/PointingFakes.h"
+#include "assistant/display/DesktopParts.h"
+#include "support/RunTask.h"
+
+namespace {
+
+// The GTK 4 form: its toolkit answers no lookup at a point, so where a drop lands can't be told.
+class Gtk4FormDrop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+        env.remove(QStringLiteral("NO_AT_BRIDGE"));
+        form.setProcessEnvironment(env);
+        form.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(GTK4_FORM)});
+        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(30))) << seen.join('\n').toStdString();
+        quint64 window = 0;
+        for (const QString& line : std::as_const(seen))
+            if (line.startsWith(QLatin1String("WINDOW ")))
+                window = line.mid(7).toULongLong();
+        ASSERT_NE(window, 0u);
+        activate(window);
+        // The fields as the bus tells them; this toolkit tells their places from its window's corner.
+        const qint64 pid = form.processId();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                fields = QtConcurrent::run(ControlsReader::pool(), [pid] { return fieldsOf(pid); }).result();
+                return fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret"));
+            },
+            std::chrono::seconds(30)))
+            << "the form's fields never showed on the accessibility bus";
+        const QList<X11Display::PlacedWindow> windows = X11Display().windowsOf(pid);
+        ASSERT_FALSE(windows.isEmpty());
+        const QRectF client(windows.front().client);
+        for (QRectF& rect : fields)
+            rect.translate(client.topLeft());
+        ComputerActions::Ports ports;
+        ports.screen = std::make_shared<WholeScreen>();
+        ports.control = &control;
+        ports.enabled = [] { return true; };
+        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+    }
+    void TearDown() override
+    {
+        activate(0);
+        form.kill();
+        form.waitForFinished(3000);
+    }
+
+    bool until(const QString& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        bool found = false;
+        waitUntil(
+            [&] {
+                while (!found && form.canReadLine()) {
+                    seen << QString::fromUtf8(form.readLine()).trimmed();
+                    found = seen.back().startsWith(prefix);
+                }
+                return found;
+            },
+            timeout);
+        return found;
+    }
+    bool command(const QString& line)
+    {
+        form.write((line + QLatin1Char('\n')).toUtf8());
+        return until(QStringLiteral("DONE ") + line);
+    }
+    // The text fields of the application `pid` by name, where it says they are.
+    static QMap<QString, QRectF> fieldsOf(qint64 pid)
+    {
+        QMap<QString, QRectF> found;
+        if (atspi_init() > 1)
+            return found;
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        const std::function<void(AtspiAccessible*, int)> visit = [&](AtspiAccessible* node, int depth) {
+            const AtspiRole role = atspi_accessible_get_role(node, nullptr);
+            if (role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_PASSWORD_TEXT || role == ATSPI_ROLE_ENTRY) {
+                gchar* name = atspi_accessible_get_name(node, nullptr);
+                AtspiComponent* component = atspi_accessible_get_component_iface(node);
+                AtspiRect* rect = component ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_WINDOW, nullptr) : nullptr;
+                if (name && rect)
+                    found[QString::fromUtf8(name)] = QRectF(rect->x, rect->y, rect->width, rect->height);
+                g_free(rect);
+                if (component)
+                    g_object_unref(component);
+                g_free(name);
+            }
+            const gint count = depth < 12 ? atspi_accessible_get_child_count(node, nullptr) : 0;
+            for (gint i = 0; i < count; ++i)
+                if (AtspiAccessible* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+                    visit(child, depth + 1);
+                    g_object_unref(child);
+                }
+        };
+        const gint apps = desktop ? atspi_accessible_get_child_count(desktop, nullptr) : 0;
+        for (gint i = 0; i < apps; ++i)
+            if (AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr)) {
+                if (atspi_accessible_get_process_id(app, nullptr) == static_cast<guint>(pid))
+                    visit(app, 0);
+                g_object_unref(app);
+            }
+        if (desktop)
+            g_object_unref(desktop);
+        return found;
+    }
+    static QString grid(const char* end, QPointF at)
+    {
+        return QStringLiteral(R"("%1_x": %2, "%1_y": %3)")
+            .arg(QLatin1String(end))
+            .arg(at.x() * 1000.0 / 1920.0, 0, 'f', 4)
+            .arg(at.y() * 1000.0 / 1080.0, 0, 'f', 4);
+    }
+
+    QProcess form;
+    QStringList seen;
+    QMap<QString, QRectF> fields;
+    PointingWorld world;
+    ComputerControl control;
+    std::unique_ptr<ComputerActions> actions;
+};
+
+TEST_F(Gtk4FormDrop, SelectedTextIsNotDroppedWhereTheToolkitCannotTellWhatLiesThere)
+{
+    ASSERT_TRUE(command(QStringLiteral("SELECT Name hunter2")));
+    const QRectF name = fields.value(QStringLiteral("Name"));
+    const QPointF from(name.left() + 20, name.center().y());
+    const QString arguments = QLatin1Char('{') + grid("from", from) + QStringLiteral(", ")
+        + grid("to", fields.value(QStringLiteral("Secret")).center()) + QLatin1Char('}');
+    EXPECT_EQ(runTask(actions->handle(QStringLiteral("drag"), toolargs::parse(arguments), {}), std::chrono::seconds(60)).text,
+              ComputerActions::couldNotCheckDrop());
+    ASSERT_TRUE(command(QStringLiteral("PING")));
+    EXPECT_TRUE(seen.filter(QStringLiteral("TEXT Secret")).isEmpty()) << seen.join('\n').toStdString();
+}
+
+} // namespace
