@@ -92,6 +92,17 @@ bool waitedOut(qint64 waited)
     return tLookup ? ranOut(waited) : waited + 20 >= kCallTimeoutMs;
 }
 
+// Outside a lookup: the screen reading's calls may wait for an answer as long as what is left of
+// its budget, and at least the call time-out. A busy application answers late but answers; a hung
+// one ends the reading at its budget all the same.
+void allowUntil(const QDeadlineTimer& deadline)
+{
+    if (tLookup)
+        return;
+    const qint64 left = deadline.remainingTime();
+    atspi_set_timeout(static_cast<gint>(std::max<qint64>(kCallTimeoutMs, left < 0 ? kCallTimeoutMs : left)), kStartupMs);
+}
+
 struct Lookup {
     explicit Lookup(QDeadlineTimer deadline) { tLookup = deadline; }
     ~Lookup()
@@ -665,6 +676,7 @@ struct Walk {
             return;
         }
         keepConnectionHere(node);
+        allowUntil(deadline);
         AtspiStateSet* states = statesOf(node);
         if (!states) {
             ++unanswered;
@@ -771,7 +783,7 @@ GArray* matching(AtspiCollection* collection, AtspiStateSet* states, const std::
     GError* error = nullptr;
     GArray* found = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL,
                                                  ControlsReader::kMaxControls + 1, TRUE, &error);
-    atspi_set_timeout(kCallTimeoutMs, kStartupMs);
+    allowUntil(deadline);
     g_object_unref(rule);
     if (error && found) {
         for (guint i = 0; i < found->len; ++i)
@@ -835,6 +847,7 @@ bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
                 }
                 ++walking.nodes;
                 keepConnectionHere(node.get());
+                allowUntil(walking.deadline);
                 GError* error = nullptr;
                 const AtspiRole role = atspi_accessible_get_role(node.get(), &error);
                 const bool told = !error && role != ATSPI_ROLE_INVALID;
@@ -873,6 +886,10 @@ Walked walk(qint64 pid, const Visit& visit)
     clock.start();
     tUnanswered = 0;
     Walk walking {QDeadlineTimer(gWalkBudgetMs.load())};
+    allowUntil(walking.deadline);
+    const struct Restore {
+        ~Restore() { atspi_set_timeout(kCallTimeoutMs, kStartupMs); }
+    } restore;
     const std::vector<Owned> apps = appsOf(pid);
     // An application that did not answer may be the one asked for.
     if (apps.empty())
@@ -1552,7 +1569,9 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
             continue;
         }
         tAppScale = each->scale;
+        allowUntil(budget);
         const Place place = placeOf(each->node.get(), geometry);
+        atspi_set_timeout(kCallTimeoutMs, kStartupMs);
         tAppScale = 1.0;
         unknown = unknown || place.unknown;
         if (place.rect && place.rect->intersects(display))
