@@ -18,19 +18,40 @@ struct WholeScreen : SnapshotSource {
     }
 };
 
-// The window manager's part: the window is active and has the keyboard; 0 undoes it.
+// Makes the window the active one with the keyboard: through the window manager when one runs (it
+// owns the active window and the focus), else by doing its part; 0 undoes it.
 inline void activate(quint64 id)
 {
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
+    const Window root = DefaultRootWindow(display);
     const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
     const Window window = static_cast<Window>(id);
-    if (id) {
-        XChangeProperty(display, DefaultRootWindow(display), active, XA_WINDOW, 32, PropModeReplace,
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display, root, XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
+                       XA_WINDOW, &type, &format, &count, &remaining, &data);
+    const bool managed = data && count == 1;
+    if (data)
+        XFree(data);
+    if (managed && id) {
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = active;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2; // asked for by a pager: honoured at once
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    } else if (id) {
+        XChangeProperty(display, root, active, XA_WINDOW, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&window), 1);
         XSetInputFocus(display, window, RevertToParent, CurrentTime);
     } else {
-        XDeleteProperty(display, DefaultRootWindow(display), active);
+        XDeleteProperty(display, root, active);
         XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
     }
     XSync(display, False);
