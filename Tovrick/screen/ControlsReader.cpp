@@ -118,6 +118,8 @@ struct Watched {
     quint64 tookSinceLook = 0;
     bool tells = false;
     bool waited = false;
+    // The text it told it took since the last look that asked about a key.
+    QString taken;
 };
 Watched gWatched;
 constexpr const char* kTextInserted = "object:text-changed:insert";
@@ -200,6 +202,14 @@ void recordFocusTaken(const AtspiEvent* event)
         found->second.held = false;
 }
 
+// What the watched element told it took, to be set against what was typed.
+void takeInserted(const AtspiEvent* event)
+{
+    if (G_VALUE_HOLDS_STRING(&event->any_data))
+        if (const gchar* text = g_value_get_string(&event->any_data))
+            gWatched.taken += QString::fromUtf8(text);
+}
+
 void onFocusEvent(const AtspiEvent* event)
 {
     if (!event || !event->source || !event->type)
@@ -209,6 +219,7 @@ void onFocusEvent(const AtspiEvent* event)
         if (gWatched.element.isEmpty() || addressOf(event->source) != gWatched.element)
             return;
         gWatched.tells = true;
+        takeInserted(event);
         if (gWatched.tookSinceLook == 0)
             gWatched.tookSinceLook = gEventsTold;
         return;
@@ -917,6 +928,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
     gFocusEvents.clear();
     gFocusEventsOverflowed = false;
     gWatched.tookSinceLook = 0;
+    gWatched.taken.clear();
     if (pid <= 0)
         return {};
     QElapsedTimer clock;
@@ -1076,7 +1088,7 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
     auto follow = [element, keySent]() -> Following {
         // Before the events come in: text the element takes is told of from now on.
         if (gWatched.element != element)
-            gWatched = Watched {element};
+            gWatched = Watched {element, 0, false, false, {}};
         if (!ready())
             return Following {Follow::unknown};
         // The first event that took the focus from the element or changed it, and where it came.
@@ -1119,6 +1131,8 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)
             gWatched.tookSinceLook = 0;
+        if (keySent && gWatched.tells)
+            answer.took = std::exchange(gWatched.taken, QString());
         return answer;
     };
     auto watcher = std::make_shared<QFutureWatcher<Following>>();

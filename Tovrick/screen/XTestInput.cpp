@@ -418,7 +418,7 @@ void XTestInput::bindAhead(const std::vector<unsigned long>& keysyms)
     }
     if (!bound)
         return;
-    m_restore.start(kSpareKeyHoldMs);
+    m_restore.start(kWantedHoldMs);
     pingFocus();
 }
 
@@ -560,6 +560,9 @@ SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
             spare.used.start();
             m_restore.start(kSpareKeyHoldMs);
         }
+    // Keys bound ahead stay while the text's keys come, however long a look between two takes.
+    if (!m_wanted.empty())
+        m_restore.start(kWantedHoldMs);
     return Post::posted;
 }
 

@@ -46,6 +46,8 @@ public:
     static constexpr int kSpareKeyHoldMs = 1000;
     // How long a key waits for the focused application to answer the ping that follows a binding.
     static constexpr int kPingPatienceMs = 1000;
+    // How long keys bound ahead of a text stay after its last key.
+    static constexpr int kWantedHoldMs = 10000;
 
 private:
     struct Place {
