@@ -535,7 +535,10 @@ std::optional<QString> ComputerActions::tookOtherText(const QString& text, const
         return std::nullopt;
     QString asked = text;
     asked.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    const QString& took = *followed.took;
+    // Editable web content keeps a typed space as a no-break space.
+    QString took = *followed.took;
+    took.replace(QChar(0x00a0), QLatin1Char(' '));
+    asked.replace(QChar(0x00a0), QLatin1Char(' '));
     if (took == asked)
         return std::nullopt;
     const qsizetype total = text::characterCount(text);
@@ -545,7 +548,10 @@ std::optional<QString> ComputerActions::tookOtherText(const QString& text, const
     auto from = wanted.begin();
     const bool onlyLost = got.size() < wanted.size() && std::all_of(got.begin(), got.end(), [&](uint point) {
         from = std::find(from, wanted.end(), point);
-        return from != wanted.end() && ++from != wanted.begin();
+        if (from == wanted.end())
+            return false;
+        ++from;
+        return true;
     });
     if (onlyLost)
         return QStringLiteral("I typed all %1 characters, but the field took only %2 of them")

@@ -216,6 +216,11 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
     Typed typed;
     bindAhead(text);
+    // However the typing ends.
+    struct EndText {
+        std::shared_ptr<SyntheticInput> input;
+        ~EndText() { input->endText(); }
+    } const ending {m_ports.input};
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = characters.toNextBoundary();

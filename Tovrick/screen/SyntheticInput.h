@@ -56,6 +56,8 @@ public:
     // Before a text's first key: binds spare keys for the keysyms of `keysyms` that are on no key of
     // the active layout, as many as are free, so that the application takes them all at once.
     virtual void bindAhead(const std::vector<unsigned long>& keysyms) { (void)keysyms; }
+    // After a text's last key, however its typing ended: what was bound ahead is given back soon.
+    virtual void endText() {}
     // How far apart two clicks may be and still make a double click.
     virtual int doubleClickMilliseconds() = 0;
 };

@@ -422,6 +422,13 @@ void XTestInput::bindAhead(const std::vector<unsigned long>& keysyms)
     pingFocus();
 }
 
+void XTestInput::endText()
+{
+    m_wanted.clear();
+    if (std::any_of(m_spares.begin(), m_spares.end(), [](const Spare& spare) { return spare.keysym; }))
+        m_restore.start(kSpareKeyHoldMs);
+}
+
 bool XTestInput::pingFocus()
 {
     Display* display = m_x.handle();

@@ -38,6 +38,7 @@ public:
     Modifiers modifiers() override;
     std::chrono::milliseconds keyDelay(unsigned long keysym) override;
     void bindAhead(const std::vector<unsigned long>& keysyms) override;
+    void endText() override;
     int doubleClickMilliseconds() override;
 
     // A key bound for a keysym of no key is bound to another only this long after its last use, and
@@ -46,7 +47,7 @@ public:
     static constexpr int kSpareKeyHoldMs = 1000;
     // How long a key waits for the focused application to answer the ping that follows a binding.
     static constexpr int kPingPatienceMs = 1000;
-    // How long keys bound ahead of a text stay after its last key.
+    // How long keys bound ahead of a text stay after a key while the text is being typed.
     static constexpr int kWantedHoldMs = 10000;
 
 private:

@@ -59,14 +59,17 @@ protected:
         ASSERT_TRUE(browser->until(QStringLiteral("FOCUS ") + id, std::chrono::seconds(20)))
             << browser->seen().join(QLatin1Char('\n')).toStdString();
         // The browser tells the bus of the focus after the page hears of it.
+        ControlsReader::FocusedField field;
         ASSERT_TRUE(waitUntil(
-            [] {
+            [&field] {
                 auto checking = ControlsReader::focusedFieldIsSecure();
-                const ControlsReader::FocusedField field = runTask(std::move(checking), std::chrono::seconds(60));
+                field = runTask(std::move(checking), std::chrono::seconds(60));
                 return field.checked && field.editable && !field.secure;
             },
             std::chrono::seconds(60)))
-            << "the field never showed focused on the accessibility bus";
+            << "the field never showed focused on the accessibility bus: " << id.toStdString() << " checked "
+            << field.checked << " editable " << field.editable << " secure " << field.secure << " "
+            << field.element.toStdString();
     }
     QString typeText(const QString& text)
     {
