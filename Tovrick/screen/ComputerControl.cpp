@@ -215,12 +215,6 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
     const std::chrono::milliseconds pace = typingPace(text::characterCount(text));
     QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
     Typed typed;
-    bindAhead(text);
-    // However the typing ends.
-    struct EndText {
-        std::shared_ptr<SyntheticInput> input;
-        ~EndText() { input->endText(); }
-    } const ending {m_ports.input};
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = characters.toNextBoundary();
@@ -276,14 +270,6 @@ QCoro::Task<ComputerControl::Typed> ComputerControl::typeText(QString text, Typi
         }
     }
     co_return typed;
-}
-
-void ComputerControl::bindAhead(const QString& text)
-{
-    std::vector<unsigned long> keysyms;
-    for (uint point : text.toUcs4())
-        keysyms.push_back(KeyCombination::keysymForCharacter(static_cast<char32_t>(point)));
-    m_ports.input->bindAhead(keysyms);
 }
 
 KeyCombination ComputerControl::combination(const QString& keys)

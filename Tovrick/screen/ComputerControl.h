@@ -124,8 +124,6 @@ public:
     static constexpr int kGateRounds = 5;
 
 private:
-    // The spare keys the characters of `text` that are on no key need, bound before its first key.
-    void bindAhead(const QString& text);
     // The gate's wait; `posted` when the key may go.
     QCoro::Task<Gate> waitForKey(unsigned long keysym, CancelToken cancel);
 

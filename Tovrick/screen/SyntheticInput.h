@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <optional>
-#include <vector>
 
 // Input posted as if the user made it. Points are main-display points (top-left origin). Main thread.
 class SyntheticInput {
@@ -50,14 +49,8 @@ public:
     // character that arrives is the one asked for. The modifiers held are let go before it returns.
     virtual Post key(unsigned long keysym, unsigned held) = 0;
     // How long until the key for `keysym` can be posted: one on no key of the active layout waits for a
-    // spare key that no application may still be reading for an earlier character, and, once bound
-    // to one, for the focused application to take the new mapping.
+    // spare key that no application may still be reading for an earlier character.
     virtual std::chrono::milliseconds keyDelay(unsigned long keysym) = 0;
-    // Before a text's first key: binds spare keys for the keysyms of `keysyms` that are on no key of
-    // the active layout, as many as are free, so that the application takes them all at once.
-    virtual void bindAhead(const std::vector<unsigned long>& keysyms) { (void)keysyms; }
-    // After a text's last key, however its typing ended: what was bound ahead is given back soon.
-    virtual void endText() {}
     // How far apart two clicks may be and still make a double click.
     virtual int doubleClickMilliseconds() = 0;
 };

@@ -183,8 +183,6 @@ void XTestInput::takeMappingChanges()
             XRefreshKeyboardMapping(&event.xmapping);
             changed = changed || event.xmapping.request != MappingKeyboard
                 || !onSpareKeys(event.xmapping.first_keycode, event.xmapping.count);
-        } else if (event.type == ClientMessage) {
-            takeAnswer(event);
         } else if (event.type == m_xkbEvent) {
             const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
             if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
@@ -323,7 +321,6 @@ std::optional<XTestInput::Place> XTestInput::bindSpare(unsigned long keysym)
 
 void XTestInput::restoreSpareKeys()
 {
-    m_wanted.clear();
     Display* display = m_x.handle();
     if (!display || std::none_of(m_spares.begin(), m_spares.end(), [](const Spare& spare) { return spare.keysym; }))
         return;
@@ -371,140 +368,12 @@ SyntheticInput::Modifiers XTestInput::modifiers()
 
 std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
 {
-    constexpr std::chrono::milliseconds kPingPoll {5};
-    if (Display* display = m_x.handle(); display && m_ping) {
-        XEventsQueued(display, QueuedAfterReading);
-        takeMappingChanges();
-        if (m_ping && m_ping->sent.elapsed() < kPingPatienceMs)
-            return kPingPoll;
-        // An application that does not answer in time is not waited for longer than before.
-        if (m_ping) {
-            m_ping.reset();
-            XSelectInput(display, DefaultRootWindow(display), NoEventMask);
-        }
-    }
-    if (place(keysym, m_group))
-        return std::chrono::milliseconds(0);
-    const bool wanted = std::find(m_wanted.begin(), m_wanted.end(), keysym) != m_wanted.end();
-    if (wanted && freeSpare()) {
-        // Bound here rather than at the post: the application reads the new mapping before the key.
-        if (bindSpare(keysym) && pingFocus())
-            return kPingPoll;
-        return std::chrono::milliseconds(0);
-    }
-    if (m_spares.empty() || freeSpare())
+    if (place(keysym, m_group) || m_spares.empty() || freeSpare())
         return std::chrono::milliseconds(0);
     qint64 soonest = kSpareKeyHoldMs;
     for (const Spare& spare : m_spares)
         soonest = std::min(soonest, kSpareKeyHoldMs - spare.used.elapsed());
     return std::chrono::milliseconds(std::max<qint64>(soonest, 1));
-}
-
-void XTestInput::bindAhead(const std::vector<unsigned long>& keysyms)
-{
-    m_wanted.clear();
-    if (!m_x.handle() || !readModifiers())
-        return;
-    bool bound = false;
-    for (unsigned long keysym : keysyms) {
-        if (keysym == NoSymbol || place(keysym, m_group)
-            || std::find(m_wanted.begin(), m_wanted.end(), keysym) != m_wanted.end())
-            continue;
-        m_wanted.push_back(keysym);
-        // Only keys that carry nothing: one bound earlier may still be read for its character.
-        const bool empty = std::any_of(m_spares.begin(), m_spares.end(), [](const Spare& spare) { return !spare.keysym; });
-        if (empty && bindSpare(keysym))
-            bound = true;
-    }
-    if (!bound)
-        return;
-    m_restore.start(kWantedHoldMs);
-    pingFocus();
-}
-
-void XTestInput::endText()
-{
-    m_wanted.clear();
-    if (std::any_of(m_spares.begin(), m_spares.end(), [](const Spare& spare) { return spare.keysym; }))
-        m_restore.start(kSpareKeyHoldMs);
-}
-
-bool XTestInput::pingFocus()
-{
-    Display* display = m_x.handle();
-    if (!display)
-        return false;
-    const Window root = DefaultRootWindow(display);
-    const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
-    const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
-    const auto takesPings = [&](Window window) {
-        Atom* list = nullptr;
-        int count = 0;
-        if (!XGetWMProtocols(display, window, &list, &count))
-            return false;
-        const bool found = std::find(list, list + count, ping) != list + count;
-        XFree(list);
-        return found;
-    };
-    // The focus is often on a child of the top-level window that takes pings, or on the root
-    // (focus follows the pointer) where the window manager's active window says which.
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    Window target = None;
-    for (int depth = 0; depth < 16 && focus != None && focus != PointerRoot && focus != root; ++depth) {
-        if (takesPings(focus)) {
-            target = focus;
-            break;
-        }
-        Window parentOf = None;
-        Window rootOf = None;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display, focus, &rootOf, &parentOf, &children, &count))
-            break;
-        if (children)
-            XFree(children);
-        focus = parentOf;
-    }
-    if (target == None)
-        if (const std::optional<quint64> active = m_x.activeWindow(); active && takesPings(static_cast<Window>(*active)))
-            target = static_cast<Window>(*active);
-    if (m_x.takeError() || target == None)
-        return false;
-    // The answer goes to the root, to whoever listens for its children's changes.
-    XSelectInput(display, root, SubstructureNotifyMask);
-    XEvent event {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = target;
-    event.xclient.message_type = protocols;
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(ping);
-    event.xclient.data.l[1] = ++m_pingStamps;
-    event.xclient.data.l[2] = static_cast<long>(target);
-    XSendEvent(display, target, False, NoEventMask, &event);
-    XFlush(display);
-    if (m_x.takeError()) {
-        XSelectInput(display, root, NoEventMask);
-        return false;
-    }
-    m_ping = Ping {target, m_pingStamps, {}};
-    m_ping->sent.start();
-    return true;
-}
-
-void XTestInput::takeAnswer(const XEvent& event)
-{
-    Display* display = m_x.handle();
-    if (!m_ping || event.xclient.format != 32)
-        return;
-    const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
-    const long* data = event.xclient.data.l;
-    if (static_cast<Atom>(data[0]) != ping || data[1] != m_ping->stamp
-        || static_cast<unsigned long>(data[2]) != m_ping->window)
-        return;
-    m_ping.reset();
-    XSelectInput(display, DefaultRootWindow(display), NoEventMask);
 }
 
 SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
@@ -567,9 +436,6 @@ SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
             spare.used.start();
             m_restore.start(kSpareKeyHoldMs);
         }
-    // Keys bound ahead stay while the text's keys come, however long a look between two takes.
-    if (!m_wanted.empty())
-        m_restore.start(kWantedHoldMs);
     return Post::posted;
 }
 

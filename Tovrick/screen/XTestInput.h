@@ -37,18 +37,12 @@ public:
     Post key(unsigned long keysym, unsigned held) override;
     Modifiers modifiers() override;
     std::chrono::milliseconds keyDelay(unsigned long keysym) override;
-    void bindAhead(const std::vector<unsigned long>& keysyms) override;
-    void endText() override;
     int doubleClickMilliseconds() override;
 
     // A key bound for a keysym of no key is bound to another only this long after its last use, and
     // all are given back this long after the last key: a client reads the new layout only when it
     // gets to the mapping change, which may be well after the server took the key.
     static constexpr int kSpareKeyHoldMs = 1000;
-    // How long a key waits for the focused application to answer the ping that follows a binding.
-    static constexpr int kPingPatienceMs = 1000;
-    // How long keys bound ahead of a text stay after a key while the text is being typed.
-    static constexpr int kWantedHoldMs = 10000;
 
 private:
     struct Place {
@@ -77,12 +71,6 @@ private:
     // once it is past its hold; none when every one may still be read.
     Spare* freeSpare();
     void restoreSpareKeys();
-    // Asks the window with the keyboard focus to answer a ping (_NET_WM_PING): it answers once it has
-    // read every event sent before, the mapping change of a spare key included. False when no
-    // window there takes pings.
-    bool pingFocus();
-    // Takes the ping's answer from the events that came in.
-    void takeAnswer(const union _XEvent& event);
     // The keyboard's state as the gate of a key sees it; none when it cannot be read. Also keeps the
     // active group and takes the layout changes that reached us before it.
     std::optional<Modifiers> readModifiers(unsigned* locked = nullptr);
@@ -105,14 +93,4 @@ private:
     _XkbDesc* m_xkb = nullptr;
     std::vector<Spare> m_spares;
     QTimer m_restore;
-    // The ping sent after the last binding, until answered or given up.
-    struct Ping {
-        unsigned long window = 0;
-        long stamp = 0;
-        QElapsedTimer sent;
-    };
-    std::optional<Ping> m_ping;
-    // The keysyms of the text being typed that need spare keys: bound ahead of their keys.
-    std::vector<unsigned long> m_wanted;
-    long m_pingStamps = 0;
 };

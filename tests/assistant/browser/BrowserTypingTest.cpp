@@ -85,20 +85,6 @@ protected:
     std::unique_ptr<ComputerActions> actions;
 };
 
-// Letters on no key of the layout go out on spare keys the browser has to read the new mapping of
-// before the key comes: seventeen of them, most used more than once.
-TEST_P(BrowserTyping, LettersOnNoKeyOfTheLayoutArriveAsAsked)
-{
-    ASSERT_NO_FATAL_FAILURE(open(QStringLiteral("login.html")));
-    const QString text = QStringLiteral("Привет мир Привет, как дела? Всё хорошо.");
-    // Into a second field as well, on keys bound afresh.
-    for (const auto& [label, id] : {std::pair {"User name", "user"}, std::pair {"Note", "note"}}) {
-        ASSERT_NO_FATAL_FAILURE(focus(label, QLatin1String(id)));
-        EXPECT_EQ(typeText(text).toStdString(), "Typed it.");
-        EXPECT_TRUE(browser->valueBecomes(QLatin1String(id), text)) << browser->value(QLatin1String(id)).toStdString();
-    }
-}
-
 // A field that takes fewer characters than were typed is not "Typed it.".
 TEST_P(BrowserTyping, AFieldThatTookLessIsToldOf)
 {
