@@ -149,6 +149,8 @@ protected:
         if (gtk) {
             window.write("FOCUS first\n");
             ASSERT_TRUE(until(QStringLiteral("DONE FOCUS first")));
+        }
+        {
             // The check sees the field before anything is typed into it.
             ASSERT_TRUE(waitUntil(
                 [] {
@@ -157,7 +159,7 @@ protected:
                     return field.checked && field.editable && !field.secure;
                 },
                 std::chrono::seconds(60)))
-                << "the form's field never showed on the accessibility bus";
+                << "the window's field never showed on the accessibility bus";
         }
         ComputerActions::Ports ports;
         ports.screen = std::make_shared<WholeScreen>();
