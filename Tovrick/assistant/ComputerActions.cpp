@@ -515,6 +515,7 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
     followed->follow = ControlsReader::Follow::moved;
     // Followed afresh from this check.
     followed->keySent = false;
+    followed->took.reset();
     // Past a tab, only a text field takes text: a space would press a button.
     const ControlsReader::FocusedField& found = followed->field;
     co_return found.checked && !found.secure && found.editable;
@@ -526,6 +527,8 @@ QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed
     const bool keySent = std::exchange(followed->keySent, false);
     auto following = m_ports.focusStaysOn(followed->field.element, keySent);
     const ControlsReader::Following answer = co_await std::move(following);
+    if (keySent && followed->took)
+        followed->took = answer.took ? std::optional<QString>(*followed->took + *answer.took) : std::nullopt;
     if (answer.follow == ControlsReader::Follow::stays)
         co_return true;
     // Even a focus that came back may have taken a key meanwhile: the typing ends, and a fresh
@@ -589,6 +592,37 @@ QString ComputerActions::whyHeldBack(ComputerControl::Gate gate, const Followed&
     default:
         return userHoldsKeys();
     }
+}
+
+std::optional<QString> ComputerActions::tookOtherText(const QString& text, const Followed& followed)
+{
+    if (!followed.took)
+        return std::nullopt;
+    QString asked = text;
+    asked.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    // Editable web content keeps a typed space as a no-break space.
+    QString took = *followed.took;
+    took.replace(QChar(0x00a0), QLatin1Char(' '));
+    asked.replace(QChar(0x00a0), QLatin1Char(' '));
+    if (took == asked)
+        return std::nullopt;
+    const qsizetype total = text::characterCount(text);
+    // Keys that went nowhere leave the rest of the text in order.
+    const QList<uint> wanted = asked.toUcs4();
+    const QList<uint> got = took.toUcs4();
+    auto from = wanted.begin();
+    const bool onlyLost = got.size() < wanted.size() && std::all_of(got.begin(), got.end(), [&](uint point) {
+        from = std::find(from, wanted.end(), point);
+        if (from == wanted.end())
+            return false;
+        ++from;
+        return true;
+    });
+    if (onlyLost)
+        return QStringLiteral("I typed all %1 characters, but the field took only %2 of them")
+            .arg(total)
+            .arg(text::characterCount(took));
+    return QStringLiteral("I typed all %1 characters, but the field took different text").arg(total);
 }
 
 QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken cancel)
@@ -672,6 +706,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
             co_await std::move(lastLook);
             if (followed->astray)
                 co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyStopped(*followed)));
+            if (const std::optional<QString> other = tookOtherText(text, *followed))
+                co_return sentenceOnly(*other + QLatin1Char('.'));
         }
         co_return sentenceOnly(QStringLiteral("Typed it."));
     }
@@ -684,6 +720,15 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     } else {
         auto pause = pointing->sleep(0.12, cancel);
         co_await std::move(pause);
+        // What the field took of the last key is known before a Return would send it on.
+        if (!cancel.isCancelled()) {
+            auto lastLook = focusStays(followed);
+            stays = co_await std::move(lastLook);
+            if (followed->astray)
+                co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyStopped(*followed)));
+            if (const std::optional<QString> other = tookOtherText(text, *followed); stays && other)
+                co_return sentenceOnly(*other + QStringLiteral(", so I didn't press Return."));
+        }
     }
     if (cancel.isCancelled())
         co_return interrupted(noReturn);

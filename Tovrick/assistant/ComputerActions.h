@@ -91,7 +91,12 @@ private:
         bool endedCharacter = false;
         // The focus left before the field told that it took that key.
         bool astray = false;
+        // What the field told it took of the keys, while it told of each; none once a key's look
+        // could not say (a field that never tells, or the keys went on into another field).
+        std::optional<QString> took = QString();
     };
+    // When what the field took is not the text asked for: the sentence that says so.
+    static std::optional<QString> tookOtherText(const QString& text, const Followed& followed);
     // The answer of a typing that stopped after `characters` went out, with why.
     static QString stoppedTyping(qsizetype characters, qsizetype total, const Followed& followed, const QString& why);
     // After a key that may have moved the focus: whether typing may go on into the field found.

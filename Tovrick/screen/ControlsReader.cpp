@@ -51,6 +51,11 @@ constexpr std::chrono::milliseconds kFirstPatience {500};
 // Root pixels per pixel of the application being walked, for the walk's duration (walks run on the
 // one accessibility thread).
 thread_local double tAppScale = 1.0;
+// Where the application's own coordinates start, in root pixels: GTK 4 tells extents inside its
+// window, not on the screen. And whether a node that is visible is also taken to be showing: GTK 4
+// marks only its top-levels showing. For the walk's duration, as the scale.
+thread_local QPointF tWindowOrigin;
+thread_local bool tVisibleIsShowing = false;
 // Calls of the walk under way that got no answer: what they would have told is missing. A call that
 // times out (a busy application, a loaded machine) gives -1 or null, often with no error set.
 thread_local int tUnanswered = 0;
@@ -140,6 +145,8 @@ struct Watched {
     quint64 tookSinceLook = 0;
     bool tells = false;
     bool waited = false;
+    // The text it told it took since the last look that asked about a key.
+    QString taken;
 };
 Watched gWatched;
 constexpr const char* kTextInserted = "object:text-changed:insert";
@@ -222,6 +229,14 @@ void recordFocusTaken(const AtspiEvent* event)
         found->second.held = false;
 }
 
+// What the watched element told it took, to be set against what was typed.
+void takeInserted(const AtspiEvent* event)
+{
+    if (G_VALUE_HOLDS_STRING(&event->any_data))
+        if (const gchar* text = g_value_get_string(&event->any_data))
+            gWatched.taken += QString::fromUtf8(text);
+}
+
 void onFocusEvent(const AtspiEvent* event)
 {
     if (!event || !event->source || !event->type)
@@ -231,6 +246,7 @@ void onFocusEvent(const AtspiEvent* event)
         if (gWatched.element.isEmpty() || addressOf(event->source) != gWatched.element)
             return;
         gWatched.tells = true;
+        takeInserted(event);
         if (gWatched.tookSinceLook == 0)
             gWatched.tookSinceLook = gEventsTold;
         return;
@@ -366,8 +382,8 @@ std::optional<QRectF> extentsOf(AtspiAccessible* node, const DisplayGeometry& ge
     g_clear_error(&error);
     if (!rect)
         return std::nullopt;
-    const QRectF pixels(rect->x * tAppScale, rect->y * tAppScale, rect->width * tAppScale,
-                        rect->height * tAppScale);
+    const QRectF pixels(tWindowOrigin.x() + rect->x * tAppScale, tWindowOrigin.y() + rect->y * tAppScale,
+                        rect->width * tAppScale, rect->height * tAppScale);
     g_free(rect);
     if (pixels.width() <= 0 || pixels.height() <= 0)
         return std::nullopt;
@@ -682,7 +698,8 @@ struct Walk {
             ++unanswered;
             return;
         }
-        const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING)
+            || (tVisibleIsShowing && depth > 0 && atspi_state_set_contains(states, ATSPI_STATE_VISIBLE));
         GError* error = nullptr;
         const AtspiRole role = going() ? atspi_accessible_get_role(node, &error) : ATSPI_ROLE_INVALID;
         // Without its role a control would be passed over unseen.
@@ -876,6 +893,109 @@ bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
     return done;
 }
 
+// Whether the application is GTK 4: it tells extents inside its windows and marks only its
+// top-levels showing.
+bool windowRelative(AtspiAccessible* app)
+{
+    GError* error = nullptr;
+    gchar* name = atspi_accessible_get_toolkit_name(app, &error);
+    g_clear_error(&error);
+    gchar* version = name && std::strcmp(name, "GTK") == 0 ? atspi_accessible_get_toolkit_version(app, &error) : nullptr;
+    g_clear_error(&error);
+    const bool four = version && g_str_has_prefix(version, "4.");
+    g_free(name);
+    g_free(version);
+    return four;
+}
+
+// A showing top-level of a GTK 4 application and the window it is, with the window's scale and
+// where its client area starts.
+struct Placed {
+    Owned topLevel;
+    double scale = 1.0;
+    QPointF origin;
+};
+
+// The application's showing top-levels that are one of `windows`, told apart by their size at a
+// scale (they all say they are at 0,0), and by title when sizes alike leave a doubt.
+std::vector<Placed> placeTopLevels(AtspiAccessible* app, const QList<X11Display::PlacedWindow>& windows)
+{
+    std::vector<Placed> placed;
+    if (windows.isEmpty() || !patient())
+        return placed;
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(app, &error);
+    if (error || count < 0)
+        ++tUnanswered;
+    g_clear_error(&error);
+    for (gint i = 0; i < count && i < 16 && patient(); ++i) {
+        Owned top(atspi_accessible_get_child_at_index(app, i, &error));
+        g_clear_error(&error);
+        if (!top) {
+            ++tUnanswered;
+            continue;
+        }
+        AtspiStateSet* states = atspi_accessible_get_state_set(top.get());
+        const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        if (states)
+            g_object_unref(states);
+        AtspiComponent* component = showing ? atspi_accessible_get_component_iface(top.get()) : nullptr;
+        if (!component)
+            continue;
+        AtspiRect* rect = patient() ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_WINDOW, &error) : nullptr;
+        g_object_unref(component);
+        g_clear_error(&error);
+        if (!rect) {
+            ++tUnanswered;
+            continue;
+        }
+        const QSizeF reported(rect->width, rect->height);
+        g_free(rect);
+        if (reported.width() < 20 || reported.height() < 20)
+            continue;
+        const QString name = nameOf(top.get());
+        const X11Display::PlacedWindow* fit = nullptr;
+        double fitScale = 1.0;
+        int fits = 0;
+        for (const auto& window : windows) {
+            const double scale = std::round(window.client.width() / reported.width() * 20.0) / 20.0;
+            if (scale < 0.5 || scale > 4.0 || std::abs(reported.height() * scale - window.client.height()) > 2.0 + scale)
+                continue;
+            ++fits;
+            if (!fit || window.title.simplified() == name) {
+                fit = &window;
+                fitScale = scale;
+            }
+        }
+        if (fit && (fits == 1 || fit->title.simplified() == name))
+            placed.push_back(Placed {std::move(top), fitScale, QPointF(fit->client.topLeft())});
+    }
+    return placed;
+}
+
+// Walks each of a GTK 4 application's windows from its top-level, in the window's own place and
+// scale.
+void walkWindows(AtspiAccessible* app, qint64 pid, Walk& walking, const Visit& visit)
+{
+    QList<X11Display::PlacedWindow> windows;
+    {
+        X11Display display;
+        if (display)
+            windows = display.windowsOf(pid);
+    }
+    for (Placed& each : placeTopLevels(app, windows)) {
+        if (walking.stop)
+            break;
+        tAppScale = each.scale;
+        tWindowOrigin = each.origin;
+        tVisibleIsShowing = true;
+        walking.descend(each.topLevel.get(), 1, visit);
+        tAppScale = 1.0;
+        tWindowOrigin = {};
+        tVisibleIsShowing = false;
+    }
+}
+
 // Visits the showing nodes of the application with process id `pid`, depth first in tree order,
 // until `visit` returns false or a limit is reached.
 Walked walk(qint64 pid, const Visit& visit)
@@ -897,6 +1017,10 @@ Walked walk(qint64 pid, const Visit& visit)
     for (const Owned& app : apps) {
         if (walking.stop)
             break;
+        if (windowRelative(app.get())) {
+            walkWindows(app.get(), pid, walking, visit);
+            continue;
+        }
         const int before = tUnanswered;
         tAppScale = scaleFor(app.get(), pid);
         // A scale never learned because the application did not answer would put every control
@@ -1009,9 +1133,37 @@ bool replacedSecret(AtspiAccessible* node, AtspiRole role)
     return replaced;
 }
 
+// Whether a text field shows other characters than it holds, as one that hides its text behind
+// dots does (GTK 4's entry with its visibility off says nothing else of it): the first character
+// it holds against the first one laid out. A field that holds nothing shows no sign.
+bool hidesItsText(AtspiAccessible* node)
+{
+    AtspiText* text = patient() ? atspi_accessible_get_text_iface(node) : nullptr;
+    if (!text)
+        return false;
+    GError* error = nullptr;
+    const guint held = atspi_text_get_character_at_offset(text, 0, &error);
+    g_clear_error(&error);
+    bool hides = false;
+    if (held != 0 && patient()) {
+        AtspiTextRange* shown = atspi_text_get_string_at_offset(text, 0, ATSPI_TEXT_GRANULARITY_CHAR, &error);
+        g_clear_error(&error);
+        if (shown && shown->content && *shown->content) {
+            const QList<uint> points = QString::fromUtf8(shown->content).toUcs4();
+            hides = !points.isEmpty() && points.front() != held;
+        }
+        if (shown) {
+            g_free(shown->content);
+            g_free(shown);
+        }
+    }
+    g_object_unref(text);
+    return hides;
+}
+
 // Whether an element takes secret text: the one judgement of a password field, for the focused
-// field, a menu's opener and what lies under a point alike.
-// The one judgement of every check: an element once seen as a password field stays one.
+// field, a menu's opener and what lies under a point alike. An element once seen as a password
+// field stays one, even when its application replaces its object.
 bool passwordField(AtspiAccessible* node, AtspiRole role)
 {
     const QString address = addressOf(node);
@@ -1019,6 +1171,11 @@ bool passwordField(AtspiAccessible* node, AtspiRole role)
     if (secretElement(address, role)) {
         if (firstSeen)
             rememberSecretPlace(node);
+        return true;
+    }
+    if ((role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY) && hidesItsText(node)) {
+        rememberSecret(address);
+        rememberSecretPlace(node);
         return true;
     }
     return replacedSecret(node, role);
@@ -1508,6 +1665,26 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
     return pointed;
 }
 
+// The scale and place of a GTK 4 application's active window, for the frame of its focused field.
+void placeActiveWindow(AtspiAccessible* app, qint64 pid)
+{
+    QList<X11Display::PlacedWindow> windows;
+    {
+        X11Display display;
+        const std::optional<quint64> active = display ? display.activeWindow() : std::nullopt;
+        windows = display ? display.windowsOf(pid) : QList<X11Display::PlacedWindow> {};
+        windows.removeIf([&](const X11Display::PlacedWindow& each) { return !active || each.id != *active; });
+    }
+    const int before = tUnanswered;
+    std::vector<Placed> placed = placeTopLevels(app, windows);
+    // Only the frame depends on it: a window not placed leaves the field unplaced, not unchecked.
+    tUnanswered = before;
+    if (placed.empty())
+        return;
+    tAppScale = placed.front().scale;
+    tWindowOrigin = placed.front().origin;
+}
+
 } // namespace
 
 QThreadPool* ControlsReader::pool()
@@ -1598,6 +1775,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
     gFocusEvents.clear();
     gFocusEventsOverflowed = false;
     gWatched.tookSinceLook = 0;
+    gWatched.taken.clear();
     if (pid <= 0)
         return {};
     QElapsedTimer clock;
@@ -1624,6 +1802,10 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                 break;
             stage = "learning its scale";
             tAppScale = scaleFor(app.get(), pid, false);
+            if (windowRelative(app.get())) {
+                tVisibleIsShowing = true;
+                placeActiveWindow(app.get(), pid);
+            }
             stage = "asking the element that took the focus";
             field = focusTold(app.get(), geometry);
             if (!field && tUnanswered == 0) {
@@ -1652,6 +1834,8 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                 }
             }
             tAppScale = 1.0;
+            tWindowOrigin = {};
+            tVisibleIsShowing = false;
         }
         if (tUnanswered > 0)
             field.reset();
@@ -1841,7 +2025,7 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
     auto follow = [element, keySent]() -> Following {
         // Before the events come in: text the element takes is told of from now on.
         if (gWatched.element != element)
-            gWatched = Watched {element};
+            gWatched = Watched {element, 0, false, false, {}};
         if (!ready())
             return Following {Follow::unknown};
         // The first event that took the focus from the element or changed it, and where it came.
@@ -1884,6 +2068,8 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)
             gWatched.tookSinceLook = 0;
+        if (keySent && gWatched.tells)
+            answer.took = std::exchange(gWatched.taken, QString());
         return answer;
     };
     auto watcher = std::make_shared<QFutureWatcher<Following>>();

@@ -135,6 +135,9 @@ public:
         // The focus moved before `element` told that it took the key sent since the last look: the
         // key may have reached what took the focus.
         bool keyAstray;
+        // With `keySent`: the text `element` told it took since the look before, in the order told;
+        // none when it has never told of text it took.
+        std::optional<QString> took;
     };
     // With `keySent` (a key went to `element` since the last look), the answer waits, up to
     // kKeyLanding, until the element tells that it took text or the focus leaves it, so that no

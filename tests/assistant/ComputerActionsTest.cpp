@@ -1143,3 +1143,39 @@ TEST_F(ComputerActionsTest, AFieldThatStopsTakingTextWhereItStandsIsSaidToHaveSt
 }
 
 } // namespace
+
+namespace {
+
+ControlsReader::Following took(std::optional<QString> text)
+{
+    ControlsReader::Following following;
+    following.took = std::move(text);
+    return following;
+}
+
+} // namespace
+
+// What the field told it took of each key is set against the text: a key it never took, or other
+// text than was typed, is said, and no Return goes after it. A field that never tells is not judged.
+TEST_F(ComputerActionsTest, TextTheFieldDidNotTakeAsTypedIsSaid)
+{
+    field = kPlainField;
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("b")), took(QString())};
+    EXPECT_EQ(call("type_text", R"({"text": "abc"})").text,
+              QStringLiteral("I typed all 3 characters, but the field took only 2 of them."));
+
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("B")), took(QStringLiteral("c"))};
+    EXPECT_EQ(call("type_text", R"({"text": "abc"})").text,
+              QStringLiteral("I typed all 3 characters, but the field took different text."));
+
+    input->events.clear();
+    follows = {took(std::nullopt), took(QString()), took(QStringLiteral("b")), took(QStringLiteral("c"))};
+    EXPECT_EQ(call("type_text", R"({"text": "abc", "press_return": true})").text,
+              QStringLiteral("I typed all 3 characters, but the field took only 2 of them, so I didn't press Return."));
+    EXPECT_EQ(input->events.size(), 3) << input->events.join(QLatin1Char(' ')).toStdString();
+
+    follows = {took(std::nullopt), took(std::nullopt), took(std::nullopt), took(std::nullopt)};
+    EXPECT_EQ(call("type_text", R"({"text": "abc"})").text, QStringLiteral("Typed it."));
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("b")), took(QStringLiteral("c"))};
+    EXPECT_EQ(call("type_text", R"({"text": "abc"})").text, QStringLiteral("Typed it."));
+}

@@ -24,20 +24,39 @@
 
 namespace {
 
+// The parts of the symbols the server's keymap is made of now ("pc", "us", "de:2", "inet(evdev)").
+QStringList keymapSymbols()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return {};
+    QStringList parts;
+    XkbDescPtr xkb = XkbAllocKeyboard();
+    if (xkb && XkbGetNames(display, XkbSymbolsNameMask, xkb) == Success && xkb->names && xkb->names->symbols) {
+        char* name = XGetAtomName(display, xkb->names->symbols);
+        parts = QString::fromLatin1(name).split(QLatin1Char('+'));
+        XFree(name);
+    }
+    if (xkb)
+        XkbFreeKeyboard(xkb, 0, True);
+    XCloseDisplay(display);
+    return parts;
+}
+
 // What the user does with the keyboard's layouts: a new set of them, or another one of the set.
+// setxkbmap answers 0 even when its keymap is gone by the time it exits (a server left with no
+// client resets its own): the keymap itself has to show the layouts.
 void loadLayouts(const char* layouts)
 {
     ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), QLatin1String(layouts)}), 0)
         << layouts;
-}
-
-void lockGroup(unsigned group)
-{
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    ASSERT_TRUE(XkbLockGroup(display, XkbUseCoreKbd, group));
-    XSync(display, False);
-    XCloseDisplay(display);
+    const QStringList symbols = keymapSymbols();
+    const QStringList wanted = QString::fromLatin1(layouts).split(QLatin1Char(','));
+    for (qsizetype i = 0; i < wanted.size(); ++i) {
+        const QString part = i == 0 ? wanted[i] : QStringLiteral("%1:%2").arg(wanted[i]).arg(i + 1);
+        ASSERT_TRUE(symbols.contains(part)) << "the keymap has no " << part.toStdString() << " after setxkbmap "
+                                            << layouts << ": " << symbols.join(QLatin1Char('+')).toStdString();
+    }
 }
 
 unsigned activeGroup()
@@ -49,6 +68,16 @@ unsigned activeGroup()
     XkbGetState(display, XkbUseCoreKbd, &state);
     XCloseDisplay(display);
     return state.group;
+}
+
+void lockGroup(unsigned group)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    ASSERT_TRUE(XkbLockGroup(display, XkbUseCoreKbd, group));
+    XSync(display, False);
+    XCloseDisplay(display);
+    ASSERT_EQ(activeGroup(), group) << "the group locked is not the active one";
 }
 
 struct Switch {
@@ -120,6 +149,8 @@ protected:
         if (gtk) {
             window.write("FOCUS first\n");
             ASSERT_TRUE(until(QStringLiteral("DONE FOCUS first")));
+        }
+        {
             // The check sees the field before anything is typed into it.
             ASSERT_TRUE(waitUntil(
                 [] {
@@ -128,7 +159,7 @@ protected:
                     return field.checked && field.editable && !field.secure;
                 },
                 std::chrono::seconds(60)))
-                << "the form's field never showed on the accessibility bus";
+                << "the window's field never showed on the accessibility bus";
         }
         ComputerActions::Ports ports;
         ports.screen = std::make_shared<WholeScreen>();
@@ -200,8 +231,8 @@ protected:
 TEST_P(KeyboardLayoutsOnDisplay, TheFieldGetsTheTextAskedForInTheActiveLayout)
 {
     const LayoutCase& layout = std::get<1>(GetParam());
-    loadLayouts(layout.layouts);
-    lockGroup(layout.group);
+    ASSERT_NO_FATAL_FAILURE(loadLayouts(layout.layouts));
+    ASSERT_NO_FATAL_FAILURE(lockGroup(layout.group));
     const QString text = QString::fromUtf8(layout.text);
     if (const std::optional<Switch> during = layout.during)
         watch(textLine + text.left(during->after), [during] {
@@ -225,8 +256,8 @@ class ShortcutsOnDisplay : public KeyboardLayoutsOnDisplay {};
 TEST_P(ShortcutsOnDisplay, AShortcutIsTheLetterItNames)
 {
     const LayoutCase& layout = std::get<1>(GetParam());
-    loadLayouts(layout.layouts);
-    lockGroup(layout.group);
+    ASSERT_NO_FATAL_FAILURE(loadLayouts(layout.layouts));
+    ASSERT_NO_FATAL_FAILURE(lockGroup(layout.group));
     EXPECT_EQ(typeText(QStringLiteral("ab")), QStringLiteral("Typed it."));
     ASSERT_TRUE(until(QStringLiteral("TEXT ab"))) << seen.join(QLatin1Char('\n')).toStdString();
     const QString pressed = call(QStringLiteral("press_keys"), QStringLiteral("keys"), QStringLiteral("ctrl+z"));

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtConcurrent>
+
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ControlsReader.h"
+#include "Tovrick/screen/DisplayGeometry.h"
+#include "Tovrick/screen/X11Display.h"
+#include "assistant/PointingFakes.h"
+#include "assistant/display/DesktopParts.h"
+#include "support/RunTask.h"
+
+#include <X11/Xlib.h>
+
+namespace {
+
+// The GTK 4 form at the scale the test is given, moved off the display's corner (GTK 4 tells
+// where its controls are inside its window only), with the real look, input and field checks.
+class Gtk4FormOnDisplay : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("GDK_SCALE"), QString::number(GetParam()));
+        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+        env.remove(QStringLiteral("NO_AT_BRIDGE"));
+        form.setProcessEnvironment(env);
+        form.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(GTK4_FORM)});
+        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(30))) << seen.join('\n').toStdString();
+        for (const QString& line : std::as_const(seen))
+            if (line.startsWith(QLatin1String("WINDOW ")))
+                window = line.mid(7).toULongLong();
+        ASSERT_NE(window, 0u);
+        Display* display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        XMoveWindow(display, static_cast<Window>(window), 300, 200);
+        XSync(display, False);
+        XCloseDisplay(display);
+        ASSERT_TRUE(waitUntil([&] { return client().topLeft() == QPoint(300, 200); })) << "the form never moved";
+        activate(window);
+
+        ControlsReader::setWalkBudget(std::chrono::seconds(20));
+        ComputerActions::Ports ports;
+        ports.screen = std::make_shared<WholeScreen>();
+        ports.control = &control;
+        ports.enabled = [] { return true; };
+        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+    }
+    void TearDown() override
+    {
+        ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
+        activate(0);
+        form.kill();
+        form.waitForFinished(3000);
+    }
+
+    QRect client()
+    {
+        for (const X11Display::PlacedWindow& each : X11Display().windowsOf(form.processId()))
+            if (each.id == window)
+                return each.client;
+        return {};
+    }
+    bool until(const QString& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        bool found = false;
+        waitUntil(
+            [&] {
+                while (!found && form.canReadLine()) {
+                    seen << QString::fromUtf8(form.readLine()).trimmed();
+                    found = seen.back().startsWith(prefix);
+                }
+                return found;
+            },
+            timeout);
+        return found;
+    }
+    bool command(const QString& line)
+    {
+        form.write((line + QLatin1Char('\n')).toUtf8());
+        return until(QStringLiteral("DONE ") + line);
+    }
+    // The form's controls once the look lists all four fields; empty when it never does.
+    QList<ControlsReader::Control> fields()
+    {
+        const qint64 pid = form.processId();
+        QList<ControlsReader::Control> found;
+        waitUntil(
+            [&] {
+                const auto geometry = DisplayGeometry::mainDisplay();
+                if (!geometry)
+                    return false;
+                auto read = [pid, where = *geometry] { return ControlsReader::read(pid, where); };
+                found = QtConcurrent::run(ControlsReader::pool(), read).result().controls;
+                return std::ranges::all_of(std::initializer_list<const char*> {"Name", "Secret", "Hidden", "Notes"},
+                                           [&](const char* label) { return find(found, label).has_value(); });
+            },
+            std::chrono::seconds(40));
+        return found;
+    }
+    static std::optional<ControlsReader::Control> find(const QList<ControlsReader::Control>& controls, const char* label)
+    {
+        for (const ControlsReader::Control& each : controls)
+            if (each.label == QLatin1String(label))
+                return each;
+        return std::nullopt;
+    }
+    QString call(const QString& tool, const QString& key, const QString& value)
+    {
+        const QString arguments =
+            QString::fromUtf8(QJsonDocument(QJsonObject {{key, value}}).toJson(QJsonDocument::Compact));
+        auto acting = actions->handle(tool, toolargs::parse(arguments), {});
+        return runTask(std::move(acting), std::chrono::seconds(60)).text;
+    }
+    // Waits until the focused-field check sees the field the form just focused.
+    bool checkSees(bool secure)
+    {
+        return waitUntil(
+            [secure] {
+                auto checking = ControlsReader::focusedFieldIsSecure();
+                const ControlsReader::FocusedField field = runTask(std::move(checking), std::chrono::seconds(60));
+                return field.checked && field.secure == secure && (secure || field.editable);
+            },
+            std::chrono::seconds(40));
+    }
+
+    QProcess form;
+    QStringList seen;
+    quint64 window = 0;
+    PointingWorld world;
+    ComputerControl control;
+    std::unique_ptr<ComputerActions> actions;
+};
+
+// The look lists the four fields, the password entry as one, each where a click on it lands.
+TEST_P(Gtk4FormOnDisplay, TheLookListsTheFieldsWhereTheyAre)
+{
+    const QList<ControlsReader::Control> controls = fields();
+    ASSERT_TRUE(find(controls, "Notes")) << "the form's fields were never listed";
+    EXPECT_EQ(find(controls, "Name")->kind.toStdString(), "textfield");
+    EXPECT_EQ(find(controls, "Secret")->kind.toStdString(), "password");
+    EXPECT_EQ(find(controls, "Notes")->kind.toStdString(), "textfield");
+    const QRect area = client();
+    qreal above = area.top();
+    for (const char* label : {"Name", "Secret", "Hidden", "Notes"}) {
+        const QRectF rect = find(controls, label)->rect;
+        EXPECT_TRUE(QRectF(area).contains(rect)) << label;
+        EXPECT_GT(rect.top(), above) << label;
+        above = rect.top();
+    }
+    for (const char* label : {"Notes", "Name"}) {
+        auto clicking = control.click(find(controls, label)->rect.center(), false, 1);
+        runTask(std::move(clicking), std::chrono::seconds(10));
+        EXPECT_TRUE(until(QStringLiteral("FOCUS ") + QLatin1String(label))) << label << "\n"
+                                                                           << seen.join('\n').toStdString();
+    }
+}
+
+// An entry that hides what it holds tells the bus no more than a plain one, except in the text it
+// lays out: holding text, it gets neither typing nor a paste, like the password entry.
+TEST_P(Gtk4FormOnDisplay, AnEntryThatHidesTheTextItHoldsGetsNoText)
+{
+    ASSERT_TRUE(command(QStringLiteral("CLIP pasted")));
+    for (const char* field : {"Hidden", "Secret"}) {
+        ASSERT_TRUE(command(QStringLiteral("SELECT %1 1234").arg(QLatin1String(field))));
+        ASSERT_TRUE(checkSees(true)) << field << " never showed as a password field";
+        EXPECT_EQ(call(QStringLiteral("type_text"), QStringLiteral("text"), QStringLiteral("x")),
+                  ComputerActions::passwordField())
+            << field;
+        EXPECT_TRUE(call(QStringLiteral("press_keys"), QStringLiteral("keys"), QStringLiteral("ctrl+v"))
+                        .startsWith(ComputerActions::passwordField()))
+            << field;
+        ASSERT_TRUE(command(QStringLiteral("PING")));
+        const QString last = seen.filter(QStringLiteral("TEXT %1").arg(QLatin1String(field))).last();
+        EXPECT_EQ(last.toStdString(), QStringLiteral("TEXT %1 1234").arg(QLatin1String(field)).toStdString());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, Gtk4FormOnDisplay, ::testing::Values(1, 2),
+                         [](const auto& each) { return "Scale" + std::to_string(each.param); });
+
+} // namespace
