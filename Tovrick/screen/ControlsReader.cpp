@@ -1056,12 +1056,12 @@ bool textRole(AtspiRole role)
 }
 
 // The element under `at` (the application's own pixels) in the top-level `top` that a click there
-// would give the focus to: the deepest one on the way down that can take it. A null one when none
-// can, or when it lies in a toolbar (whose buttons leave the focus where it is when clicked); none,
-// with the call counted, when one did not answer.
-std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
+// would give the focus to: the deepest one on the way down that can take it, in `focusable`. A null
+// one when none can, or when it lies in a toolbar (whose buttons leave the focus where it is when
+// clicked); false, with the call counted, when one did not answer.
+bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
 {
-    Owned focusable;
+    focusable.reset();
     Owned held(static_cast<AtspiAccessible*>(g_object_ref(top)));
     for (int depth = 0; depth <= kMaxDepth; ++depth) {
         AtspiAccessible* node = held.get();
@@ -1071,14 +1071,16 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         g_clear_error(&asked);
         if (!told) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
-        if (role == ATSPI_ROLE_TOOL_BAR)
-            return Owned {};
+        if (role == ATSPI_ROLE_TOOL_BAR) {
+            focusable.reset();
+            return true;
+        }
         AtspiStateSet* states = patient() ? atspi_accessible_get_state_set(node) : nullptr;
         if (!states) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
             focusable.reset(static_cast<AtspiAccessible*>(g_object_ref(node)));
@@ -1088,7 +1090,7 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
         if (!component && ranOut(asking.elapsed())) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (!component)
             break;
@@ -1103,13 +1105,13 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         g_clear_error(&error);
         if (failed) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
     }
-    return focusable;
+    return true;
 }
 
 // A showing menu under `pixel` among the children of the application's top-levels: a browser's
@@ -1443,7 +1445,8 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
     if (!under || under->pid <= 0)
         return false;
     const Lookup lookup(deadline);
-    std::optional<Owned> found;
+    Owned found;
+    bool told = false;
     int attempts = 0;
     // As the lookup at a point: a call left unanswered is asked again while the deadline allows.
     do {
@@ -1452,21 +1455,21 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
         tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
         const std::vector<Owned> apps = appsOf(under->pid);
         for (const Owned& app : apps) {
-            if (found || tUnanswered > 0)
+            if (told || tUnanswered > 0)
                 break;
             QElapsedTimer fitting;
             fitting.start();
             if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
-                found = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+                told = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0), found);
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
         }
         if (tUnanswered > 0)
-            found.reset();
-    } while (!found && tUnanswered > 0 && !deadline.hasExpired());
-    if (!found || !*found || !patient())
+            told = false;
+    } while (!told && tUnanswered > 0 && !deadline.hasExpired());
+    if (!told || !found || !patient())
         return false;
-    AtspiComponent* component = atspi_accessible_get_component_iface(found->get());
+    AtspiComponent* component = atspi_accessible_get_component_iface(found.get());
     if (!component)
         return false;
     GError* error = nullptr;
