@@ -1114,6 +1114,21 @@ bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
     return true;
 }
 
+// GTK 4 answers no lookup at a point (and tells places from its windows' corners): what lies at a
+// point of its windows is not told.
+bool answersNoLookupAtPoint(AtspiAccessible* app)
+{
+    GError* error = nullptr;
+    gchar* toolkit = patient() ? atspi_accessible_get_toolkit_name(app, &error) : nullptr;
+    g_clear_error(&error);
+    gchar* version = toolkit && patient() ? atspi_accessible_get_toolkit_version(app, &error) : nullptr;
+    g_clear_error(&error);
+    const bool gtk4 = toolkit && version && g_ascii_strcasecmp(toolkit, "GTK") == 0 && g_str_has_prefix(version, "4.");
+    g_free(toolkit);
+    g_free(version);
+    return gtk4;
+}
+
 // A showing menu under `pixel` among the children of the application's top-levels: a browser's
 // menu lies there, in a window of its own that no top-level stands for. None when none is found.
 std::optional<ControlsReader::Pointed> menuAmongChildren(AtspiAccessible* app, QPointF pixel)
@@ -1201,10 +1216,6 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
             ++tUnanswered;
             return std::nullopt;
         }
-        // A window that names nothing of its own at a point inside it answers no such lookups (GTK
-        // 4.8 does not): what lies there is not told.
-        if (!child && depth == 0)
-            return ControlsReader::Pointed {};
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
@@ -1390,11 +1401,14 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
         for (const Owned& app : apps) {
             if (pointed || tUnanswered > 0)
                 break;
-            // The top-level of the window that takes the pointer there, not one it covers. A fit that
+            // The top-level of the window that takes the pointer there, not one it covers (by its
+            // title when its extents do not match the window's, as a browser's may not). A fit that
             // took all the patience may have missed it for a call that never came back.
+            if (answersNoLookupAtPoint(app.get()))
+                break;
             QElapsedTimer fitting;
             fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
                 pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
@@ -1457,9 +1471,11 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
         for (const Owned& app : apps) {
             if (told || tUnanswered > 0)
                 break;
+            if (answersNoLookupAtPoint(app.get()))
+                break;
             QElapsedTimer fitting;
             fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
                 told = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0), found);
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
