@@ -324,16 +324,17 @@ QCoro::Task<bool> ComputerActions::focusLeavesPasswordField(QPointF at, Controls
     auto giving = m_ports.focusAt(at);
     if (!co_await std::move(giving))
         co_return false;
-    constexpr int kLooks = 12;
-    for (int look = 0; look < kLooks; ++look) {
+    // The application moves the focus when it gets to the request; a starved one takes a while.
+    constexpr double kPatienceSeconds = 4.0;
+    const double giveUp = pointing->now() + kPatienceSeconds;
+    do {
         auto checking = check();
         const ControlsReader::FocusedField now = co_await std::move(checking);
         if (now.checked && !now.secure)
             co_return true;
-        // The application moves the focus when it gets to the request.
         auto settle = pointing->sleep(0.1, {});
         co_await std::move(settle);
-    }
+    } while (pointing->now() < giveUp);
     co_return false;
 }
 

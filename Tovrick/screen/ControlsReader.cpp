@@ -1510,12 +1510,12 @@ bool textRole(AtspiRole role)
 }
 
 // The element under `at` (the application's own pixels) in the top-level `top` that a click there
-// would give the focus to: the deepest one on the way down that can take it. A null one when none
-// can, or when it lies in a toolbar (whose buttons leave the focus where it is when clicked); none,
-// with the call counted, when one did not answer.
-std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
+// would give the focus to: the deepest one on the way down that can take it, in `focusable`. A null
+// one when none can, or when it lies in a toolbar (whose buttons leave the focus where it is when
+// clicked); false, with the call counted, when one did not answer.
+bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
 {
-    Owned focusable;
+    focusable.reset();
     Owned held(static_cast<AtspiAccessible*>(g_object_ref(top)));
     for (int depth = 0; depth <= kMaxDepth; ++depth) {
         AtspiAccessible* node = held.get();
@@ -1525,14 +1525,16 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         g_clear_error(&asked);
         if (!told) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
-        if (role == ATSPI_ROLE_TOOL_BAR)
-            return Owned {};
+        if (role == ATSPI_ROLE_TOOL_BAR) {
+            focusable.reset();
+            return true;
+        }
         AtspiStateSet* states = patient() ? atspi_accessible_get_state_set(node) : nullptr;
         if (!states) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
             focusable.reset(static_cast<AtspiAccessible*>(g_object_ref(node)));
@@ -1542,7 +1544,7 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
         if (!component && ranOut(asking.elapsed())) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (!component)
             break;
@@ -1557,13 +1559,28 @@ std::optional<Owned> focusableIn(AtspiAccessible* top, QPointF at)
         g_clear_error(&error);
         if (failed) {
             ++tUnanswered;
-            return std::nullopt;
+            return false;
         }
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
     }
-    return focusable;
+    return true;
+}
+
+// GTK 4 answers no lookup at a point (and tells places from its windows' corners): what lies at a
+// point of its windows is not told.
+bool answersNoLookupAtPoint(AtspiAccessible* app)
+{
+    GError* error = nullptr;
+    gchar* toolkit = patient() ? atspi_accessible_get_toolkit_name(app, &error) : nullptr;
+    g_clear_error(&error);
+    gchar* version = toolkit && patient() ? atspi_accessible_get_toolkit_version(app, &error) : nullptr;
+    g_clear_error(&error);
+    const bool gtk4 = toolkit && version && g_ascii_strcasecmp(toolkit, "GTK") == 0 && g_str_has_prefix(version, "4.");
+    g_free(toolkit);
+    g_free(version);
+    return gtk4;
 }
 
 // A showing menu under `pixel` among the children of the application's top-levels: a browser's
@@ -1653,10 +1670,6 @@ std::optional<ControlsReader::Pointed> pointedIn(AtspiAccessible* top, QPointF a
             ++tUnanswered;
             return std::nullopt;
         }
-        // A window that names nothing of its own at a point inside it answers no such lookups (GTK
-        // 4.8 does not): what lies there is not told.
-        if (!child && depth == 0)
-            return ControlsReader::Pointed {};
         if (!child || std::strcmp(ATSPI_OBJECT(child.get())->path, ATSPI_OBJECT(node)->path) == 0)
             break;
         held = std::move(child);
@@ -1911,11 +1924,14 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
         for (const Owned& app : apps) {
             if (pointed || tUnanswered > 0)
                 break;
-            // The top-level of the window that takes the pointer there, not one it covers. A fit that
+            // The top-level of the window that takes the pointer there, not one it covers (by its
+            // title when its extents do not match the window's, as a browser's may not). A fit that
             // took all the patience may have missed it for a call that never came back.
+            if (answersNoLookupAtPoint(app.get()))
+                break;
             QElapsedTimer fitting;
             fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
                 pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
@@ -1966,7 +1982,8 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
     if (!under || under->pid <= 0)
         return false;
     const Lookup lookup(deadline);
-    std::optional<Owned> found;
+    Owned found;
+    bool told = false;
     int attempts = 0;
     // As the lookup at a point: a call left unanswered is asked again while the deadline allows.
     do {
@@ -1975,21 +1992,23 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
         tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
         const std::vector<Owned> apps = appsOf(under->pid);
         for (const Owned& app : apps) {
-            if (found || tUnanswered > 0)
+            if (told || tUnanswered > 0)
+                break;
+            if (answersNoLookupAtPoint(app.get()))
                 break;
             QElapsedTimer fitting;
             fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}))
-                found = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
+                told = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0), found);
             else if (ranOut(fitting.elapsed()))
                 ++tUnanswered;
         }
         if (tUnanswered > 0)
-            found.reset();
-    } while (!found && tUnanswered > 0 && !deadline.hasExpired());
-    if (!found || !*found || !patient())
+            told = false;
+    } while (!told && tUnanswered > 0 && !deadline.hasExpired());
+    if (!told || !found || !patient())
         return false;
-    AtspiComponent* component = atspi_accessible_get_component_iface(found->get());
+    AtspiComponent* component = atspi_accessible_get_component_iface(found.get());
     if (!component)
         return false;
     GError* error = nullptr;

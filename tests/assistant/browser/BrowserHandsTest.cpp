@@ -117,10 +117,12 @@ protected:
         ASSERT_TRUE(press("ctrl+a").text.startsWith(QStringLiteral("Pressed ")));
         ASSERT_TRUE(press("ctrl+c").text.startsWith(QStringLiteral("Pressed ")));
     }
-    // Pastes into the user name field, which reports it: every report the page made before has come.
+    // From the password field, pastes into the user name field before it, which reports it: every
+    // report the page made before has come.
     void pasteIntoUserName(const QString& text)
     {
-        ASSERT_TRUE(clickOn(idOf(QStringLiteral("User name"))).text.startsWith(QStringLiteral("Clicked ")));
+        const ToolResult back = press("shift+tab");
+        ASSERT_TRUE(back.text.startsWith(QStringLiteral("Pressed "))) << back.text.toStdString();
         ASSERT_TRUE(page.until(QStringLiteral("FOCUS user"))) << page.seen().join('\n').toStdString();
         ASSERT_TRUE(press("ctrl+v").text.startsWith(QStringLiteral("Pressed ")));
         ASSERT_TRUE(page.valueBecomes(QStringLiteral("user"), text)) << page.seen().join('\n').toStdString();

@@ -830,8 +830,10 @@ TEST_P(GtkFormPointer, NothingIsDroppedOntoAPasswordField)
     const QString from = QStringLiteral(R"("from_x": %1, "from_y": %2)")
                              .arg((first.left() + 30) * 1000 / size.width())
                              .arg(first.center().y() * 1000 / size.height());
-    EXPECT_EQ(call("drag", QStringLiteral(R"({%1, "to_id": "%2"})").arg(from, ids[1])).text,
-              ComputerActions::passwordField());
+    // A form too starved to tell what lies at the drop point in time has the drop refused too.
+    const QString refused = call("drag", QStringLiteral(R"({%1, "to_id": "%2"})").arg(from, ids[1])).text;
+    EXPECT_TRUE(refused == ComputerActions::passwordField() || refused == ComputerActions::couldNotCheckDrop())
+        << refused.toStdString();
     const ToolResult dropped = call("drag", QStringLiteral(R"({%1, "to_id": "%2"})").arg(from, ids[2]));
     EXPECT_TRUE(dropped.text.startsWith(QStringLiteral("Dragged it.\n"))) << dropped.text.toStdString();
     EXPECT_TRUE(until(QStringLiteral("TEXT last hunter2"))) << seen.join('\n').toStdString();
