@@ -529,7 +529,7 @@ QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed
     auto following = m_ports.focusStaysOn(followed->field.element, keySent);
     const ControlsReader::Following answer = co_await std::move(following);
     if (keySent && followed->took)
-        followed->took = answer.took ? std::optional<QString>(*followed->took + *answer.took) : std::nullopt;
+        followed->took = answer.took;
     if (answer.follow == ControlsReader::Follow::stays)
         co_return true;
     // Even a focus that came back may have taken a key meanwhile: the typing ends, and a fresh

@@ -91,7 +91,7 @@ private:
         bool endedCharacter = false;
         // The focus left before the field told that it took that key.
         bool astray = false;
-        // What the field told it took of the keys, while it told of each; none once a key's look
+        // What the field told it took of the keys, as it stands there; none once a key's look
         // could not say (a field that never tells, or the keys went on into another field).
         std::optional<QString> took = QString();
     };

@@ -145,11 +145,17 @@ struct Watched {
     quint64 tookSinceLook = 0;
     bool tells = false;
     bool waited = false;
-    // The text it told it took since the last look that asked about a key.
-    QString taken;
+    // The text it told it took since the last focused-field check, as it stands in the element: the
+    // stretch from where the first insertion went, edited as the element tells of insertions and
+    // deletions (a page swaps a typed space for a no-break one, then back once a letter follows).
+    // Unknown once an edit falls outside that stretch.
+    QList<uint> taken;
+    std::optional<gint> takenFrom;
+    bool takenUnknown = false;
 };
 Watched gWatched;
 constexpr const char* kTextInserted = "object:text-changed:insert";
+constexpr const char* kTextDeleted = "object:text-changed:delete";
 
 // Elements seen as password fields, by address, oldest first: one stays one for as long as it
 // exists, whatever role it reports later. Accessibility thread only.
@@ -229,12 +235,45 @@ void recordFocusTaken(const AtspiEvent* event)
         found->second.held = false;
 }
 
-// What the watched element told it took, to be set against what was typed.
+// What the watched element told it took, to be set against what was typed. Offsets count
+// characters, as the text's code points.
 void takeInserted(const AtspiEvent* event)
 {
-    if (G_VALUE_HOLDS_STRING(&event->any_data))
-        if (const gchar* text = g_value_get_string(&event->any_data))
-            gWatched.taken += QString::fromUtf8(text);
+    const gchar* text = G_VALUE_HOLDS_STRING(&event->any_data) ? g_value_get_string(&event->any_data) : nullptr;
+    const QList<uint> points = QString::fromUtf8(text ? text : "").toUcs4();
+    if (!gWatched.takenFrom)
+        gWatched.takenFrom = event->detail1;
+    const qsizetype at = event->detail1 - *gWatched.takenFrom;
+    if (at < 0 || at > gWatched.taken.size()) {
+        gWatched.takenUnknown = true;
+        return;
+    }
+    for (qsizetype i = 0; i < points.size(); ++i)
+        gWatched.taken.insert(at + i, points[i]);
+}
+
+void takeDeleted(const AtspiEvent* event)
+{
+    if (!gWatched.takenFrom || event->detail2 <= 0)
+        return;
+    // Before the stretch: it only moves.
+    if (event->detail1 + event->detail2 <= *gWatched.takenFrom) {
+        *gWatched.takenFrom -= event->detail2;
+        return;
+    }
+    const qsizetype at = event->detail1 - *gWatched.takenFrom;
+    if (at < 0 || at + event->detail2 > gWatched.taken.size()) {
+        gWatched.takenUnknown = true;
+        return;
+    }
+    gWatched.taken.remove(at, event->detail2);
+}
+
+void forgetTaken()
+{
+    gWatched.taken.clear();
+    gWatched.takenFrom.reset();
+    gWatched.takenUnknown = false;
 }
 
 void onFocusEvent(const AtspiEvent* event)
@@ -242,6 +281,11 @@ void onFocusEvent(const AtspiEvent* event)
     if (!event || !event->source || !event->type)
         return;
     ++gEventsTold;
+    if (g_str_has_prefix(event->type, kTextDeleted)) {
+        if (!gWatched.element.isEmpty() && addressOf(event->source) == gWatched.element)
+            takeDeleted(event);
+        return;
+    }
     if (g_str_has_prefix(event->type, kTextInserted)) {
         if (gWatched.element.isEmpty() || addressOf(event->source) != gWatched.element)
             return;
@@ -300,14 +344,16 @@ void followText(bool on)
 {
     if (on == gTextFollowed || !ready())
         return;
-    GError* error = nullptr;
-    if (on)
-        atspi_event_listener_register_no_data(onFocusEvent, nullptr, kTextInserted, &error);
-    else
-        atspi_event_listener_deregister_no_data(onFocusEvent, kTextInserted, &error);
-    if (error)
-        logline::warning(QStringLiteral("controls: text events unavailable: %1").arg(QString::fromUtf8(error->message)));
-    g_clear_error(&error);
+    for (const char* type : {kTextInserted, kTextDeleted}) {
+        GError* error = nullptr;
+        if (on)
+            atspi_event_listener_register_no_data(onFocusEvent, nullptr, type, &error);
+        else
+            atspi_event_listener_deregister_no_data(onFocusEvent, type, &error);
+        if (error)
+            logline::warning(QStringLiteral("controls: text events unavailable: %1").arg(QString::fromUtf8(error->message)));
+        g_clear_error(&error);
+    }
     gTextFollowed = on;
     while (g_main_context_iteration(gContext, FALSE)) {
     }
@@ -1788,7 +1834,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
     gFocusEvents.clear();
     gFocusEventsOverflowed = false;
     gWatched.tookSinceLook = 0;
-    gWatched.taken.clear();
+    forgetTaken();
     if (pid <= 0)
         return {};
     QElapsedTimer clock;
@@ -2043,8 +2089,10 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
     followTextForAWhile();
     auto follow = [element, keySent]() -> Following {
         // Before the events come in: text the element takes is told of from now on.
-        if (gWatched.element != element)
-            gWatched = Watched {element, 0, false, false, {}};
+        if (gWatched.element != element) {
+            gWatched = Watched {};
+            gWatched.element = element;
+        }
         if (!ready())
             return Following {Follow::unknown};
         // The first event that took the focus from the element or changed it, and where it came.
@@ -2087,8 +2135,8 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)
             gWatched.tookSinceLook = 0;
-        if (keySent && gWatched.tells)
-            answer.took = std::exchange(gWatched.taken, QString());
+        if (keySent && gWatched.tells && !gWatched.takenUnknown)
+            answer.took = QString::fromUcs4(reinterpret_cast<const char32_t*>(gWatched.taken.constData()), gWatched.taken.size());
         return answer;
     };
     auto watcher = std::make_shared<QFutureWatcher<Following>>();

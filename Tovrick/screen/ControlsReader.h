@@ -135,8 +135,9 @@ public:
         // The focus moved before `element` told that it took the key sent since the last look: the
         // key may have reached what took the focus.
         bool keyAstray;
-        // With `keySent`: the text `element` told it took since the look before, in the order told;
-        // none when it has never told of text it took.
+        // With `keySent`: the text `element` told it took since the focused-field check, as it
+        // stands there after the insertions and deletions it told of; none when it has never told
+        // of text it took, or told of an edit elsewhere.
         std::optional<QString> took;
     };
     // With `keySent` (a key went to `element` since the last look), the answer waits, up to

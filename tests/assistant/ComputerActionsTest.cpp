@@ -1155,27 +1155,30 @@ ControlsReader::Following took(std::optional<QString> text)
 
 } // namespace
 
-// What the field told it took of each key is set against the text: a key it never took, or other
+// What the field told it took, as it stands after each key, is set against the text: a key it never took, or other
 // text than was typed, is said, and no Return goes after it. A field that never tells is not judged.
 TEST_F(ComputerActionsTest, TextTheFieldDidNotTakeAsTypedIsSaid)
 {
     field = kPlainField;
-    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("b")), took(QString())};
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("ab")), took(QStringLiteral("ab"))};
     EXPECT_EQ(call("type_text", R"({"text": "abc"})").text,
               QStringLiteral("I typed all 3 characters, but the field took only 2 of them."));
 
-    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("B")), took(QStringLiteral("c"))};
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("aB")), took(QStringLiteral("aBc"))};
     EXPECT_EQ(call("type_text", R"({"text": "abc"})").text,
               QStringLiteral("I typed all 3 characters, but the field took different text."));
 
     input->events.clear();
-    follows = {took(std::nullopt), took(QString()), took(QStringLiteral("b")), took(QStringLiteral("c"))};
+    follows = {took(std::nullopt), took(QString()), took(QStringLiteral("b")), took(QStringLiteral("bc"))};
     EXPECT_EQ(call("type_text", R"({"text": "abc", "press_return": true})").text,
               QStringLiteral("I typed all 3 characters, but the field took only 2 of them, so I didn't press Return."));
     EXPECT_EQ(input->events.size(), 3) << input->events.join(QLatin1Char(' ')).toStdString();
 
     follows = {took(std::nullopt), took(std::nullopt), took(std::nullopt), took(std::nullopt)};
     EXPECT_EQ(call("type_text", R"({"text": "abc"})").text, QStringLiteral("Typed it."));
-    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("b")), took(QStringLiteral("c"))};
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("ab")), took(QStringLiteral("abc"))};
     EXPECT_EQ(call("type_text", R"({"text": "abc"})").text, QStringLiteral("Typed it."));
+    // A page keeps a space as a no-break one.
+    follows = {took(std::nullopt), took(QStringLiteral("a")), took(QStringLiteral("a\u00a0")), took(QStringLiteral("a\u00a0b"))};
+    EXPECT_EQ(call("type_text", R"({"text": "a b"})").text, QStringLiteral("Typed it."));
 }
