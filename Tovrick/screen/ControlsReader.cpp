@@ -460,8 +460,8 @@ Place placeOf(AtspiAccessible* node, const DisplayGeometry& geometry)
         g_free(rect);
         return Place {std::nullopt, true};
     }
-    const QRectF pixels(rect->x * tAppScale, rect->y * tAppScale, rect->width * tAppScale,
-                        rect->height * tAppScale);
+    const QRectF pixels(tWindowOrigin.x() + rect->x * tAppScale, tWindowOrigin.y() + rect->y * tAppScale,
+                        rect->width * tAppScale, rect->height * tAppScale);
     g_free(rect);
     if (pixels.width() <= 0 || pixels.height() <= 0)
         return {};
@@ -1774,6 +1774,7 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
         QString kind;
         QString label;
         double scale;
+        QPointF origin;
     };
     std::vector<Unplaced> unplaced;
     const auto listed = [&] { return controls.size() + static_cast<qsizetype>(unplaced.size()); };
@@ -1790,7 +1791,7 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
         const Place place = placeOf(node, geometry);
         if (place.unknown) {
             unplaced.push_back(Unplaced {Owned(static_cast<AtspiAccessible*>(g_object_ref(node))), controls.size(),
-                                         kind, labelOf(node), tAppScale});
+                                         kind, labelOf(node), tAppScale, tWindowOrigin});
             return listed() < kMaxControls;
         }
         if (!place.rect || !place.rect->intersects(display))
@@ -1805,10 +1806,12 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
             continue;
         }
         tAppScale = each->scale;
+        tWindowOrigin = each->origin;
         allowUntil(budget);
         const Place place = placeOf(each->node.get(), geometry);
         atspi_set_timeout(kCallTimeoutMs, kStartupMs);
         tAppScale = 1.0;
+        tWindowOrigin = {};
         unknown = unknown || place.unknown;
         if (place.rect && place.rect->intersects(display))
             controls.insert(each->at, Control {QString(), each->kind, each->label, *place.rect});
@@ -1948,11 +1951,19 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
         return {};
     const QPointF pixel = geometry.toPixels(point);
     std::optional<X11Display::WindowAt> under;
+    bool connected = false;
     {
         X11Display display;
+        connected = static_cast<bool>(display);
         // The character's windows are drawn over the spot it acts on, and take no input there.
         if (display)
             under = display.windowAt(pixel.toPoint(), QCoreApplication::applicationPid());
+    }
+    // The bare desktop: no window there to take a drop, text or the focus.
+    if (connected && !under) {
+        Pointed nothing;
+        nothing.checked = true;
+        return nothing;
     }
     if (!under || under->pid <= 0)
         return {};
