@@ -1812,7 +1812,8 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
         atspi_set_timeout(kCallTimeoutMs, kStartupMs);
         tAppScale = 1.0;
         tWindowOrigin = {};
-        unknown = unknown || place.unknown;
+        // Told now that it takes no room, it may still be on its way into place.
+        unknown = unknown || place.unknown || !place.rect;
         if (place.rect && place.rect->intersects(display))
             controls.insert(each->at, Control {QString(), each->kind, each->label, *place.rect});
     }
@@ -1944,6 +1945,48 @@ QCoro::Task<ControlsReader::FocusedField> ControlsReader::focusedFieldIsSecure(s
     co_return watcher->result();
 }
 
+namespace {
+
+// Asks the application of the window under a point what lies at `pixel`: `in` the window's
+// top-level when one fits it, else `outside` the application's top-levels (when given). A call left
+// unanswered is asked again, with more patience each time, while the lookup's deadline allows. Run
+// inside a `Lookup`.
+template <typename T>
+std::optional<T> askAtPoint(const X11Display::WindowAt& under, QPointF pixel, const QDeadlineTimer& deadline,
+                            int& attempts, const std::function<std::optional<T>(AtspiAccessible*, QPointF)>& in,
+                            const std::function<std::optional<T>(AtspiAccessible*)>& outside = {})
+{
+    std::optional<T> found;
+    do {
+        ++attempts;
+        tUnanswered = 0;
+        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), ControlsReader::kCallPatience.count());
+        const std::vector<Owned> apps = appsOf(under.pid);
+        for (const Owned& app : apps) {
+            if (found || tUnanswered > 0)
+                break;
+            // The top-level of the window that takes the pointer there, not one it covers (by its
+            // title when its extents do not match the window's, as a browser's may not). A fit that
+            // took all the patience may have missed it for a call that never came back.
+            if (answersNoLookupAtPoint(app.get()))
+                break;
+            QElapsedTimer fitting;
+            fitting.start();
+            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under.window}, true))
+                found = in(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
+            else if (ranOut(fitting.elapsed()))
+                ++tUnanswered;
+            else if (outside)
+                found = outside(app.get());
+        }
+        if (tUnanswered > 0)
+            found.reset();
+    } while (!found && tUnanswered > 0 && !deadline.hasExpired());
+    return found;
+}
+
+} // namespace
+
 ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGeometry& geometry,
                                                   QDeadlineTimer deadline)
 {
@@ -1970,34 +2013,9 @@ ControlsReader::Pointed ControlsReader::elementAt(QPointF point, const DisplayGe
     QElapsedTimer clock;
     clock.start();
     const Lookup lookup(deadline);
-    std::optional<Pointed> pointed;
     int attempts = 0;
-    // As the focused-field lookup: a call left unanswered is asked again while the deadline allows.
-    do {
-        ++attempts;
-        tUnanswered = 0;
-        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
-        const std::vector<Owned> apps = appsOf(under->pid);
-        for (const Owned& app : apps) {
-            if (pointed || tUnanswered > 0)
-                break;
-            // The top-level of the window that takes the pointer there, not one it covers (by its
-            // title when its extents do not match the window's, as a browser's may not). A fit that
-            // took all the patience may have missed it for a call that never came back.
-            if (answersNoLookupAtPoint(app.get()))
-                break;
-            QElapsedTimer fitting;
-            fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
-                pointed = pointedIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0));
-            else if (ranOut(fitting.elapsed()))
-                ++tUnanswered;
-            else
-                pointed = menuAmongChildren(app.get(), pixel);
-        }
-        if (tUnanswered > 0)
-            pointed.reset();
-    } while (!pointed && tUnanswered > 0 && !deadline.hasExpired());
+    const std::optional<Pointed> pointed = askAtPoint<Pointed>(
+        *under, pixel, deadline, attempts, pointedIn, [pixel](AtspiAccessible* app) { return menuAmongChildren(app, pixel); });
     if (!pointed)
         logline::info(QStringLiteral("controls: nothing told at a point after %1 ms and %2 looks, %3 calls without an answer")
                           .arg(clock.elapsed())
@@ -2040,29 +2058,10 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
         return false;
     const Lookup lookup(deadline);
     Owned found;
-    bool told = false;
     int attempts = 0;
-    // As the lookup at a point: a call left unanswered is asked again while the deadline allows.
-    do {
-        ++attempts;
-        tUnanswered = 0;
-        tPatienceMs = std::min<qint64>(kFirstPatience.count() << (attempts - 1), kCallPatience.count());
-        const std::vector<Owned> apps = appsOf(under->pid);
-        for (const Owned& app : apps) {
-            if (told || tUnanswered > 0)
-                break;
-            if (answersNoLookupAtPoint(app.get()))
-                break;
-            QElapsedTimer fitting;
-            fitting.start();
-            if (std::optional<Fit> fit = fitTopLevel(app.get(), {under->window}, true))
-                told = focusableIn(fit->topLevel.get(), pixel / fit->scale.value_or(1.0), found);
-            else if (ranOut(fitting.elapsed()))
-                ++tUnanswered;
-        }
-        if (tUnanswered > 0)
-            told = false;
-    } while (!told && tUnanswered > 0 && !deadline.hasExpired());
+    const bool told = askAtPoint<bool>(*under, pixel, deadline, attempts, [&found](AtspiAccessible* top, QPointF at) {
+                          return focusableIn(top, at, found) ? std::optional<bool>(true) : std::nullopt;
+                      }).has_value();
     if (!told || !found || !patient())
         return false;
     AtspiComponent* component = atspi_accessible_get_component_iface(found.get());

@@ -9,31 +9,19 @@
 
 namespace {
 
-// Qt's own interface for an item, with the disabled state added. Everything else is Qt's: the
-// other interfaces (actions, value, text) are handed out as they are.
-class DisabledAware : public QAccessibleInterface {
+// Qt's own interface for an object, answering for it in screen pixels; everything else is Qt's:
+// the other interfaces (actions, value, text) are handed out as they are.
+class ScreenPlaced : public QAccessibleInterface {
 public:
-    DisabledAware(QQuickItem* item, QAccessibleInterface* inner)
-        : m_item(item), m_inner(inner), m_innerId(QAccessible::uniqueId(inner))
+    explicit ScreenPlaced(QAccessibleInterface* inner) : m_inner(inner), m_innerId(QAccessible::uniqueId(inner)) {}
+    ~ScreenPlaced() override
     {
-        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
-            QAccessible::State changed;
-            changed.disabled = true;
-            QAccessibleStateChangeEvent event(item, changed);
-            QAccessible::updateAccessibility(&event);
-        });
-    }
-    ~DisabledAware() override
-    {
-        QObject::disconnect(m_watch);
         // Qt keeps its own interface in the cache as well; it goes with this one, unless the cache
         // has let it go already (as it does with all of them when it ends).
         if (QAccessible::accessibleInterface(m_innerId) == m_inner)
             QAccessible::deleteAccessibleInterface(m_innerId);
     }
 
-    bool isValid() const override { return m_item && m_inner->isValid(); }
-    QObject* object() const override { return m_item; }
     QWindow* window() const override { return m_inner->window(); }
     QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override
     {
@@ -47,8 +35,36 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override { return m_inner->indexOfChild(child); }
     QString text(QAccessible::Text t) const override { return m_inner->text(t); }
     void setText(QAccessible::Text t, const QString& text) override { m_inner->setText(t, text); }
-    QRect rect() const override { return accessibleItems::screenPixels(m_inner->rect(), m_inner->window()); }
+    QRect rect() const override { return accessibleItems::screenPixels(m_inner->rect(), window()); }
     QAccessible::Role role() const override { return m_inner->role(); }
+    QAccessible::State state() const override { return m_inner->state(); }
+    QColor foregroundColor() const override { return m_inner->foregroundColor(); }
+    QColor backgroundColor() const override { return m_inner->backgroundColor(); }
+    void* interface_cast(QAccessible::InterfaceType type) override { return m_inner->interface_cast(type); }
+
+protected:
+    QAccessibleInterface* m_inner;
+
+private:
+    QAccessible::Id m_innerId;
+};
+
+// An item, with the disabled state added and told when it changes.
+class DisabledAware : public ScreenPlaced {
+public:
+    DisabledAware(QQuickItem* item, QAccessibleInterface* inner) : ScreenPlaced(inner), m_item(item)
+    {
+        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
+            QAccessible::State changed;
+            changed.disabled = true;
+            QAccessibleStateChangeEvent event(item, changed);
+            QAccessible::updateAccessibility(&event);
+        });
+    }
+    ~DisabledAware() override { QObject::disconnect(m_watch); }
+
+    bool isValid() const override { return m_item && m_inner->isValid(); }
+    QObject* object() const override { return m_item; }
     QAccessible::State state() const override
     {
         QAccessible::State state = m_inner->state();
@@ -56,56 +72,23 @@ public:
             state.disabled = true;
         return state;
     }
-    QColor foregroundColor() const override { return m_inner->foregroundColor(); }
-    QColor backgroundColor() const override { return m_inner->backgroundColor(); }
-    void* interface_cast(QAccessible::InterfaceType type) override { return m_inner->interface_cast(type); }
 
 private:
     QPointer<QQuickItem> m_item;
-    QAccessibleInterface* m_inner;
-    QAccessible::Id m_innerId;
     QMetaObject::Connection m_watch;
 };
 
-// Qt's own interface for a Qt Quick window, placed in screen pixels.
-class ScreenPlacedWindow : public QAccessibleInterface {
+// A Qt Quick window.
+class ScreenPlacedWindow : public ScreenPlaced {
 public:
-    ScreenPlacedWindow(QQuickWindow* window, QAccessibleInterface* inner)
-        : m_window(window), m_inner(inner), m_innerId(QAccessible::uniqueId(inner))
-    {
-    }
-    ~ScreenPlacedWindow() override
-    {
-        if (QAccessible::accessibleInterface(m_innerId) == m_inner)
-            QAccessible::deleteAccessibleInterface(m_innerId);
-    }
+    ScreenPlacedWindow(QQuickWindow* window, QAccessibleInterface* inner) : ScreenPlaced(inner), m_window(window) {}
 
     bool isValid() const override { return m_window && m_inner->isValid(); }
     QObject* object() const override { return m_window; }
     QWindow* window() const override { return m_window; }
-    QList<std::pair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override
-    {
-        return m_inner->relations(match);
-    }
-    QAccessibleInterface* focusChild() const override { return m_inner->focusChild(); }
-    QAccessibleInterface* childAt(int x, int y) const override { return accessibleItems::childAtScreenPixel(this, x, y); }
-    QAccessibleInterface* parent() const override { return m_inner->parent(); }
-    QAccessibleInterface* child(int index) const override { return m_inner->child(index); }
-    int childCount() const override { return m_inner->childCount(); }
-    int indexOfChild(const QAccessibleInterface* child) const override { return m_inner->indexOfChild(child); }
-    QString text(QAccessible::Text t) const override { return m_inner->text(t); }
-    void setText(QAccessible::Text t, const QString& text) override { m_inner->setText(t, text); }
-    QRect rect() const override { return accessibleItems::screenPixels(m_inner->rect(), m_window); }
-    QAccessible::Role role() const override { return m_inner->role(); }
-    QAccessible::State state() const override { return m_inner->state(); }
-    QColor foregroundColor() const override { return m_inner->foregroundColor(); }
-    QColor backgroundColor() const override { return m_inner->backgroundColor(); }
-    void* interface_cast(QAccessible::InterfaceType type) override { return m_inner->interface_cast(type); }
 
 private:
     QPointer<QQuickWindow> m_window;
-    QAccessibleInterface* m_inner;
-    QAccessible::Id m_innerId;
 };
 
 bool askingQt = false;

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "Tovrick/screen/ScreenReader.h"
+#include "support/RunTask.h"
+
+#include <QProcess>
+#include <QStringList>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -57,3 +61,55 @@ inline void activate(quint64 id)
     XSync(display, False);
     XCloseDisplay(display);
 }
+
+#ifdef GTK4_FORM
+// The GTK 4 form at a scale, on the accessibility bus; it speaks in lines (see the form).
+struct Gtk4Form {
+    QProcess process;
+    QStringList seen;
+    quint64 window = 0;
+
+    // Starts it and waits until it shows; false when it never did.
+    bool start(int scale = 1)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("GDK_SCALE"), QString::number(scale));
+        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+        env.remove(QStringLiteral("NO_AT_BRIDGE"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(GTK4_FORM)});
+        if (!until(QStringLiteral("READY"), std::chrono::seconds(30)))
+            return false;
+        for (const QString& line : std::as_const(seen))
+            if (line.startsWith(QLatin1String("WINDOW ")))
+                window = line.mid(7).toULongLong();
+        return window != 0;
+    }
+    void stop()
+    {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+    // Reads its lines until one starting with `prefix` comes.
+    bool until(const QString& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        bool found = false;
+        waitUntil(
+            [&] {
+                while (!found && process.canReadLine()) {
+                    seen << QString::fromUtf8(process.readLine()).trimmed();
+                    found = seen.back().startsWith(prefix);
+                }
+                return found;
+            },
+            timeout);
+        return found;
+    }
+    // Gives it a command and waits for its answer, so every line before it has been read.
+    bool command(const QString& line)
+    {
+        process.write((line + QLatin1Char('\n')).toUtf8());
+        return until(QStringLiteral("DONE ") + line);
+    }
+};
+#endif

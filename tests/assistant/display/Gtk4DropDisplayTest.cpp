@@ -25,20 +25,11 @@ class Gtk4FormDrop : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
-        env.remove(QStringLiteral("NO_AT_BRIDGE"));
-        form.setProcessEnvironment(env);
-        form.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(GTK4_FORM)});
-        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(30))) << seen.join('\n').toStdString();
-        quint64 window = 0;
-        for (const QString& line : std::as_const(seen))
-            if (line.startsWith(QLatin1String("WINDOW ")))
-                window = line.mid(7).toULongLong();
-        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(gtk4.start(1)) << gtk4.seen.join('\n').toStdString();
+        const quint64 window = gtk4.window;
         activate(window);
         // The fields as the bus tells them; this toolkit tells their places from its window's corner.
-        const qint64 pid = form.processId();
+        const qint64 pid = gtk4.process.processId();
         ASSERT_TRUE(waitUntil(
             [&] {
                 fields = QtConcurrent::run(ControlsReader::pool(), [pid] { return fieldsOf(pid); }).result();
@@ -60,29 +51,9 @@ protected:
     void TearDown() override
     {
         activate(0);
-        form.kill();
-        form.waitForFinished(3000);
+        gtk4.stop();
     }
 
-    bool until(const QString& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        bool found = false;
-        waitUntil(
-            [&] {
-                while (!found && form.canReadLine()) {
-                    seen << QString::fromUtf8(form.readLine()).trimmed();
-                    found = seen.back().startsWith(prefix);
-                }
-                return found;
-            },
-            timeout);
-        return found;
-    }
-    bool command(const QString& line)
-    {
-        form.write((line + QLatin1Char('\n')).toUtf8());
-        return until(QStringLiteral("DONE ") + line);
-    }
     // The text fields of the application `pid` by name, where it says they are.
     static QMap<QString, QRectF> fieldsOf(qint64 pid)
     {
@@ -129,8 +100,7 @@ protected:
             .arg(at.y() * 1000.0 / 1080.0, 0, 'f', 4);
     }
 
-    QProcess form;
-    QStringList seen;
+    Gtk4Form gtk4;
     QMap<QString, QRectF> fields;
     PointingWorld world;
     ComputerControl control;
@@ -139,15 +109,15 @@ protected:
 
 TEST_F(Gtk4FormDrop, SelectedTextIsNotDroppedWhereTheToolkitCannotTellWhatLiesThere)
 {
-    ASSERT_TRUE(command(QStringLiteral("SELECT Name hunter2")));
+    ASSERT_TRUE(gtk4.command(QStringLiteral("SELECT Name hunter2")));
     const QRectF name = fields.value(QStringLiteral("Name"));
     const QPointF from(name.left() + 20, name.center().y());
     const QString arguments = QLatin1Char('{') + grid("from", from) + QStringLiteral(", ")
         + grid("to", fields.value(QStringLiteral("Secret")).center()) + QLatin1Char('}');
     EXPECT_EQ(runTask(actions->handle(QStringLiteral("drag"), toolargs::parse(arguments), {}), std::chrono::seconds(60)).text,
               ComputerActions::couldNotCheckDrop());
-    ASSERT_TRUE(command(QStringLiteral("PING")));
-    EXPECT_TRUE(seen.filter(QStringLiteral("TEXT Secret")).isEmpty()) << seen.join('\n').toStdString();
+    ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+    EXPECT_TRUE(gtk4.seen.filter(QStringLiteral("TEXT Secret")).isEmpty()) << gtk4.seen.join('\n').toStdString();
 }
 
 } // namespace

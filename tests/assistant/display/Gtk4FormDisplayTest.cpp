@@ -25,17 +25,8 @@ class Gtk4FormOnDisplay : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("GDK_SCALE"), QString::number(GetParam()));
-        env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
-        env.remove(QStringLiteral("NO_AT_BRIDGE"));
-        form.setProcessEnvironment(env);
-        form.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(GTK4_FORM)});
-        ASSERT_TRUE(until(QStringLiteral("READY"), std::chrono::seconds(30))) << seen.join('\n').toStdString();
-        for (const QString& line : std::as_const(seen))
-            if (line.startsWith(QLatin1String("WINDOW ")))
-                window = line.mid(7).toULongLong();
-        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(gtk4.start(GetParam())) << gtk4.seen.join('\n').toStdString();
+        window = gtk4.window;
         Display* display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
         XMoveWindow(display, static_cast<Window>(window), 300, 200);
@@ -55,40 +46,20 @@ protected:
     {
         ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
         activate(0);
-        form.kill();
-        form.waitForFinished(3000);
+        gtk4.stop();
     }
 
     QRect client()
     {
-        for (const X11Display::PlacedWindow& each : X11Display().windowsOf(form.processId()))
+        for (const X11Display::PlacedWindow& each : X11Display().windowsOf(gtk4.process.processId()))
             if (each.id == window)
                 return each.client;
         return {};
     }
-    bool until(const QString& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        bool found = false;
-        waitUntil(
-            [&] {
-                while (!found && form.canReadLine()) {
-                    seen << QString::fromUtf8(form.readLine()).trimmed();
-                    found = seen.back().startsWith(prefix);
-                }
-                return found;
-            },
-            timeout);
-        return found;
-    }
-    bool command(const QString& line)
-    {
-        form.write((line + QLatin1Char('\n')).toUtf8());
-        return until(QStringLiteral("DONE ") + line);
-    }
     // The form's controls once the look lists all four fields; empty when it never does.
     QList<ControlsReader::Control> fields()
     {
-        const qint64 pid = form.processId();
+        const qint64 pid = gtk4.process.processId();
         QList<ControlsReader::Control> found;
         waitUntil(
             [&] {
@@ -129,8 +100,7 @@ protected:
             std::chrono::seconds(40));
     }
 
-    QProcess form;
-    QStringList seen;
+    Gtk4Form gtk4;
     quint64 window = 0;
     PointingWorld world;
     ComputerControl control;
@@ -156,8 +126,8 @@ TEST_P(Gtk4FormOnDisplay, TheLookListsTheFieldsWhereTheyAre)
     for (const char* label : {"Notes", "Name"}) {
         auto clicking = control.click(find(controls, label)->rect.center(), false, 1);
         runTask(std::move(clicking), std::chrono::seconds(10));
-        EXPECT_TRUE(until(QStringLiteral("FOCUS ") + QLatin1String(label))) << label << "\n"
-                                                                           << seen.join('\n').toStdString();
+        EXPECT_TRUE(gtk4.until(QStringLiteral("FOCUS ") + QLatin1String(label))) << label << "\n"
+                                                                           << gtk4.seen.join('\n').toStdString();
     }
 }
 
@@ -165,9 +135,9 @@ TEST_P(Gtk4FormOnDisplay, TheLookListsTheFieldsWhereTheyAre)
 // lays out: holding text, it gets neither typing nor a paste, like the password entry.
 TEST_P(Gtk4FormOnDisplay, AnEntryThatHidesTheTextItHoldsGetsNoText)
 {
-    ASSERT_TRUE(command(QStringLiteral("CLIP pasted")));
+    ASSERT_TRUE(gtk4.command(QStringLiteral("CLIP pasted")));
     for (const char* field : {"Hidden", "Secret"}) {
-        ASSERT_TRUE(command(QStringLiteral("SELECT %1 1234").arg(QLatin1String(field))));
+        ASSERT_TRUE(gtk4.command(QStringLiteral("SELECT %1 1234").arg(QLatin1String(field))));
         ASSERT_TRUE(checkSees(true)) << field << " never showed as a password field";
         EXPECT_EQ(call(QStringLiteral("type_text"), QStringLiteral("text"), QStringLiteral("x")),
                   ComputerActions::passwordField())
@@ -175,8 +145,8 @@ TEST_P(Gtk4FormOnDisplay, AnEntryThatHidesTheTextItHoldsGetsNoText)
         EXPECT_TRUE(call(QStringLiteral("press_keys"), QStringLiteral("keys"), QStringLiteral("ctrl+v"))
                         .startsWith(ComputerActions::passwordField()))
             << field;
-        ASSERT_TRUE(command(QStringLiteral("PING")));
-        const QString last = seen.filter(QStringLiteral("TEXT %1").arg(QLatin1String(field))).last();
+        ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+        const QString last = gtk4.seen.filter(QStringLiteral("TEXT %1").arg(QLatin1String(field))).last();
         EXPECT_EQ(last.toStdString(), QStringLiteral("TEXT %1 1234").arg(QLatin1String(field)).toStdString());
     }
 }

@@ -18,6 +18,7 @@
 #include "Tovrick/screen/ScreenReader.h"
 #include "Tovrick/screen/X11Display.h"
 #include "Tovrick/screen/XTestInput.h"
+#include "assistant/display/DesktopParts.h"
 #include "support/BusyCores.h"
 #include "support/RunTask.h"
 
@@ -28,43 +29,6 @@
 #include <X11/keysym.h>
 
 namespace {
-
-// Makes the window the active one: through the window manager when one runs (it owns the active
-// window and the focus), else by doing its part.
-void activate(quint64 id)
-{
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    const Window root = DefaultRootWindow(display);
-    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    const Window window = static_cast<Window>(id);
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display, root, XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
-                       XA_WINDOW, &type, &format, &count, &remaining, &data);
-    const bool managed = data && count == 1;
-    if (data)
-        XFree(data);
-    if (managed) {
-        XEvent event {};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = active;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 2; // asked for by a pager: honoured at once
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    } else {
-        XChangeProperty(display, root, active, XA_WINDOW, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&window), 1);
-        XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    }
-    XSync(display, False);
-    XCloseDisplay(display);
-}
 
 // The real input, with a look at each key as it comes to the gate: the gate's wait asks when the
 // key may go before it waits for the user's hands, then looks at the focus, then posts.
