@@ -32,12 +32,7 @@ public:
         : QAccessibleObject(item)
     {
         // Qt Quick tells no change of the disabled state: a button that turns usable says so.
-        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
-            QAccessible::State changed;
-            changed.disabled = true;
-            QAccessibleStateChangeEvent event(item, changed);
-            QAccessible::updateAccessibility(&event);
-        });
+        m_watch = accessibleItems::tellEnabledChanges(item);
     }
     ~ControlAccessibleItem() override { QObject::disconnect(m_watch); }
     QMetaObject::Connection m_watch;

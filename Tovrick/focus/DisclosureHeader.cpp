@@ -18,12 +18,7 @@ public:
     explicit DisclosureHeaderAccessible(DisclosureHeader* header)
         : QAccessibleObject(header)
     {
-        m_watch = QObject::connect(header, &QQuickItem::enabledChanged, header, [header] {
-            QAccessible::State changed;
-            changed.disabled = true;
-            QAccessibleStateChangeEvent event(header, changed);
-            QAccessible::updateAccessibility(&event);
-        });
+        m_watch = accessibleItems::tellEnabledChanges(header);
     }
     ~DisclosureHeaderAccessible() override { QObject::disconnect(m_watch); }
     QMetaObject::Connection m_watch;

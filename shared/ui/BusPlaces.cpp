@@ -1,6 +1,7 @@
 #include "shared/ui/BusPlaces.h"
 
 #include <QAccessible>
+#include <QQuickItem>
 #include <QScreen>
 #include <QWindow>
 
@@ -28,4 +29,14 @@ QAccessibleInterface* accessibleItems::childAtScreenPixel(const QAccessibleInter
             return child;
     }
     return nullptr;
+}
+
+QMetaObject::Connection accessibleItems::tellEnabledChanges(QQuickItem* item)
+{
+    return QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
+        QAccessible::State changed;
+        changed.disabled = true;
+        QAccessibleStateChangeEvent event(item, changed);
+        QAccessible::updateAccessibility(&event);
+    });
 }

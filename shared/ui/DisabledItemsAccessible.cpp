@@ -54,12 +54,7 @@ class DisabledAware : public ScreenPlaced {
 public:
     DisabledAware(QQuickItem* item, QAccessibleInterface* inner) : ScreenPlaced(inner), m_item(item)
     {
-        m_watch = QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
-            QAccessible::State changed;
-            changed.disabled = true;
-            QAccessibleStateChangeEvent event(item, changed);
-            QAccessible::updateAccessibility(&event);
-        });
+        m_watch = accessibleItems::tellEnabledChanges(item);
     }
     ~DisabledAware() override { QObject::disconnect(m_watch); }
 
