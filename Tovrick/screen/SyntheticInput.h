@@ -37,7 +37,8 @@ public:
     enum class Post {
         posted,
         // Nothing was posted: a modifier is down, latched or locked, the keyboard could not be read,
-        // or no spare key may carry the keysym yet. Asking again later may post it.
+        // no spare key may carry the keysym yet, or the focused application is still to read the
+        // binding of one. Asking again later may post it.
         notNow,
         // It cannot be posted on this desktop.
         failed,
@@ -49,7 +50,8 @@ public:
     // character that arrives is the one asked for. The modifiers held are let go before it returns.
     virtual Post key(unsigned long keysym, unsigned held) = 0;
     // How long until the key for `keysym` can be posted: one on no key of the active layout waits for a
-    // spare key that no application may still be reading for an earlier character.
+    // spare key that no application may still be reading for an earlier character, and, once bound
+    // to one, until the focused application has read the new binding.
     virtual std::chrono::milliseconds keyDelay(unsigned long keysym) = 0;
     // How far apart two clicks may be and still make a double click.
     virtual int doubleClickMilliseconds() = 0;

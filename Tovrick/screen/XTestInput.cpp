@@ -1,6 +1,7 @@
 #include "Tovrick/screen/XTestInput.h"
 
 #include "Tovrick/screen/KeyCombination.h"
+#include "shared/util/Log.h"
 
 #include <QGuiApplication>
 #include <QStyleHints>
@@ -183,6 +184,14 @@ void XTestInput::takeMappingChanges()
             XRefreshKeyboardMapping(&event.xmapping);
             changed = changed || event.xmapping.request != MappingKeyboard
                 || !onSpareKeys(event.xmapping.first_keycode, event.xmapping.count);
+        } else if (event.type == ClientMessage) {
+            const long* data = event.xclient.data.l;
+            if (m_ping && event.xclient.format == 32
+                && static_cast<Atom>(data[0]) == XInternAtom(display, "_NET_WM_PING", False)
+                && data[1] == m_ping->stamp && static_cast<unsigned long>(data[2]) == m_ping->window) {
+                m_ping.reset();
+                XSelectInput(display, DefaultRootWindow(display), NoEventMask);
+            }
         } else if (event.type == m_xkbEvent) {
             const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
             if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
@@ -368,12 +377,104 @@ SyntheticInput::Modifiers XTestInput::modifiers()
 
 std::chrono::milliseconds XTestInput::keyDelay(unsigned long keysym)
 {
-    if (place(keysym, m_group) || m_spares.empty() || freeSpare())
+    constexpr std::chrono::milliseconds kPingPoll {5};
+    if (pingPending())
+        return kPingPoll;
+    if (place(keysym, m_group) || m_spares.empty())
         return std::chrono::milliseconds(0);
+    if (freeSpare()) {
+        // Bound in the wait rather than at the post, so the application reads the new mapping
+        // before the key comes.
+        if (bindSpare(keysym) && pingFocus())
+            return kPingPoll;
+        return std::chrono::milliseconds(0);
+    }
     qint64 soonest = kSpareKeyHoldMs;
     for (const Spare& spare : m_spares)
         soonest = std::min(soonest, kSpareKeyHoldMs - spare.used.elapsed());
     return std::chrono::milliseconds(std::max<qint64>(soonest, 1));
+}
+
+bool XTestInput::pingFocus()
+{
+    Display* display = m_x.handle();
+    if (!display)
+        return false;
+    const Window root = DefaultRootWindow(display);
+    const Atom ping = XInternAtom(display, "_NET_WM_PING", False);
+    const auto takesPings = [&](Window window) {
+        Atom* list = nullptr;
+        int count = 0;
+        if (!XGetWMProtocols(display, window, &list, &count))
+            return false;
+        const bool found = std::find(list, list + count, ping) != list + count;
+        XFree(list);
+        return found;
+    };
+    // The focus is often on a child of the top-level window that takes pings, or on the root
+    // (focus follows the pointer) where the window manager's active window says which.
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    Window target = None;
+    for (int depth = 0; depth < 16 && focus != None && focus != PointerRoot && focus != root; ++depth) {
+        if (takesPings(focus)) {
+            target = focus;
+            break;
+        }
+        Window parentOf = None;
+        Window rootOf = None;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, focus, &rootOf, &parentOf, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        focus = parentOf;
+    }
+    if (target == None)
+        if (const std::optional<quint64> active = m_x.activeWindow(); active && takesPings(static_cast<Window>(*active)))
+            target = static_cast<Window>(*active);
+    if (m_x.takeError() || target == None)
+        return false;
+    // The answer goes to the root, to whoever listens for its children's changes or, as Qt sends
+    // it, for its own.
+    XSelectInput(display, root, SubstructureNotifyMask | StructureNotifyMask);
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = target;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(ping);
+    event.xclient.data.l[1] = ++m_pingStamps;
+    event.xclient.data.l[2] = static_cast<long>(target);
+    XSendEvent(display, target, False, NoEventMask, &event);
+    if (m_x.takeError()) {
+        XSelectInput(display, root, NoEventMask);
+        return false;
+    }
+    m_ping = Ping {target, m_pingStamps, {}};
+    m_ping->sent.start();
+    // Typing that ends before the answer does not leave the root's changes coming in all day.
+    QTimer::singleShot(kPingPatienceMs + 100, this, [this] { pingPending(); });
+    return true;
+}
+
+bool XTestInput::pingPending()
+{
+    Display* display = m_x.handle();
+    if (!display || !m_ping)
+        return false;
+    // Reads what has come in without waiting for more.
+    XEventsQueued(display, QueuedAfterReading);
+    takeMappingChanges();
+    if (m_ping && m_ping->sent.elapsed() >= kPingPatienceMs) {
+        // One that does not answer in time is not waited for longer: its key goes as it used to.
+        logline::info(QStringLiteral("input: the focused window did not answer a ping in %1 ms; typing on").arg(kPingPatienceMs));
+        m_ping.reset();
+        XSelectInput(display, DefaultRootWindow(display), NoEventMask);
+    }
+    return m_ping.has_value();
 }
 
 SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
@@ -387,11 +488,17 @@ SyntheticInput::Post XTestInput::key(unsigned long keysym, unsigned held)
     if (readModifiers(&locked) != Modifiers::free)
         return Post::notNow;
     const bool shortcut = (held & ~KeyCombination::heldShift) != 0;
+    if (pingPending())
+        return Post::notNow;
     std::optional<Place> where = place(keysym, m_group, shortcut);
     if (!where && !m_spares.empty() && !freeSpare())
         return Post::notNow;
-    if (!where)
+    if (!where) {
+        // Given back since the wait bound it: bound again, and read before its key as well.
         where = bindSpare(keysym);
+        if (where && pingFocus())
+            return Post::notNow;
+    }
     if (!where)
         return Post::failed;
     if (where->shifted)

@@ -43,6 +43,9 @@ public:
     // all are given back this long after the last key: a client reads the new layout only when it
     // gets to the mapping change, which may be well after the server took the key.
     static constexpr int kSpareKeyHoldMs = 1000;
+    // How long a key on a newly bound spare waits for the focused window to answer the ping that
+    // follows the binding; a busy browser may take a while.
+    static constexpr int kPingPatienceMs = 5000;
 
 private:
     struct Place {
@@ -71,6 +74,13 @@ private:
     // once it is past its hold; none when every one may still be read.
     Spare* freeSpare();
     void restoreSpareKeys();
+    // Asks the window with the keyboard focus to answer a ping (_NET_WM_PING): it answers once it
+    // has read every event sent before, the mapping change of a spare key included, and some
+    // applications (browsers among them) read a key by the mapping they last read, not the server's.
+    // False when no window there takes pings.
+    bool pingFocus();
+    // Whether the last ping is still to be answered and may still be waited for.
+    bool pingPending();
     // The keyboard's state as the gate of a key sees it; none when it cannot be read. Also keeps the
     // active group and takes the layout changes that reached us before it.
     std::optional<Modifiers> readModifiers(unsigned* locked = nullptr);
@@ -93,4 +103,11 @@ private:
     _XkbDesc* m_xkb = nullptr;
     std::vector<Spare> m_spares;
     QTimer m_restore;
+    struct Ping {
+        unsigned long window = 0;
+        long stamp = 0;
+        QElapsedTimer sent;
+    };
+    std::optional<Ping> m_ping;
+    long m_pingStamps = 0;
 };
