@@ -274,6 +274,9 @@ std::optional<XTestInput::Place> XTestInput::place(unsigned long keysym, unsigne
     const auto find = [&](unsigned wanted) -> std::optional<Place> {
         for (int code = m_minKeycode; code <= m_maxKeycode; ++code) {
             const auto key = static_cast<unsigned>(code);
+            // What a spare key carries is known above; the layouts read may hold an earlier binding.
+            if (onSpareKeys(code, 1))
+                continue;
             const std::optional<unsigned> its = keyGroup(m_xkb, key, wanted);
             if (!its || (wanted != group && *its != wanted))
                 continue;

@@ -224,6 +224,42 @@ TEST(ComputerControlOnDisplay, TypingReachesTheFieldWithLettersOffTheLayoutAndRe
     XCloseDisplay(display);
 }
 
+// A letter's spare key read back with a layout change elsewhere, then given back, is no key of it.
+TEST(ComputerControlOnDisplay, ALetterTypedAgainAfterItsSpareKeyWasGivenBackArrives)
+{
+    InputWindow window;
+    ASSERT_NE(window.window, 0u) << "the input window did not start: " << window.why();
+    window.focus("text");
+    ComputerControl control;
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const unsigned long accented = KeyCombination::keysymForCharacter(U'é');
+    ASSERT_EQ(runTask(control.typeText(QStringLiteral("é"), {})).end, ComputerControl::Gate::posted);
+    ASSERT_TRUE(window.nextIs(QStringLiteral("TEXT é"))) << window.why();
+    // The same symbols again on the key of "a": a change of the layout outside the spare keys,
+    // which the next key reads while "é" still has its key.
+    const KeyCode a = XKeysymToKeycode(display, XK_a);
+    int width = 0;
+    KeySym* syms = XGetKeyboardMapping(display, a, 1, &width);
+    ASSERT_NE(syms, nullptr);
+    XChangeKeyboardMapping(display, a, width, syms, 1);
+    XFree(syms);
+    XSync(display, False);
+    ASSERT_EQ(runTask(control.typeText(QStringLiteral("a"), {})).end, ComputerControl::Gate::posted);
+    ASSERT_TRUE(window.nextIs(QStringLiteral("TEXT éa"))) << window.why();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            XSync(display, False);
+            return XKeysymToKeycode(display, accented) == 0;
+        },
+        std::chrono::seconds(10)))
+        << "the spare key was not given back";
+    XCloseDisplay(display);
+    ASSERT_EQ(runTask(control.typeText(QStringLiteral("é"), {})).end, ComputerControl::Gate::posted);
+    EXPECT_TRUE(window.nextIs(QStringLiteral("TEXT éaé"))) << window.why();
+}
+
 TEST(ComputerControlOnDisplay, CharactersOfMoreMarksThanSpareKeysComeOutWhole)
 {
     InputWindow window;
