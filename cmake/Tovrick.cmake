@@ -61,13 +61,14 @@ function(tovrick_library target)
 endfunction()
 
 # tovrick_test(<target> DIR <dir> DEPS <targets...> [ENV <VAR=value...>] [TIMEOUT <s>] [LOCK <names...>]
-#              [OPTIMISED])
+#              [OPTIMISED] [OWN_SERVICES])
 # One GoogleTest binary per source folder, with the shared main from tests/support. LOCK names
 # resources (such as "display") that its tests must not share with other tests running at once.
 # OPTIMISED tests also run against the optimised build (label "optimised"): a sanitizer's allocator
-# hides some faults that only the program users run shows.
+# hides some faults that only the program users run shows. OWN_SERVICES tests each start a display,
+# buses and sound of their own (scripts/with-own-services) rather than use the run's.
 function(tovrick_test target)
-  cmake_parse_arguments(ARG "OPTIMISED" "DIR;TIMEOUT" "DEPS;ENV;LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "OPTIMISED;OWN_SERVICES" "DIR;TIMEOUT" "DEPS;ENV;LOCK" ${ARGN})
   set(labels "")
   if(ARG_OPTIMISED)
     set(labels optimised)
@@ -84,6 +85,10 @@ function(tovrick_test target)
   target_compile_options(${target} PRIVATE ${TOVRICK_WARNINGS})
   target_link_libraries(${target} PRIVATE tovrick_test_support ${ARG_DEPS})
   target_precompile_headers(${target} REUSE_FROM tovrick_test_pch)
+  if(ARG_OWN_SERVICES)
+    # Each test on a display and buses of its own, beside the tests that share the run's.
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/with-own-services)
+  endif()
   # An empty value would drop out of the list and shift every property after it onto the wrong name.
   set(properties TIMEOUT ${ARG_TIMEOUT})
   foreach(property IN ITEMS ENVIRONMENT:ENV RESOURCE_LOCK:LOCK LABELS:labels)
