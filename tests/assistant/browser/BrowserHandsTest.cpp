@@ -7,13 +7,12 @@
 #include "Tovrick/assistant/HostPointing.h"
 #include "Tovrick/assistant/HostTools.h"
 #include "Tovrick/screen/ComputerControl.h"
-#include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "assistant/browser/BrowserPage.h"
+#include "assistant/display/DesktopParts.h"
 #include "support/RunTask.h"
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -30,11 +29,7 @@ protected:
         overlay = std::make_unique<CursorOverlay>();
         overlay->start();
         pointing = std::make_shared<HostPointing>(overlay->view(), HostPointing::Ports {});
-        ComputerActions::Ports ports;
-        ports.screen = screen;
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(pointing, desktopPorts(control, screen));
     }
     void TearDown() override
     {
@@ -84,20 +79,6 @@ protected:
     {
         const QStringList ids = idsOf({label}, kind);
         return ids.isEmpty() ? QString() : ids.front();
-    }
-    // The user's own click, on a connection of their own.
-    static void userClick(QPointF at, unsigned button)
-    {
-        const auto geometry = DisplayGeometry::mainDisplay();
-        ASSERT_TRUE(geometry);
-        const QPoint pixel = geometry->toPixels(at).toPoint();
-        Display* user = XOpenDisplay(nullptr);
-        ASSERT_NE(user, nullptr);
-        XTestFakeMotionEvent(user, -1, pixel.x(), pixel.y(), CurrentTime);
-        XTestFakeButtonEvent(user, button, True, CurrentTime);
-        XTestFakeButtonEvent(user, button, False, CurrentTime);
-        XSync(user, False);
-        XCloseDisplay(user);
     }
     // The grid point of the middle of a control, as the model gives a point.
     QString gridPoint(const ControlsReader::Control& listedControl) const

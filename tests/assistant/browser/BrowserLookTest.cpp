@@ -8,6 +8,7 @@
 #include "Tovrick/screen/ControlsReader.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "assistant/browser/BrowserPage.h"
+#include "assistant/display/DesktopParts.h"
 #include "support/RunTask.h"
 
 #include <optional>
@@ -92,11 +93,7 @@ TEST_P(BrowserLook, AnEditableAreaIsListedAsATextFieldAndTypedInto)
     auto pointing = std::make_shared<HostPointing>(overlay.view(), HostPointing::Ports {});
     auto screen = std::make_shared<ScreenReader>();
     ComputerControl control;
-    ComputerActions::Ports ports;
-    ports.screen = screen;
-    ports.control = &control;
-    ports.enabled = [] { return true; };
-    ComputerActions actions(pointing, std::move(ports));
+    ComputerActions actions(pointing, desktopPorts(control, screen));
     const auto call = [&](const char* name, const QString& arguments) {
         return runTask(actions.handle(QString::fromLatin1(name), toolargs::parse(arguments), {}),
                        std::chrono::seconds(120));

@@ -27,11 +27,7 @@ protected:
         browser = std::make_unique<BrowserPage>(GetParam(), page);
         ASSERT_TRUE(browser->open()) << browser->failure().toStdString();
         ASSERT_TRUE(browser->fieldsOnBus()) << browser->failure().toStdString();
-        ComputerActions::Ports ports;
-        ports.screen = std::make_shared<WholeScreen>();
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
     void TearDown() override { activate(0); }
 

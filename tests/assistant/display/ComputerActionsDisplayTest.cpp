@@ -43,11 +43,7 @@ protected:
         }
         pad = controls.value(QStringLiteral("pad"));
         activate(id);
-        ComputerActions::Ports ports;
-        ports.screen = std::make_shared<WholeScreen>();
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
     void TearDown() override
     {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Tovrick/assistant/ComputerActions.h"
+#include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "support/RunTask.h"
 
@@ -10,6 +13,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 // A reading of the whole display, so grid points are root pixels over 1000 (1920 x 1080).
 struct WholeScreen : SnapshotSource {
@@ -21,6 +25,33 @@ struct WholeScreen : SnapshotSource {
         co_return reading;
     }
 };
+
+// The assistant's hands on the real desktop with the computer-control setting on; the checks are
+// the real ones unless a test sets its own.
+inline ComputerActions::Ports desktopPorts(ComputerControl& control,
+                                           std::shared_ptr<SnapshotSource> screen = std::make_shared<WholeScreen>())
+{
+    ComputerActions::Ports ports;
+    ports.screen = std::move(screen);
+    ports.control = &control;
+    ports.enabled = [] { return true; };
+    return ports;
+}
+
+// The user's own click, on a connection of their own.
+inline void userClick(QPointF at, unsigned button)
+{
+    const auto geometry = DisplayGeometry::mainDisplay();
+    ASSERT_TRUE(geometry);
+    const QPoint pixel = geometry->toPixels(at).toPoint();
+    Display* user = XOpenDisplay(nullptr);
+    ASSERT_NE(user, nullptr);
+    XTestFakeMotionEvent(user, -1, pixel.x(), pixel.y(), CurrentTime);
+    XTestFakeButtonEvent(user, button, True, CurrentTime);
+    XTestFakeButtonEvent(user, button, False, CurrentTime);
+    XSync(user, False);
+    XCloseDisplay(user);
+}
 
 // Makes the window the active one with the keyboard: through the window manager when one runs (it
 // owns the active window and the focus), else by doing its part; 0 undoes it.

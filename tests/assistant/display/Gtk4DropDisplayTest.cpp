@@ -42,11 +42,7 @@ protected:
         const QRectF client(windows.front().client);
         for (QRectF& rect : fields)
             rect.translate(client.topLeft());
-        ComputerActions::Ports ports;
-        ports.screen = std::make_shared<WholeScreen>();
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
     void TearDown() override
     {

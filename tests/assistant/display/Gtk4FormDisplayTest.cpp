@@ -36,11 +36,7 @@ protected:
         activate(window);
 
         ControlsReader::setWalkBudget(std::chrono::seconds(20));
-        ComputerActions::Ports ports;
-        ports.screen = std::make_shared<WholeScreen>();
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
     void TearDown() override
     {

@@ -111,10 +111,7 @@ protected:
         overlay = std::make_unique<CursorOverlay>();
         overlay->start();
         pointing = std::make_shared<HostPointing>(overlay->view(), HostPointing::Ports {});
-        ComputerActions::Ports ports;
-        ports.screen = screen;
-        ports.control = &control;
-        ports.enabled = [] { return true; };
+        ComputerActions::Ports ports = desktopPorts(control, screen);
         // The real check, each answer kept; a test may act on the form once it has answered.
         ports.focusedField = [this]() -> QCoro::Task<ControlsReader::FocusedField> {
             auto checking = ControlsReader::focusedFieldIsSecure();
@@ -633,11 +630,7 @@ TEST_P(GtkFormTyping, AFocusThatFlickersAwayAndBackStopsTheTyping)
 TEST_P(GtkFormTyping, TypesIntoAPlainFieldWhileEveryCoreIsBusy)
 {
     // The check as the program makes it, asked once per call, with no second try.
-    ComputerActions::Ports ports;
-    ports.screen = screen;
-    ports.control = &control;
-    ports.enabled = [] { return true; };
-    ComputerActions real(pointing, std::move(ports));
+    ComputerActions real(pointing, desktopPorts(control, screen));
     ASSERT_TRUE(command(QStringLiteral("FOCUS first")));
 
     QString expected;
@@ -685,20 +678,6 @@ TEST_P(GtkFormTyping, AFieldOnceSeenAsAPasswordFieldStaysOneWhenItIsShown)
 // field never gets there, and clicks, context menus and drops elsewhere still work.
 class GtkFormPointer : public GtkFormOnDisplay {
 protected:
-    // The user's own click, on a connection of their own.
-    void userClick(QPointF at, unsigned button)
-    {
-        const auto geometry = DisplayGeometry::mainDisplay();
-        ASSERT_TRUE(geometry);
-        const QPoint pixel = geometry->toPixels(at).toPoint();
-        Display* user = XOpenDisplay(nullptr);
-        ASSERT_NE(user, nullptr);
-        XTestFakeMotionEvent(user, -1, pixel.x(), pixel.y(), CurrentTime);
-        XTestFakeButtonEvent(user, button, True, CurrentTime);
-        XTestFakeButtonEvent(user, button, False, CurrentTime);
-        XSync(user, False);
-        XCloseDisplay(user);
-    }
     // Types a word into the first field and selects it, as the model does before it copies or drags.
     void selectWordInFirstField()
     {

@@ -161,11 +161,7 @@ protected:
                 std::chrono::seconds(60)))
                 << "the window's field never showed on the accessibility bus";
         }
-        ComputerActions::Ports ports;
-        ports.screen = std::make_shared<WholeScreen>();
-        ports.control = &control;
-        ports.enabled = [] { return true; };
-        actions = std::make_unique<ComputerActions>(world.pointing, std::move(ports));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
     void TearDown() override
     {
