@@ -1,5 +1,6 @@
 #include "Tovrick/screen/ControlsReader.h"
 
+#include "Tovrick/screen/AccessibilityBus.h"
 #include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenSnapshot.h"
 #include "Tovrick/screen/X11Display.h"
@@ -311,10 +312,9 @@ void onFocusEvent(const AtspiEvent* event)
 bool ready()
 {
     static const bool ok = [] {
-        if (atspi_init() > 1)
-            return false;
         gContext = g_main_context_new();
-        atspi_set_main_context(gContext);
+        if (!startAccessibilityBus(gContext))
+            return false;
         atspi_set_timeout(kCallTimeoutMs, kStartupMs);
         // Applications send focus events once someone listens: from here on, for the typing that
         // follows a focused-field check.
@@ -626,41 +626,11 @@ AtspiStateSet* statesOf(AtspiAccessible* node)
 // application's first answer comes and handed to the default main context, which Qt's main thread
 // iterates. That thread would then take the answers meant for the calls made here, each of which
 // waits out its time-out and fails although the application answered: the connection is moved to
-// this thread's context. The move is made by the thread that iterates the default context, between
-// two of its dispatches, lest it be reading the connection meanwhile; when that thread is held up
-// elsewhere (waiting for this one, say), it reads nothing, and the move is made here.
+// this thread's context, while that thread is not reading it.
 void moveConnectionHere(DBusConnection* bus)
 {
-    struct Move {
-        std::mutex mutex;
-        std::condition_variable done;
-        DBusConnection* bus = nullptr;
-        bool finished = false;
-    };
-    auto move = std::make_shared<Move>();
-    move->bus = dbus_connection_ref(bus);
-    g_main_context_invoke_full(
-        g_main_context_default(), G_PRIORITY_HIGH,
-        +[](gpointer data) -> gboolean {
-            Move& each = **static_cast<std::shared_ptr<Move>*>(data);
-            const std::lock_guard lock(each.mutex);
-            if (!each.finished)
-                atspi_dbus_connection_setup_with_g_main(each.bus, gContext);
-            each.finished = true;
-            each.done.notify_all();
-            return G_SOURCE_REMOVE;
-        },
-        new std::shared_ptr<Move>(move),
-        +[](gpointer data) {
-            auto* held = static_cast<std::shared_ptr<Move>*>(data);
-            dbus_connection_unref((*held)->bus);
-            delete held;
-        });
-    std::unique_lock lock(move->mutex);
-    if (move->done.wait_for(lock, std::chrono::milliseconds(300), [&] { return move->finished; }))
-        return;
-    atspi_dbus_connection_setup_with_g_main(bus, gContext);
-    move->finished = true;
+    whileMainContextRests([&] { atspi_dbus_connection_setup_with_g_main(bus, gContext); },
+                          std::chrono::milliseconds(300));
 }
 
 // Keeps the connection to `node`'s application on this thread's context. Unique bus names are

@@ -1,5 +1,7 @@
 #include "app/display/BusPress.h"
 
+#include "Tovrick/screen/AccessibilityBus.h"
+
 #include <QAccessible>
 #include <QEventLoop>
 #include <QThreadPool>
@@ -160,11 +162,12 @@ void onBusThread(const std::function<void()>& job)
         static std::once_flag once;
         static bool ready = false;
         std::call_once(once, [] {
-            ready = atspi_init() <= 1;
-            if (ready) {
-                busContext = g_main_context_new();
-                atspi_set_main_context(busContext);
-            }
+            GMainContext* context = g_main_context_new();
+            ready = startAccessibilityBus(context);
+            if (ready)
+                busContext = context;
+            else
+                g_main_context_unref(context);
         });
         if (ready)
             job();
