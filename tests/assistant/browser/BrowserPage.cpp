@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -230,13 +229,9 @@ bool BrowserPage::fieldsOnBus(std::chrono::milliseconds timeout)
     // within the normal budget is whole is what tests of the look are for.
     ControlsReader::setWalkBudget(std::chrono::seconds(20));
     const qint64 pid = m_pid;
-    const bool listed = waitUntil(
-        [pid] {
-            const auto geometry = DisplayGeometry::mainDisplay();
-            if (!geometry)
-                return false;
-            auto read = [pid, where = *geometry] { return ControlsReader::read(pid, where); };
-            const ControlsReader::Reading reading = QtConcurrent::run(ControlsReader::pool(), read).result();
+    const bool listed = readControlsUntil(
+        pid,
+        [](const ControlsReader::Reading& reading) {
             auto has = [&reading](const char* label) {
                 return std::any_of(reading.controls.begin(), reading.controls.end(),
                                    [label](const auto& each) { return each.label == QLatin1String(label); });

@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QtConcurrent>
 
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
@@ -36,13 +35,9 @@ protected:
     {
         const qint64 pid = browser->pid();
         std::optional<QRectF> rect;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                const auto geometry = DisplayGeometry::mainDisplay();
-                if (!geometry)
-                    return false;
-                auto read = [pid, where = *geometry] { return ControlsReader::read(pid, where); };
-                const ControlsReader::Reading reading = QtConcurrent::run(ControlsReader::pool(), read).result();
+        ASSERT_TRUE(readControlsUntil(
+            pid,
+            [&](const ControlsReader::Reading& reading) {
                 for (const ControlsReader::Control& each : reading.controls)
                     if (each.label == QLatin1String(label))
                         rect = each.rect;

@@ -4,12 +4,15 @@
 
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/screen/ComputerControl.h"
+#include "Tovrick/screen/ControlsReader.h"
 #include "Tovrick/screen/DisplayGeometry.h"
 #include "Tovrick/screen/ScreenReader.h"
 #include "support/RunTask.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
+#include <QtConcurrent>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -36,6 +39,34 @@ inline ComputerActions::Ports desktopPorts(ComputerControl& control,
     ports.control = &control;
     ports.enabled = [] { return true; };
     return ports;
+}
+
+// Runs `job` on the controls reader's thread and gives what it gives, this thread's event loop
+// turning meanwhile as the program's does (the reader's first start waits for it to rest).
+template <typename Job>
+auto onReaderThread(Job job)
+{
+    auto running = QtConcurrent::run(ControlsReader::pool(), std::move(job));
+    waitUntil([&] { return running.isFinished(); }, std::chrono::minutes(5));
+    return running.result();
+}
+
+// Reads the controls of the application `pid` until `enough` holds for a reading or `timeout` has
+// passed; whether it held.
+template <typename Enough>
+bool readControlsUntil(qint64 pid, Enough enough, std::chrono::milliseconds timeout)
+{
+    const QDeadlineTimer deadline(timeout);
+    do {
+        if (const auto geometry = DisplayGeometry::mainDisplay()) {
+            const DisplayGeometry where = *geometry;
+            if (enough(onReaderThread([pid, where] { return ControlsReader::read(pid, where); })))
+                return true;
+        } else {
+            waitUntil([] { return false; }, std::chrono::milliseconds(20));
+        }
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 // The user's own click, on a connection of their own.

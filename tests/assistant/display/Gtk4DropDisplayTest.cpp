@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
-#include <QtConcurrent>
 
 #include <functional>
 
@@ -12,6 +11,7 @@
 
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
+#include "Tovrick/screen/AccessibilityBus.h"
 #include "Tovrick/screen/ComputerControl.h"
 #include "Tovrick/screen/X11Display.h"
 #include "assistant/PointingFakes.h"
@@ -30,12 +30,11 @@ protected:
         activate(window);
         // The fields as the bus tells them; this toolkit tells their places from its window's corner.
         const qint64 pid = gtk4.process.processId();
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                fields = QtConcurrent::run(ControlsReader::pool(), [pid] { return fieldsOf(pid); }).result();
-                return fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret"));
-            },
-            std::chrono::seconds(30)))
+        const QDeadlineTimer deadline(std::chrono::seconds(30));
+        do
+            fields = onReaderThread([pid] { return fieldsOf(pid); });
+        while (!(fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret"))) && !deadline.hasExpired());
+        ASSERT_TRUE(fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret")))
             << "the form's fields never showed on the accessibility bus";
         const QList<X11Display::PlacedWindow> windows = X11Display().windowsOf(pid);
         ASSERT_FALSE(windows.isEmpty());
@@ -54,7 +53,9 @@ protected:
     static QMap<QString, QRectF> fieldsOf(qint64 pid)
     {
         QMap<QString, QRectF> found;
-        if (atspi_init() > 1)
+        // On the reader's thread, started as the reader starts it.
+        static const bool started = startAccessibilityBus(g_main_context_new());
+        if (!started)
             return found;
         AtspiAccessible* desktop = atspi_get_desktop(0);
         const std::function<void(AtspiAccessible*, int)> visit = [&](AtspiAccessible* node, int depth) {

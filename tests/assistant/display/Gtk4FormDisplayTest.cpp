@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QtConcurrent>
 
 #include "Tovrick/assistant/ComputerActions.h"
 #include "Tovrick/assistant/HostTools.h"
@@ -57,13 +56,10 @@ protected:
     {
         const qint64 pid = gtk4.process.processId();
         QList<ControlsReader::Control> found;
-        waitUntil(
-            [&] {
-                const auto geometry = DisplayGeometry::mainDisplay();
-                if (!geometry)
-                    return false;
-                auto read = [pid, where = *geometry] { return ControlsReader::read(pid, where); };
-                found = QtConcurrent::run(ControlsReader::pool(), read).result().controls;
+        readControlsUntil(
+            pid,
+            [&](const ControlsReader::Reading& reading) {
+                found = reading.controls;
                 return std::ranges::all_of(std::initializer_list<const char*> {"Name", "Secret", "Hidden", "Notes"},
                                            [&](const char* label) { return find(found, label).has_value(); });
             },

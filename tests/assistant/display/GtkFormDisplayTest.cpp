@@ -3,7 +3,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <initializer_list>
@@ -97,11 +96,9 @@ protected:
         // a walk needs (cutting one short is the screen tests' business).
         ControlsReader::setWalkBudget(std::chrono::seconds(20));
         const qint64 pid = form.processId();
-        ASSERT_TRUE(waitUntil(
-            [pid] {
-                const auto geometry = DisplayGeometry::mainDisplay();
-                auto read = [pid, where = *geometry] { return ControlsReader::read(pid, where); };
-                const ControlsReader::Reading reading = QtConcurrent::run(ControlsReader::pool(), read).result();
+        ASSERT_TRUE(readControlsUntil(
+            pid,
+            [](const ControlsReader::Reading& reading) {
                 return std::any_of(reading.controls.begin(), reading.controls.end(),
                                    [](const auto& each) { return each.label == QLatin1String("Notes"); });
             },
