@@ -30,11 +30,12 @@ protected:
         activate(window);
         // The fields as the bus tells them; this toolkit tells their places from its window's corner.
         const qint64 pid = gtk4.process.processId();
+        const auto listed = [&] { return fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret")); };
         const QDeadlineTimer deadline(std::chrono::seconds(30));
         do
             fields = onReaderThread([pid] { return fieldsOf(pid); });
-        while (!(fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret"))) && !deadline.hasExpired());
-        ASSERT_TRUE(fields.contains(QStringLiteral("Name")) && fields.contains(QStringLiteral("Secret")))
+        while (!listed() && !deadline.hasExpired());
+        ASSERT_TRUE(listed())
             << "the form's fields never showed on the accessibility bus";
         const QList<X11Display::PlacedWindow> windows = X11Display().windowsOf(pid);
         ASSERT_FALSE(windows.isEmpty());
