@@ -1,6 +1,7 @@
 // The focused-field check on a GTK 3 form whose plain text field has the focus: the time from the
-// call to its answer, median and worst of 50, and how many answers were "could not check"; on an
-// idle machine and with a busy loop on every core. Run on a display with the accessibility bus
+// call to its answer, median and worst of 50, and how many answers were "could not check"; and the
+// look before a key once the focus left the field and came back; on an idle machine and with a busy
+// loop on every core. Run on a display with the accessibility bus
 // (scripts/with-test-services, QT_QPA_PLATFORM=xcb) with the tests built (the form comes with them).
 #include "Tovrick/screen/ControlsReader.h"
 #include "Tovrick/screen/X11Display.h"
@@ -93,6 +94,55 @@ void checks(benchmark::State& state, bool busy)
     state.counters["not_checked"] = unchecked;
 }
 
+// The gate's look before a key once the bus told that the focus left the field and came back: the
+// field and the elements that took the focus are asked whether they hold it now.
+void looks(benchmark::State& state, bool busy)
+{
+    if (!gForm) {
+        state.SkipWithError("the form never showed its focused field on the accessibility bus");
+        return;
+    }
+    std::unique_ptr<BusyCores> load;
+    if (busy)
+        load = std::make_unique<BusyCores>();
+    const ControlsReader::FocusedField field = runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30));
+    gForm->write("FOCUS second\nFOCUS first\n");
+    // Until the bus has told of both moves.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (runTask(ControlsReader::focusStaysOn(field.element), std::chrono::seconds(30)).follow
+            == ControlsReader::Follow::moved)
+            break;
+        settleFor(std::chrono::milliseconds(20));
+    }
+    std::vector<double> times;
+    int moved = 0;
+    for (auto _ : state) {
+        times.clear();
+        for (int i = 0; i < kChecks; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            const ControlsReader::Following following =
+                runTask(ControlsReader::focusStaysOn(field.element), std::chrono::seconds(30));
+            times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+            moved += following.follow == ControlsReader::Follow::moved;
+        }
+    }
+    std::sort(times.begin(), times.end());
+    state.counters["median_ms"] = times[times.size() / 2];
+    state.counters["worst_ms"] = times.back();
+    state.counters["told_moved"] = moved;
+}
+
+void lookAfterAMoveIdle(benchmark::State& state)
+{
+    looks(state, false);
+}
+
+void lookAfterAMoveEveryCoreBusy(benchmark::State& state)
+{
+    looks(state, true);
+}
+
 void fieldCheckIdle(benchmark::State& state)
 {
     checks(state, false);
@@ -105,6 +155,8 @@ void fieldCheckEveryCoreBusy(benchmark::State& state)
 
 BENCHMARK(fieldCheckIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(fieldCheckEveryCoreBusy)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(lookAfterAMoveIdle)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(lookAfterAMoveEveryCoreBusy)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

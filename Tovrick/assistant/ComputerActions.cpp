@@ -149,6 +149,58 @@ QString ComputerActions::mayHaveGoneElsewhere()
     return QStringLiteral("The last character I sent may have gone to what took the focus.");
 }
 
+QString ComputerActions::mayHaveGoneIntoIt()
+{
+    return QStringLiteral("The last character I sent may have reached the field after it changed.");
+}
+
+QString ComputerActions::menuOpen()
+{
+    return QStringLiteral("A menu has the keyboard focus, and a letter there would pick one of its entries, so I "
+                          "didn't type. Close the menu first (Escape).");
+}
+
+QString ComputerActions::notATextField()
+{
+    return QStringLiteral("The keyboard focus isn't in a text field, so I didn't type. Click the field first.");
+}
+
+ComputerActions::KeyUse ComputerActions::useOf(const KeyCombination& combination)
+{
+    if (combination.navigates())
+        return combination.keysym == XK_Return || combination.keysym == XK_KP_Enter ? KeyUse::submits : KeyUse::moves;
+    return combination.mayPutText() ? KeyUse::puts : KeyUse::other;
+}
+
+std::optional<QString> ComputerActions::keyRefusal(const ControlsReader::FocusedField& field, KeyUse use)
+{
+    using Opener = ControlsReader::FocusedField::Opener;
+    // Moving and closing keys pick nothing and put nothing in, wherever they go.
+    if (use == KeyUse::moves)
+        return std::nullopt;
+    if (!field.checked) {
+        // An application that did not tell in time where its focus is may have a menu open, where
+        // Return picks an entry.
+        if (use == KeyUse::types || use == KeyUse::puts || field.unanswered)
+            return couldNotCheckField();
+        return std::nullopt;
+    }
+    // In a menu Return and Space pick the entry under the selection, as a letter picks the one it
+    // underlines (Paste, over a password field).
+    if (field.menuOpener == Opener::password)
+        return passwordField();
+    if (field.menuOpener == Opener::unknown)
+        return couldNotCheckMenu();
+    if (field.menuOpener == Opener::plain && use == KeyUse::types)
+        return menuOpen();
+    // A password field takes the moving keys and Return, and nothing else.
+    if (field.secure && use != KeyUse::submits)
+        return passwordField();
+    if (use == KeyUse::types && !field.editable)
+        return notATextField();
+    return std::nullopt;
+}
+
 ToolResult ComputerActions::interrupted(const QString& done) const
 {
     const QString why = m_chain && m_chain->isCancelled() ? calledOffSentence() : stoppedSentence();
@@ -518,8 +570,7 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
     followed->keySent = false;
     followed->took.reset();
     // Past a tab, only a text field takes text: a space would press a button.
-    const ControlsReader::FocusedField& found = followed->field;
-    co_return found.checked && !found.secure && found.editable;
+    co_return !keyRefusal(followed->field, followed->use);
 }
 
 QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed)
@@ -542,9 +593,22 @@ QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed
     co_return false;
 }
 
+QCoro::Task<bool> ComputerActions::gateLook(std::shared_ptr<Followed> followed)
+{
+    followed->refusal = keyRefusal(followed->field, followed->use);
+    if (followed->refusal)
+        co_return false;
+    if (!followed->field.checked)
+        co_return true;
+    auto staying = focusStays(followed);
+    co_return co_await std::move(staying);
+}
+
 QString ComputerActions::whyStopped(const Followed& followed)
 {
     const ControlsReader::FocusedField& field = followed.field;
+    if (followed.refusal)
+        return *followed.refusal;
     const bool same = !followed.left.isEmpty() && field.element == followed.left;
     if (followed.follow == ControlsReader::Follow::unknown)
         return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
@@ -561,6 +625,9 @@ QString ComputerActions::whyStopped(const Followed& followed)
             return QStringLiteral("The focus left the field and came back while I was typing.");
     }
     const QString moved = QStringLiteral("The focus moved to another field.");
+    if (field.checked && field.menuOpener != ControlsReader::FocusedField::Opener::none)
+        if (const std::optional<QString> refusal = keyRefusal(field, followed.use))
+            return *refusal;
     if (!field.checked)
         return moved + QLatin1Char(' ') + couldNotCheckField();
     if (field.secure)
@@ -577,7 +644,8 @@ QString ComputerActions::stoppedTyping(qsizetype characters, qsizetype total, co
     const qsizetype counted = followed.astray && followed.endedCharacter ? characters - 1 : characters;
     QString answer = QStringLiteral("I typed %1 of %2 characters, then stopped. ").arg(counted).arg(total);
     if (followed.astray)
-        answer += mayHaveGoneElsewhere() + QLatin1Char(' ');
+        answer += (followed.follow == ControlsReader::Follow::changed ? mayHaveGoneIntoIt() : mayHaveGoneElsewhere())
+            + QLatin1Char(' ');
     return answer + why;
 }
 
@@ -640,10 +708,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         co_return sentenceOnly(tooManyKeysToType());
     auto checking = check();
     ControlsReader::FocusedField field = co_await std::move(checking);
-    if (!field.checked)
-        co_return sentenceOnly(couldNotCheckField());
-    if (field.secure)
-        co_return sentenceOnly(passwordField());
+    if (const std::optional<QString> refusal = keyRefusal(field, KeyUse::types))
+        co_return sentenceOnly(*refusal);
 
     const QSizeF size = pointing->screenSize();
     const bool flies = field.frame && field.frame->intersects(QRectF(QPointF(0, 0), size))
@@ -660,10 +726,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         field = co_await std::move(again);
         if (cancel.isCancelled())
             co_return interrupted();
-        if (!field.checked)
-            co_return sentenceOnly(couldNotCheckField());
-        if (field.secure)
-            co_return sentenceOnly(passwordField());
+        if (const std::optional<QString> refusal = keyRefusal(field, KeyUse::types))
+            co_return sentenceOnly(*refusal);
     } else {
         pointing->dock();
     }
@@ -681,7 +745,7 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
         followed->endedCharacter = false;
     };
     typing.focusMoved = [this, cancel, followed] { return recheckField(cancel, followed); };
-    typing.look = [this, followed] { return focusStays(followed); };
+    typing.look = [this, followed] { return gateLook(followed); };
     auto typingTask = control->typeText(text, typing, cancel);
     const ComputerControl::Typed typed = co_await std::move(typingTask);
 
@@ -789,36 +853,16 @@ QCoro::Task<ToolResult> ComputerActions::pressKeys(Json arguments, CancelToken c
     if (forbiddenKeys(*combination) || combination->forbidden())
         co_return sentenceOnly(
             QStringLiteral("I won't press that one (it logs out, locks or force-quits). Ask the user to do it."));
-    // In a password field only keys that move or submit; what may put text in goes only where the
-    // check can tell it is no password field; and what was checked is looked at again at the key.
+    // Where the key goes is checked, and looked at again at the key, unless it only moves.
     const auto followed = std::make_shared<Followed>();
-    ComputerControl::Look look;
-    const bool navigates = combination->navigates();
-    // In a menu Return picks the entry under the selection, as a character picks the one it
-    // underlines; the other moving keys pick nothing.
-    const bool mayPickEntry = !navigates || combination->keysym == XK_Return || combination->keysym == XK_KP_Enter;
-    if (mayPickEntry) {
-        using Opener = ControlsReader::FocusedField::Opener;
+    followed->use = useOf(*combination);
+    if (followed->use != KeyUse::moves) {
         auto checking = m_ports.focusedField();
-        const ControlsReader::FocusedField field = co_await std::move(checking);
-        if (field.checked && field.menuOpener == Opener::password)
-            co_return sentenceOnly(passwordField());
-        // A password field takes the moving keys and nothing else.
-        if (!navigates && field.checked && field.secure)
-            co_return sentenceOnly(passwordField());
-        if (field.checked && field.menuOpener == Opener::unknown)
-            co_return sentenceOnly(couldNotCheckMenu());
-        if (!field.checked && combination->mayPutText())
-            co_return sentenceOnly(couldNotCheckField());
-        // An application that did not tell in time where its focus is may have a menu open, where
-        // Return picks an entry.
-        if (!field.checked && field.unanswered)
-            co_return sentenceOnly(couldNotCheckField());
-        if (!navigates && field.checked) {
-            followed->field = field;
-            look = [this, followed] { return focusStays(followed); };
-        }
+        followed->field = co_await std::move(checking);
+        if (const std::optional<QString> refusal = keyRefusal(followed->field, followed->use))
+            co_return sentenceOnly(*refusal);
     }
+    ComputerControl::Look look = [this, followed] { return gateLook(followed); };
     pointing->dock();
     if (cancel.isCancelled())
         co_return interrupted();

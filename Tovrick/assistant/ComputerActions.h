@@ -62,6 +62,20 @@ public:
     static QString keyboardUnreadable();
     // Said after the count when the last key sent may have gone where the focus went.
     static QString mayHaveGoneElsewhere();
+    // Said after the count when the last key sent may have reached the field after it changed.
+    static QString mayHaveGoneIntoIt();
+    // The focus is in a menu, where a letter picks an entry.
+    static QString menuOpen();
+    // The focus is on something that takes no typed text (a button, a list, nothing).
+    static QString notATextField();
+    // What a key may do where it lands: type a character of a text, only move (Tab, arrows,
+    // Escape), submit or pick (Return), put text in some other way (a paste, a letter with Alt, the
+    // menu key), or anything else.
+    enum class KeyUse { types, moves, submits, puts, other };
+    static KeyUse useOf(const KeyCombination& combination);
+    // The one rule every key of every action passes, against the field the focus was last seen in:
+    // none when the key may go there, else why not.
+    static std::optional<QString> keyRefusal(const ControlsReader::FocusedField& field, KeyUse use);
     // The five combinations that the model knows to log out, lock or force-quit, in any order.
     static bool forbiddenKeys(const KeyCombination& combination);
     // After a tab or a line break, before asking where the focus went.
@@ -94,6 +108,9 @@ private:
         // What the field told it took of the keys, as it stands there; none once a key's look
         // could not say (a field that never tells, or the keys went on into another field).
         std::optional<QString> took = QString();
+        // What the keys do, and why the rule held one back.
+        KeyUse use = KeyUse::types;
+        std::optional<QString> refusal;
     };
     // When what the field took is not the text asked for: the sentence that says so.
     static std::optional<QString> tookOtherText(const QString& text, const Followed& followed);
@@ -104,6 +121,9 @@ private:
     // The gate's look: whether the bus told of no change of the focus or of the field since the
     // check; when it did, the field the focus is on now.
     QCoro::Task<bool> focusStays(std::shared_ptr<Followed> followed);
+    // The look every key passes: the rule against the field last seen, then whether the focus
+    // stays there (when it was checked).
+    QCoro::Task<bool> gateLook(std::shared_ptr<Followed> followed);
     // Why the keys stopped, as the end of a sentence.
     static QString whyStopped(const Followed& followed);
     // Why the gate held a key back (the look said no, or the user's modifiers), as the end of a sentence.

@@ -334,6 +334,15 @@ bool ready()
     return ok;
 }
 
+// Focus events told before a focused-field check are about before it.
+void forgetFocusEvents()
+{
+    gFocusEvents.clear();
+    gFocusEventsOverflowed = false;
+    gWatched.tookSinceLook = 0;
+    forgetTaken();
+}
+
 // Text a field took tells where a key landed. Terminals and pages tell of text all day, and events
 // nobody reads wait on the bus, so these are asked for only around typing. Accessibility thread.
 bool gTextFollowed = false;
@@ -667,6 +676,39 @@ void settleConnection(AtspiAccessible* app, AtspiAccessible* desktop)
         g_clear_error(&error);
     }
     keepConnectionHere(app);
+}
+
+// An application's events come over the shared bus, in the order it sent them, and so do its
+// answers to calls made over that bus (the look's own calls take the application's own connection,
+// which may overtake them): once it has answered one there, every event it sent before is here, and
+// is handled now, so that none of them is read as news after the look. An application that does
+// not answer in time is looked at all the same.
+void catchUpWith(const std::vector<Owned>& apps)
+{
+    DBusConnection* bus = atspi_get_a11y_bus();
+    for (const Owned& app : apps) {
+        const AtspiObject* object = ATSPI_OBJECT(app.get());
+        if (!bus || !object->app || !object->app->bus_name || !patient())
+            continue;
+        DBusMessage* ping = dbus_message_new_method_call(object->app->bus_name, "/org/a11y/atspi/accessible/root",
+                                                         "org.freedesktop.DBus.Peer", "Ping");
+        if (!ping)
+            continue;
+        // A loaded bus is slow to answer, but answers.
+        const qint64 left = tLookup ? tLookup->remainingTime() : -1;
+        const qint64 patience = left < 0 ? ControlsReader::kCallPatience.count()
+                                         : std::min<qint64>(left, ControlsReader::kCallPatience.count());
+        DBusError error;
+        dbus_error_init(&error);
+        DBusMessage* reply =
+            dbus_connection_send_with_reply_and_block(bus, ping, static_cast<int>(std::max<qint64>(1, patience)), &error);
+        dbus_message_unref(ping);
+        if (reply)
+            dbus_message_unref(reply);
+        dbus_error_free(&error);
+    }
+    while (g_main_context_iteration(gContext, FALSE)) {
+    }
 }
 
 // How a walk ended: the application was not on the bus (or there is no bus), every showing node
@@ -1216,12 +1258,21 @@ bool menuRole(AtspiRole role)
 // focus, and none with a call counted unanswered when its role was not told. GTK's menus tell that
 // they take the focus but never show it in their states: a menu the application `told` took the
 // focus has it while it shows.
-std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, AtspiRole role, AtspiStateSet* states,
-                                                     const DisplayGeometry& geometry, bool told = false)
+bool focusedIn(AtspiRole role, AtspiStateSet* states, bool told)
 {
     const bool focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)
         || (told && menuRole(role) && atspi_state_set_contains(states, ATSPI_STATE_SHOWING));
-    if (!focused || atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT))
+    return focused && !atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT);
+}
+
+// The elements the last focused-field check found focused, by address, to ask them again while
+// the keys go. Accessibility thread only.
+std::map<QString, Owned> gCheckedNodes;
+
+std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, AtspiRole role, AtspiStateSet* states,
+                                                     const DisplayGeometry& geometry, bool told = false)
+{
+    if (!focusedIn(role, states, told))
         return std::nullopt;
     if (role == ATSPI_ROLE_INVALID) {
         ++tUnanswered;
@@ -1230,6 +1281,8 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
     ControlsReader::FocusedField field;
     field.checked = true;
     field.element = addressOf(node);
+    if (gCheckedNodes.size() < 16)
+        gCheckedNodes.try_emplace(field.element, static_cast<AtspiAccessible*>(g_object_ref(node)));
     field.secure = passwordField(node, role);
     if (menuRole(role))
         field.menuOpener = ControlsReader::FocusedField::Opener::unknown;
@@ -1246,6 +1299,8 @@ std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const
 {
     if (!patient())
         return std::nullopt;
+    // What the application says now, not what its events have told so far.
+    atspi_accessible_clear_cache(node);
     AtspiStateSet* states = atspi_accessible_get_state_set(node);
     if (!states) {
         ++tUnanswered;
@@ -1712,6 +1767,70 @@ void placeActiveWindow(AtspiAccessible* app, qint64 pid)
     tWindowOrigin = placed.front().origin;
 }
 
+// Whether `node` holds the keyboard focus now, as its application says it now; none when it does
+// not answer in time. `told`: the application said it took the focus.
+std::optional<bool> holdsFocusNow(AtspiAccessible* node, bool told)
+{
+    if (!patient())
+        return std::nullopt;
+    atspi_accessible_clear_cache(node);
+    AtspiStateSet* states = statesOf(node);
+    if (!states)
+        return std::nullopt;
+    GError* error = nullptr;
+    const AtspiRole role = told && patient() ? atspi_accessible_get_role(node, &error) : ATSPI_ROLE_INVALID;
+    g_clear_error(&error);
+    const bool holds = focusedIn(role, states, told);
+    g_object_unref(states);
+    return holds;
+}
+
+// The element at `address` among those the last check found and those the applications told took
+// the focus; null when none is known.
+AtspiAccessible* knownElement(const QString& address)
+{
+    if (const auto checked = gCheckedNodes.find(address); checked != gCheckedNodes.end())
+        return checked->second.get();
+    for (const auto& [bus, record] : gFocusTaken)
+        for (const Owned& each : record.taken)
+            if (addressOf(each.get()) == address)
+                return each.get();
+    return nullptr;
+}
+
+// Whether the moves the events tell of since the check are borne out by the applications now: the
+// events of a loaded desktop come late, and one sent before the check, or a focus that left and
+// came back before it, is no move after it. A move is borne out when the element that took the
+// focus holds it now, when `watched` does not, or when `watched` was told to lose the focus and to
+// take it back; and when an application can't say.
+bool moveBorneOut(const QString& watched)
+{
+    constexpr std::chrono::milliseconds kAsking {2000};
+    const Lookup lookup {QDeadlineTimer(kAsking)};
+    tPatienceMs = kAsking.count();
+    AtspiAccessible* field = knownElement(watched);
+    const std::optional<bool> fieldHolds = field ? holdsFocusNow(field, false) : std::nullopt;
+    if (fieldHolds != true)
+        return true;
+    bool lost = false;
+    std::set<QString> asked;
+    for (const FocusEvent& event : gFocusEvents) {
+        if (event.element == watched) {
+            if (event.kind == FocusEvent::lost)
+                lost = true;
+            else if (event.kind == FocusEvent::gained && lost)
+                return true;
+            continue;
+        }
+        if (event.kind != FocusEvent::gained || !asked.insert(event.element).second)
+            continue;
+        AtspiAccessible* taker = knownElement(event.element);
+        if (!taker || holdsFocusNow(taker, true) != false)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QThreadPool* ControlsReader::pool()
@@ -1802,11 +1921,8 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
 {
     if (!ready())
         return {};
-    // Focus events told before this look are about before it.
-    gFocusEvents.clear();
-    gFocusEventsOverflowed = false;
-    gWatched.tookSinceLook = 0;
-    forgetTaken();
+    forgetFocusEvents();
+    gCheckedNodes.clear();
     if (pid <= 0)
         return {};
     QElapsedTimer clock;
@@ -1827,6 +1943,11 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
         const std::vector<Owned> apps = appsOf(pid);
         if (apps.empty() && tUnanswered == 0)
             return {};
+        if (attempts == 1) {
+            stage = "catching up with its events";
+            catchUpWith(apps);
+            forgetFocusEvents();
+        }
         // Each way asks the application more than the one before.
         for (const Owned& app : apps) {
             if (field || tUnanswered > 0)
@@ -2096,19 +2217,29 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
         if (keySent && !gWatched.tells)
             gWatched.waited = true;
         const QDeadlineTimer landing(patience);
-        while (gWatched.tookSinceLook == 0 && !leaving() && !landing.hasExpired()) {
-            GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<qint64>(1, landing.remainingTime())));
-            g_source_set_callback(timer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-            g_source_attach(timer, gContext);
-            g_main_context_iteration(gContext, TRUE);
-            g_source_destroy(timer);
-            g_source_unref(timer);
+        std::optional<std::pair<Follow, quint64>> left;
+        for (;;) {
+            while (gWatched.tookSinceLook == 0 && !leaving() && !landing.hasExpired()) {
+                GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<qint64>(1, landing.remainingTime())));
+                g_source_set_callback(timer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+                g_source_attach(timer, gContext);
+                g_main_context_iteration(gContext, TRUE);
+                g_source_destroy(timer);
+                g_source_unref(timer);
+            }
+            left = leaving();
+            if (!left || left->first != Follow::moved || gFocusEventsOverflowed || moveBorneOut(gWatched.element))
+                break;
+            // Read once; what comes after is news again.
+            std::erase_if(gFocusEvents, [](const FocusEvent& event) { return event.kind != FocusEvent::changed; });
         }
         Following answer;
-        if (const auto left = leaving()) {
+        if (left) {
             answer.follow = left->first;
             const quint64 took = gWatched.tookSinceLook;
-            answer.keyAstray = keySent && left->first == Follow::moved && !(took != 0 && took < left->second);
+            // A key in flight when the element changed (into a password field, say) may have
+            // landed in it as it is now.
+            answer.keyAstray = keySent && !(took != 0 && took < left->second);
         }
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)

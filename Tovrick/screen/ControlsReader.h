@@ -124,7 +124,8 @@ public:
     // The same from the main thread, answered within `bound`.
     static QCoro::Task<bool> focusAtPoint(QPointF point, std::chrono::milliseconds bound = kFieldCheckBound);
 
-    // What the bus told of the focus since the last focused-field check: nothing that concerns
+    // What the bus told of the focus since the last focused-field check (a move only when the
+    // applications bear it out when asked): nothing that concerns
     // `element`; another element took the focus or `element` lost it (even for a moment); `element`
     // changed its role (a text field turned into a password field) or whether it is editable; or no
     // answer came in time.
@@ -132,8 +133,9 @@ public:
     struct Following {
         Following(Follow how = Follow::stays, bool astray = false) : follow(how), keyAstray(astray) {}
         Follow follow;
-        // The focus moved before `element` told that it took the key sent since the last look: the
-        // key may have reached what took the focus.
+        // The focus moved, or `element` changed, before `element` told that it took the key sent
+        // since the last look: the key may have reached what took the focus, or the element as it
+        // is now.
         bool keyAstray;
         // With `keySent`: the text `element` told it took since the focused-field check, as it
         // stands there after the insertions and deletions it told of; none when it has never told

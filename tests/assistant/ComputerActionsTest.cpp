@@ -1123,6 +1123,78 @@ TEST_F(ComputerActionsTest, AKeyTheFieldDidNotTellItTookBeforeTheFocusLeftIsNotC
     EXPECT_EQ(sentBeforeLook, std::vector<bool> {false});
 }
 
+// Where the focus is decides for every key of every action by one rule: in a menu a letter, Return
+// or Space picks an entry (Paste, from a password field), and typed text goes only into a text field.
+TEST_F(ComputerActionsTest, EveryKeyOfEveryActionPassesTheOneRuleOfWhereTheFocusIs)
+{
+    using Opener = ControlsReader::FocusedField::Opener;
+    const QString password = ComputerActions::passwordField();
+    const QString menu = ComputerActions::menuOpen();
+    const QString unknownMenu = ComputerActions::couldNotCheckMenu();
+    const QString unknown = ComputerActions::couldNotCheckField();
+    const QString notText = ComputerActions::notATextField();
+    const ControlsReader::FocusedField button {QRectF(300, 280, 80, 30), false, true, false, QStringLiteral(":1.5:/b/1")};
+    ControlsReader::FocusedField unanswered;
+    unanswered.unanswered = true;
+    const std::pair<const char*, const char*> actionsTried[] = {
+        {"type_text", R"({"text": "p"})"},         {"type_text", R"({"text": "\n"})"},
+        {"type_text", R"({"text": "ab", "press_return": true})"},
+        {"press_keys", R"({"keys": "p"})"},        {"press_keys", R"({"keys": "return"})"},
+        {"press_keys", R"({"keys": "space"})"},    {"press_keys", R"({"keys": "ctrl+v"})"},
+        {"press_keys", R"({"keys": "down"})"},
+    };
+    const struct {
+        const char* where;
+        ControlsReader::FocusedField field;
+        // One answer per action above; empty: the keys go.
+        std::vector<QString> answers;
+    } cases[] = {
+        {"a menu from a password field", inMenu(Opener::password),
+         {password, password, password, password, password, password, password, {}}},
+        {"a menu from a plain field", inMenu(Opener::plain), {menu, menu, menu, {}, {}, {}, {}, {}}},
+        {"a menu from who knows where", inMenu(Opener::unknown),
+         {unknownMenu, unknownMenu, unknownMenu, unknownMenu, unknownMenu, unknownMenu, unknownMenu, {}}},
+        {"a password field", kSecretField, {password, password, password, password, {}, password, password, {}}},
+        {"a button", button, {notText, notText, notText, {}, {}, {}, {}, {}}},
+        {"a plain field", kPlainField, {{}, {}, {}, {}, {}, {}, {}, {}}},
+        {"somewhere the check can't tell", kUnknownField, {unknown, unknown, unknown, unknown, {}, unknown, unknown, {}}},
+        {"an application that did not answer", unanswered,
+         {unknown, unknown, unknown, unknown, unknown, unknown, unknown, {}}},
+    };
+    for (const auto& c : cases) {
+        for (size_t i = 0; i < std::size(actionsTried); ++i) {
+            SCOPED_TRACE(std::string(c.where) + ": " + actionsTried[i].first + " " + actionsTried[i].second);
+            SetUp();
+            field = c.field;
+            const ToolResult result = call(actionsTried[i].first, actionsTried[i].second);
+            if (c.answers[i].isEmpty()) {
+                EXPECT_FALSE(input->events.isEmpty()) << result.text.toStdString();
+                EXPECT_TRUE(result.text.startsWith(QStringLiteral("Typed it"))
+                            || result.text.startsWith(QStringLiteral("Pressed ")))
+                    << result.text.toStdString();
+            } else {
+                EXPECT_EQ(result.text, c.answers[i]);
+                EXPECT_TRUE(input->events.isEmpty()) << input->events.join(QLatin1Char(' ')).toStdString();
+            }
+        }
+    }
+    // At the gate: a tab that takes the focus into a menu ends the typing there.
+    SetUp();
+    nextFields = {kPlainField, kPlainField, inMenu(Opener::plain)};
+    EXPECT_EQ(call("type_text", R"({"text": "a\tb"})").text, "I typed 2 of 3 characters, then stopped. " + menu);
+    EXPECT_EQ(input->events.size(), 2);
+    // A key in flight when the field turned into a password field may be in it: said, not counted.
+    SetUp();
+    ControlsReader::FocusedField turned = kSecretField;
+    turned.element = kPlainField.element;
+    nextFields = {kPlainField, kPlainField, turned};
+    follows = {ControlsReader::Following {}, ControlsReader::Following {},
+               ControlsReader::Following {ControlsReader::Follow::changed, true}};
+    EXPECT_EQ(call("type_text", R"({"text": "hello"})").text,
+              "I typed 1 of 5 characters, then stopped. " + ComputerActions::mayHaveGoneIntoIt()
+                  + " The field turned into a password field. " + password);
+}
+
 TEST_F(ComputerActionsTest, AFieldThatStopsTakingTextWhereItStandsIsSaidToHaveStopped)
 {
     ControlsReader::FocusedField readOnly = kPlainField;

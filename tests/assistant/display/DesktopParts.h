@@ -10,9 +10,13 @@
 #include "support/RunTask.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QtConcurrent>
+
+#include <csignal>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -123,6 +127,52 @@ inline void activate(quint64 id)
     XSync(display, False);
     XCloseDisplay(display);
 }
+
+// Holds back what the accessibility bus carries, as a loaded desktop does: the bus's own daemon is
+// stopped, so the applications' events wait in it, while calls over an application's own connection
+// go on. Released when it goes.
+class LateBus {
+public:
+    LateBus()
+    {
+        QProcess asking;
+        asking.start(QStringLiteral("dbus-send"),
+                     {QStringLiteral("--session"), QStringLiteral("--print-reply=literal"),
+                      QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                      QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), QStringLiteral("string:org.a11y.Bus")});
+        asking.waitForFinished(10000);
+        const qint64 launcher = QString::fromUtf8(asking.readAllStandardOutput()).simplified().section(QLatin1Char(' '), -1).toLongLong();
+        // The launcher's own daemon is its child.
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+            if (launcher <= 0 || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QString line = QString::fromUtf8(stat.readAll());
+            const qsizetype close = line.lastIndexOf(QLatin1Char(')'));
+            const QString name = line.mid(line.indexOf(QLatin1Char('(')) + 1, close - line.indexOf(QLatin1Char('(')) - 1);
+            const QStringList rest = line.mid(close + 2).split(QLatin1Char(' '));
+            if (name == QLatin1String("dbus-daemon") && rest.size() > 1 && rest[1].toLongLong() == launcher)
+                m_daemon = entry.toLongLong();
+        }
+    }
+    ~LateBus() { release(); }
+    bool found() const { return m_daemon > 0; }
+    void hold()
+    {
+        if (found())
+            m_held = ::kill(static_cast<pid_t>(m_daemon), SIGSTOP) == 0;
+    }
+    void release()
+    {
+        if (m_held)
+            ::kill(static_cast<pid_t>(m_daemon), SIGCONT);
+        m_held = false;
+    }
+
+private:
+    qint64 m_daemon = 0;
+    bool m_held = false;
+};
 
 #ifdef GTK4_FORM
 // The GTK 4 form at a scale, on the accessibility bus; it speaks in lines (see the form).
