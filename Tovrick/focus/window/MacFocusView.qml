@@ -73,6 +73,7 @@ Rectangle {
                             width: parent.width
                         }
                         AccountPage {
+                            id: accountPage
                             visible: focusView.page === 4
                             width: parent.width
                         }
@@ -143,6 +144,7 @@ Rectangle {
 
     DeleteConfirmation {
         visible: focusView.confirmDelete
+        opener: accountPage.deleteButton
         anchors.fill: parent
     }
 }
