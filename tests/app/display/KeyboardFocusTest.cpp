@@ -605,3 +605,29 @@ TEST(KeyboardFocus, TheDeletionQuestionOpenedOverTheBusGivesTheFocusBackToItsOpe
         EXPECT_TRUE(w.account.isSignedIn());
     }
 }
+
+TEST(KeyboardFocus, AButtonThatTurnsItselfOffHandsTheFocusToTheNearestControlThatTakesIt)
+{
+    struct Case {
+        const char* control;
+        int from;
+        int to; // its limit
+        const char* lands;
+    };
+    const Case cases[] = {
+        {"Decrease custom duration", 2, 1, "Increase custom duration"},
+        {"Increase custom duration", 239, 240, "Decrease custom duration"},
+    };
+    KeyWindow w;
+    w.view().setTask(QStringLiteral("Write"));
+    w.item("macFocusCustom")->setProperty("expanded", true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        w.view().setMinutes(c.from);
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(c.control)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        ASSERT_TRUE(w.press(XK_space, 0, [&] { return w.view().minutes() == c.to; }));
+        EXPECT_FALSE(w.item(c.to == 1 ? "macFocusMinutesDown" : "macFocusMinutesUp")->isEnabled());
+        expectFocusMovedTo(w, log, QString::fromUtf8(c.lands), QStringLiteral("Start focus"));
+    }
+}
