@@ -128,6 +128,7 @@ Rectangle {
                 width: parent.width - 20
                 spacing: 8
                 Repeater {
+                    id: tabButtons
                     model: focusView.pages
                     FocusTabStyle {
                         objectName: modelData.identifier
@@ -139,6 +140,21 @@ Rectangle {
                     }
                 }
             }
+        }
+    }
+
+    // A page that goes takes the control the keyboard was on with it: the focus goes to the tab
+    // that shows the new page, where a key's press on that tab leaves it. A screen reader's Press on
+    // a tab, or a switch made elsewhere, would leave it on the hidden page.
+    Connections {
+        target: focusView
+        function onPageChanged() {
+            let inPage = false
+            for (let item = root.Window.activeFocusItem; item && !inPage; item = item.parent)
+                inPage = item === pageArea
+            const tab = tabButtons.itemAt(focusView.page)
+            if (inPage && tab && tab.visible && tab.enabled)
+                tab.forceActiveFocus(Qt.TabFocusReason)
         }
     }
 

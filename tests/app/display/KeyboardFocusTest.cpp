@@ -631,3 +631,29 @@ TEST(KeyboardFocus, AButtonThatTurnsItselfOffHandsTheFocusToTheNearestControlTha
         expectFocusMovedTo(w, log, QString::fromUtf8(c.lands), QStringLiteral("Start focus"));
     }
 }
+
+TEST(KeyboardFocus, APageSwitchedOverTheBusTakesTheFocusToTheTabThatShowsTheNewPage)
+{
+    struct Case {
+        FocusPage page;
+        const char* control; // has the focus when the tab is pressed
+        const char* tab;
+        const char* next; // after the tab, by Tab
+    };
+    const Case cases[] = {
+        {FocusPage::focus, "25 min", "Sounds", "Account"},
+        {FocusPage::sounds, "Du schaffst das anh\u00f6ren", "History", "Vision Images"},
+        {FocusPage::vision, "Remove image 2", "Account", "Sign out"},
+    };
+    KeyWindow w;
+    storeImages(w, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        w.view().selectPage(static_cast<int>(c.page));
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(c.control)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        ASSERT_TRUE(pressOverBus(QString::fromUtf8(c.tab)));
+        ASSERT_TRUE(waitUntil([&] { return w.view().pageTitle() == QString::fromUtf8(c.tab); }));
+        expectFocusMovedTo(w, log, QString::fromUtf8(c.tab), QString::fromUtf8(c.next));
+    }
+}
