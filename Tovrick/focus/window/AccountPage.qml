@@ -8,6 +8,8 @@ import Tovrick.Focus 1.0
 Column {
     id: page
     readonly property var account: focusView.accountPage
+    // Asks the deletion question, which gives the focus back to it.
+    readonly property Item deleteButton: deleteButton
     spacing: 24
 
     // Account card, or the sign-in view while nobody is signed in.

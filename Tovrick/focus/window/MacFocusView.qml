@@ -73,6 +73,7 @@ Rectangle {
                             width: parent.width
                         }
                         AccountPage {
+                            id: accountPage
                             visible: focusView.page === 4
                             width: parent.width
                         }
@@ -127,6 +128,7 @@ Rectangle {
                 width: parent.width - 20
                 spacing: 8
                 Repeater {
+                    id: tabButtons
                     model: focusView.pages
                     FocusTabStyle {
                         objectName: modelData.identifier
@@ -141,8 +143,24 @@ Rectangle {
         }
     }
 
+    // A page that goes takes the control the keyboard was on with it: the focus goes to the tab
+    // that shows the new page, where a key's press on that tab leaves it. A screen reader's Press on
+    // a tab, or a switch made elsewhere, would leave it on the hidden page.
+    Connections {
+        target: focusView
+        function onPageChanged() {
+            let inPage = false
+            for (let item = root.Window.activeFocusItem; item && !inPage; item = item.parent)
+                inPage = item === pageArea
+            const tab = tabButtons.itemAt(focusView.page)
+            if (inPage && tab && tab.visible && tab.enabled)
+                tab.forceActiveFocus(Qt.TabFocusReason)
+        }
+    }
+
     DeleteConfirmation {
         visible: focusView.confirmDelete
+        opener: accountPage.deleteButton
         anchors.fill: parent
     }
 }

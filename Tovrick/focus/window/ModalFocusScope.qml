@@ -2,13 +2,17 @@ import QtQuick
 
 // A dialog's keyboard. While `open`, it holds the focus: on opening it moves it to `initialFocus`
 // (the first safe control), Tab and Shift+Tab stay among its own controls, Escape emits `cancelled`
-// (the caller closes), and on closing the focus goes back to the control that held it before.
+// (the caller closes), and on closing the focus goes back to `opener`, else to the control that
+// held it before, else to the window's first control.
 // What lies behind must be disabled while it is open, so that the window's Tab chain, which
 // skips disabled controls, wraps inside the dialog; focus that still leaves is brought back.
 FocusScope {
     id: scope
     property bool open: visible
     property Item initialFocus: null
+    // The control that opens it. A screen reader's Press opens it without moving the focus there,
+    // so what last had the focus is not always what the user acted on.
+    property Item opener: null
     signal cancelled()
 
     // The last control outside that had the focus while closed, and whether it showed its mark.
@@ -36,10 +40,18 @@ FocusScope {
             // After the bindings that disable what lies behind have run.
             Qt.callLater(() => { if (scope.open) scope.takeFocus() })
         } else {
-            const back = returnTo
-            const reason = returnMarked ? Qt.TabFocusReason : Qt.OtherFocusReason
+            const before = returnTo
+            const marked = returnMarked
+            // Once what lay behind takes the focus again.
             Qt.callLater(() => {
-                if (!scope.open && back && back.visible && back.enabled)
+                if (scope.open)
+                    return
+                const usable = (item) => item && item !== scope && item.visible && item.enabled
+                const back = usable(scope.opener) ? scope.opener
+                           : usable(before) ? before : scope.nextItemInFocusChain(true)
+                // Its ring shows unless it had the focus without one (a click).
+                const reason = back === before && !marked ? Qt.OtherFocusReason : Qt.TabFocusReason
+                if (usable(back))
                     back.forceActiveFocus(reason)
             })
         }

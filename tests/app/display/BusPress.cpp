@@ -246,6 +246,33 @@ BusNode shownNodeOverBus(const QString& name)
     return found;
 }
 
+std::vector<BusFocusHolder> focusHoldersOverBus()
+{
+    std::vector<BusFocusHolder> holders;
+    retryOnBus([&](AtspiAccessible* app) {
+        holders.clear();
+        walk(app, [&](AtspiAccessible* node) {
+            if (!hasState(node, ATSPI_STATE_FOCUSED))
+                return false;
+            BusFocusHolder holder;
+            holder.node = describe(node);
+            holder.showing = hasState(node, ATSPI_STATE_SHOWING);
+            holder.focusable = hasState(node, ATSPI_STATE_FOCUSABLE);
+            if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
+                if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+                    holder.place = QRect(rect->x, rect->y, rect->width, rect->height);
+                    g_free(rect);
+                }
+                g_object_unref(component);
+            }
+            holders.push_back(holder);
+            return false;
+        });
+        return true;
+    });
+    return holders;
+}
+
 namespace {
 
 // Calls `use` with the Value interface of the first shown node of that name and role.

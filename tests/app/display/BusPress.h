@@ -43,6 +43,16 @@ std::vector<BusNode> shownOverBus();
 // none: an empty role.
 BusNode shownNodeOverBus(const QString& name);
 
+// A node of this process's windows, showing or not, that says it has the keyboard's focus.
+struct BusFocusHolder {
+    BusNode node;
+    bool showing = false;
+    bool focusable = false;
+    QRect place; // on screen, as its Component interface tells; empty where it has none
+};
+// Every such node, read afresh: one control, and the panels around it, when all is well.
+std::vector<BusFocusHolder> focusHoldersOverBus();
+
 // The Value interface of the first shown node called `name` with that role ("scroll bar"), as the
 // bus tells it; none when there is no such node.
 struct BusValue {

@@ -538,3 +538,122 @@ TEST(KeyboardFocus, PlacesOnTheBusAreThePlacesOnScreen)
     EXPECT_LE(std::abs(busStart->width() - drawn.width()) + std::abs(busStart->height() - drawn.height()), 2);
     EXPECT_EQ(nameAtPointOverBus(window->title(), QStringLiteral("frame"), drawn.center()), QStringLiteral("Start focus"));
 }
+
+namespace {
+
+// Where the focus is once the control it was on went: on the control called `name`, shown with its
+// ring; the bus told so, names no other control as holding it, and nothing hidden or placeless says
+// it does; and Tab goes on from there to the control called `next`.
+void expectFocusMovedTo(KeyWindow& w, BusEventLog& log, const QString& name, const QString& next)
+{
+    ASSERT_TRUE(waitUntil([&] { return w.focusedName() == name; })) << w.focusedName().toStdString();
+    QQuickItem* now = w.focused();
+    EXPECT_TRUE(isShown(now));
+    EXPECT_TRUE(now->property("visualFocus").toBool());
+    EXPECT_TRUE(busToldFocus(log, name));
+    QStringList controls;
+    for (const BusFocusHolder& holder : focusHoldersOverBus()) {
+        EXPECT_TRUE(holder.showing && !holder.place.isEmpty())
+            << holder.node.role.toStdString() << " \"" << holder.node.name.toStdString() << "\" is hidden";
+        if (holder.focusable)
+            controls << holder.node.name;
+    }
+    EXPECT_EQ(controls.join(u'|').toStdString(), name.toStdString());
+    ASSERT_TRUE(w.press(XK_Tab));
+    EXPECT_EQ(w.focusedName(), next);
+}
+
+} // namespace
+
+TEST(KeyboardFocus, TheDeletionQuestionOpenedOverTheBusGivesTheFocusBackToItsOpener)
+{
+    const QString opener = QStringLiteral("Delete Tovrick account\u2026");
+    struct Case {
+        const char* way;
+        bool signOutFocused; // else no control had the focus before it opened
+        bool cancelOverBus; // else Escape
+    };
+    const Case cases[] = {
+        {"from Sign out, Escape", true, false},
+        {"from Sign out, Cancel over the bus", true, true},
+        {"from nothing, Escape", false, false},
+        {"from nothing, Cancel over the bus", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.way);
+        KeyWindow w;
+        w.view().selectPage(static_cast<int>(FocusPage::account));
+        ASSERT_TRUE(pressOverBus(QStringLiteral("Account deletion")));
+        ASSERT_TRUE(waitUntil([&] { return isShown(w.item("macAccountDelete")); }));
+        if (c.signOutFocused) {
+            ASSERT_TRUE(w.press(XK_Tab));
+            ASSERT_EQ(w.focusedName(), QStringLiteral("Sign out"));
+        } else {
+            ASSERT_EQ(w.focusedName(), QString());
+        }
+        ASSERT_TRUE(pressOverBus(opener));
+        ASSERT_TRUE(waitUntil([&] { return w.view().confirmDelete() && w.focusedName() == QStringLiteral("Cancel"); }));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        if (c.cancelOverBus) {
+            ASSERT_TRUE(pressOverBus(QStringLiteral("Cancel")));
+        } else {
+            ASSERT_TRUE(w.press(XK_Escape, 0, [&] { return !w.view().confirmDelete(); }));
+        }
+        ASSERT_TRUE(waitUntil([&] { return !w.view().confirmDelete(); }));
+        // The opener is the page's last control: Tab goes on to the tabs.
+        expectFocusMovedTo(w, log, opener, QStringLiteral("Focus"));
+        EXPECT_TRUE(w.account.isSignedIn());
+    }
+}
+
+TEST(KeyboardFocus, AButtonThatTurnsItselfOffHandsTheFocusToTheNearestControlThatTakesIt)
+{
+    struct Case {
+        const char* control;
+        int from;
+        int to; // its limit
+        const char* lands;
+    };
+    const Case cases[] = {
+        {"Decrease custom duration", 2, 1, "Increase custom duration"},
+        {"Increase custom duration", 239, 240, "Decrease custom duration"},
+    };
+    KeyWindow w;
+    w.view().setTask(QStringLiteral("Write"));
+    w.item("macFocusCustom")->setProperty("expanded", true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        w.view().setMinutes(c.from);
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(c.control)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        ASSERT_TRUE(w.press(XK_space, 0, [&] { return w.view().minutes() == c.to; }));
+        EXPECT_FALSE(w.item(c.to == 1 ? "macFocusMinutesDown" : "macFocusMinutesUp")->isEnabled());
+        expectFocusMovedTo(w, log, QString::fromUtf8(c.lands), QStringLiteral("Start focus"));
+    }
+}
+
+TEST(KeyboardFocus, APageSwitchedOverTheBusTakesTheFocusToTheTabThatShowsTheNewPage)
+{
+    struct Case {
+        FocusPage page;
+        const char* control; // has the focus when the tab is pressed
+        const char* tab;
+        const char* next; // after the tab, by Tab
+    };
+    const Case cases[] = {
+        {FocusPage::focus, "25 min", "Sounds", "Account"},
+        {FocusPage::sounds, "Du schaffst das anh\u00f6ren", "History", "Vision Images"},
+        {FocusPage::vision, "Remove image 2", "Account", "Sign out"},
+    };
+    KeyWindow w;
+    storeImages(w, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        w.view().selectPage(static_cast<int>(c.page));
+        ASSERT_TRUE(w.tabTo(QString::fromUtf8(c.control)));
+        BusEventLog log({QStringLiteral("object:state-changed:focused")});
+        ASSERT_TRUE(pressOverBus(QString::fromUtf8(c.tab)));
+        ASSERT_TRUE(waitUntil([&] { return w.view().pageTitle() == QString::fromUtf8(c.tab); }));
+        expectFocusMovedTo(w, log, QString::fromUtf8(c.tab), QString::fromUtf8(c.next));
+    }
+}
