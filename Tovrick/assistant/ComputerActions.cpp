@@ -92,6 +92,18 @@ QString ComputerActions::passwordField()
     return QStringLiteral("That's a password field. Ask the user to type it themselves.");
 }
 
+QString ComputerActions::clickStaysInPasswordField()
+{
+    return QStringLiteral("That click could leave the focus in a password field, so I didn't click. "
+                          "Ask the user to click it themselves.");
+}
+
+QString ComputerActions::clickInPasswordFieldMenu()
+{
+    return QStringLiteral("That click could open or pick from a menu that pastes into a password field, so I didn't "
+                          "click. Ask the user to click it themselves.");
+}
+
 QString ComputerActions::couldNotCheckMenu()
 {
     return QStringLiteral("I can't tell whether this menu was opened from a password field, so I won't pick "
@@ -334,18 +346,18 @@ QCoro::Task<std::optional<QString>> ComputerActions::clickRefusal(QPointF at, bo
     // Where the focus is, or where its menu came from, is not known: a menu entry is not picked.
     const bool untold = !field.checked || field.menuOpener == Opener::unknown;
     if (right && field.checked && field.secure)
-        co_return passwordField();
+        co_return clickInPasswordFieldMenu();
     if (!right && !fromPassword && !untold)
         co_return std::nullopt;
     auto looking = elementAt(at);
     const ControlsReader::Pointed pointed = co_await std::move(looking);
     if (right && pointed.checked && pointed.secure)
-        co_return passwordField();
+        co_return clickInPasswordFieldMenu();
     // In a menu that a password field may have opened, a point the check can't tell may be one of
     // its entries: it is taken to be one.
     const bool entry = pointed.menu || (inMenu && !pointed.checked);
     if (entry && fromPassword)
-        co_return passwordField();
+        co_return clickInPasswordFieldMenu();
     if (entry && untold)
         co_return couldNotCheckMenu();
     // Neither where the focus is nor what lies there was told in time by an application on the bus:
@@ -356,7 +368,7 @@ QCoro::Task<std::optional<QString>> ComputerActions::clickRefusal(QPointF at, bo
     if (!right && field.checked && field.secure) {
         auto leaving = focusLeavesPasswordField(at, pointed);
         if (!co_await std::move(leaving))
-            co_return passwordField();
+            co_return clickStaysInPasswordField();
     }
     co_return std::nullopt;
 }

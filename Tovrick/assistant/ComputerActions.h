@@ -49,6 +49,10 @@ public:
 
     static QString couldNotCheckField();
     static QString passwordField();
+    // Refused clicks: one that could leave the focus in a password field, one that could open or
+    // pick from a menu that pastes into one.
+    static QString clickStaysInPasswordField();
+    static QString clickInPasswordFieldMenu();
     static QString couldNotCheckMenu();
     static QString couldNotCheckDrop();
     // The answer of an action that the user's stop cut short.

@@ -11,6 +11,7 @@
 #include <QCoroSignal>
 #include <QFutureWatcher>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent>
@@ -1578,13 +1579,12 @@ bool textRole(AtspiRole role)
     }
 }
 
-// The element under `at` (the application's own pixels) in the top-level `top` that a click there
-// would give the focus to: the deepest one on the way down that can take it, in `focusable`. A null
-// one when none can, or when it lies in a toolbar (whose buttons leave the focus where it is when
-// clicked); false, with the call counted, when one did not answer.
-bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
+// The deepest element under `at` (the application's own pixels) in the top-level `top`, in
+// `deepest`: a null one when the way down passes a toolbar (whose buttons leave the focus where it
+// is when clicked); false, with the call counted, when one did not answer.
+bool deepestIn(AtspiAccessible* top, QPointF at, Owned& deepest)
 {
-    focusable.reset();
+    deepest.reset();
     Owned held(static_cast<AtspiAccessible*>(g_object_ref(top)));
     for (int depth = 0; depth <= kMaxDepth; ++depth) {
         AtspiAccessible* node = held.get();
@@ -1596,18 +1596,8 @@ bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
             ++tUnanswered;
             return false;
         }
-        if (role == ATSPI_ROLE_TOOL_BAR) {
-            focusable.reset();
+        if (role == ATSPI_ROLE_TOOL_BAR)
             return true;
-        }
-        AtspiStateSet* states = patient() ? atspi_accessible_get_state_set(node) : nullptr;
-        if (!states) {
-            ++tUnanswered;
-            return false;
-        }
-        if (atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE))
-            focusable.reset(static_cast<AtspiAccessible*>(g_object_ref(node)));
-        g_object_unref(states);
         QElapsedTimer asking;
         asking.start();
         AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node) : nullptr;
@@ -1634,7 +1624,83 @@ bool focusableIn(AtspiAccessible* top, QPointF at, Owned& focusable)
             break;
         held = std::move(child);
     }
+    deepest = std::move(held);
     return true;
+}
+
+// The application's own answer on whether `node` has `state` now: libatspi's copy of its states
+// follows the bus's events, which a loaded desktop delivers late.
+bool hasStateNow(AtspiAccessible* node, AtspiStateType state)
+{
+    if (!patient())
+        return false;
+    atspi_accessible_clear_cache(node);
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool has = states && atspi_state_set_contains(states, state);
+    if (states)
+        g_object_unref(states);
+    return has;
+}
+
+// The window or document an element of a page or window lies in: the focus is given no higher.
+bool windowLevel(AtspiRole role)
+{
+    switch (role) {
+    case ATSPI_ROLE_APPLICATION:
+    case ATSPI_ROLE_FRAME:
+    case ATSPI_ROLE_WINDOW:
+    case ATSPI_ROLE_DIALOG:
+    case ATSPI_ROLE_DOCUMENT_WEB:
+    case ATSPI_ROLE_DOCUMENT_FRAME:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Gives the focus to the nearest element from `deepest` up that takes it, as a click there would.
+// Chromium tells of the text inside a button or link under the pointer, which cannot take the focus
+// (and answers yes when asked to): each element that can is asked in turn until the application
+// tells that it, or what lies under the point inside it, took it. Whether any was asked and said yes.
+bool focusUpFrom(Owned deepest, AtspiAccessible* top, const QDeadlineTimer& deadline)
+{
+    // The application moves the focus when it gets to the request; a starved one takes a while.
+    constexpr qint64 kConfirmMs = 1500;
+    std::vector<Owned> below;
+    bool given = false;
+    Owned node = std::move(deepest);
+    for (int depth = 0; node && depth <= kMaxDepth && patient(); ++depth) {
+        GError* asked = nullptr;
+        const AtspiRole role = atspi_accessible_get_role(node.get(), &asked);
+        g_clear_error(&asked);
+        if (role == ATSPI_ROLE_TOOL_BAR)
+            return false;
+        if (hasStateNow(node.get(), ATSPI_STATE_FOCUSABLE)) {
+            AtspiComponent* component = patient() ? atspi_accessible_get_component_iface(node.get()) : nullptr;
+            GError* error = nullptr;
+            const bool answered = component && atspi_component_grab_focus(component, &error);
+            if (component)
+                g_object_unref(component);
+            g_clear_error(&error);
+            given = given || answered;
+            QDeadlineTimer confirming(std::min<qint64>(kConfirmMs, std::max<qint64>(deadline.remainingTime(), 0)));
+            while (answered) {
+                if (hasStateNow(node.get(), ATSPI_STATE_FOCUSED)
+                    || std::any_of(below.begin(), below.end(),
+                                   [](const Owned& inside) { return hasStateNow(inside.get(), ATSPI_STATE_FOCUSED); }))
+                    return true;
+                if (confirming.hasExpired())
+                    break;
+                QThread::msleep(20);
+            }
+        }
+        if (windowLevel(role) || std::strcmp(ATSPI_OBJECT(node.get())->path, ATSPI_OBJECT(top)->path) == 0)
+            break;
+        Owned parent(patient() ? atspi_accessible_get_parent(node.get(), nullptr) : nullptr);
+        below.push_back(std::move(node));
+        node = std::move(parent);
+    }
+    return given;
 }
 
 // GTK 4 answers no lookup at a point (and tells places from its windows' corners): what lies at a
@@ -2146,21 +2212,15 @@ bool ControlsReader::focusAt(QPointF point, const DisplayGeometry& geometry, QDe
     if (!under || under->pid <= 0)
         return false;
     const Lookup lookup(deadline);
-    Owned found;
     int attempts = 0;
-    const bool told = askAtPoint<bool>(*under, pixel, deadline, attempts, [&found](AtspiAccessible* top, QPointF at) {
-                          return focusableIn(top, at, found) ? std::optional<bool>(true) : std::nullopt;
-                      }).has_value();
-    if (!told || !found || !patient())
-        return false;
-    AtspiComponent* component = atspi_accessible_get_component_iface(found.get());
-    if (!component)
-        return false;
-    GError* error = nullptr;
-    const bool given = atspi_component_grab_focus(component, &error);
-    g_object_unref(component);
-    g_clear_error(&error);
-    return given;
+    auto give = [&deadline](AtspiAccessible* top, QPointF at) {
+        Owned deepest;
+        if (!deepestIn(top, at, deepest))
+            return std::optional<bool>();
+        return std::optional<bool>(deepest && focusUpFrom(std::move(deepest), top, deadline));
+    };
+    const std::optional<bool> given = askAtPoint<bool>(*under, pixel, deadline, attempts, give);
+    return given.value_or(false);
 }
 
 QCoro::Task<bool> ControlsReader::focusAtPoint(QPointF point, std::chrono::milliseconds bound)

@@ -116,9 +116,10 @@ public:
                              QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
     // The same from the main thread, answered within `bound` (as the focused-field check).
     static QCoro::Task<Pointed> elementAtPoint(QPointF point, std::chrono::milliseconds bound = kFieldCheckBound);
-    // Blocking: run on `pool()` only. Gives the keyboard focus to what a click at `point` lands on
-    // (the deepest element there that can take it); false when nothing there can, or the
-    // application did not answer in time.
+    // Blocking: run on `pool()` only. Gives the keyboard focus to what a click at `point` lands on:
+    // the nearest element from the deepest there up that can take it and that the application then
+    // tells has it. False when nothing there said it would take it, or the application did not
+    // answer in time.
     static bool focusAt(QPointF point, const DisplayGeometry& geometry,
                         QDeadlineTimer deadline = QDeadlineTimer(kFieldCheckBound));
     // The same from the main thread, answered within `bound`.

@@ -387,7 +387,7 @@ ControlsReader::FocusedField inMenu(ControlsReader::FocusedField::Opener opener)
 TEST_F(ComputerActionsTest, NoMenuEntryIsPickedAndNoContextMenuOpenedThatCouldFillAPasswordField)
 {
     using Opener = ControlsReader::FocusedField::Opener;
-    const QString password = ComputerActions::passwordField();
+    const QString refused = ComputerActions::clickInPasswordFieldMenu();
     const ControlsReader::Pointed entry {true, false, true, QStringLiteral(":1.5:/m/2")};
     const ControlsReader::Pointed secret {true, true, false, QStringLiteral(":1.5:/f/2")};
     const ControlsReader::Pointed plain {true, false, false, QStringLiteral(":1.5:/f/1")};
@@ -399,15 +399,15 @@ TEST_F(ComputerActionsTest, NoMenuEntryIsPickedAndNoContextMenuOpenedThatCouldFi
         bool right;
         QString answer;
     } cases[] = {
-        {"an entry while the password field has the focus", kSecretField, entry, false, password},
+        {"an entry while the password field has the focus", kSecretField, entry, false, refused},
         {"elsewhere while the password field has the focus", kSecretField, plain, false, "Clicked there."},
-        {"a context menu while the password field has the focus", kSecretField, plain, true, password},
-        {"a context menu on the password field", kPlainField, secret, true, password},
+        {"a context menu while the password field has the focus", kSecretField, plain, true, refused},
+        {"a context menu on the password field", kPlainField, secret, true, refused},
         {"a context menu on a plain field", kPlainField, plain, true, "Right-clicked there."},
         {"a context menu where the check can't tell", kPlainField, unknown, true, "Right-clicked there."},
-        {"an entry of a menu from the password field", inMenu(Opener::password), entry, false, password},
-        {"a right click on an entry of a menu from it", inMenu(Opener::password), entry, true, password},
-        {"where the check can't tell, in a menu from it", inMenu(Opener::password), unknown, false, password},
+        {"an entry of a menu from the password field", inMenu(Opener::password), entry, false, refused},
+        {"a right click on an entry of a menu from it", inMenu(Opener::password), entry, true, refused},
+        {"where the check can't tell, in a menu from it", inMenu(Opener::password), unknown, false, refused},
         {"a plain field beside a menu from it", inMenu(Opener::password), plain, false, "Clicked there."},
         {"an entry of a menu from a plain field", inMenu(Opener::plain), entry, false, "Clicked there."},
         {"an entry of a menu from who knows where", inMenu(Opener::unknown), entry, false,
@@ -416,7 +416,7 @@ TEST_F(ComputerActionsTest, NoMenuEntryIsPickedAndNoContextMenuOpenedThatCouldFi
         {"an entry where the focus can't be told", kUnknownField, entry, false, ComputerActions::couldNotCheckMenu()},
         {"a plain field where the focus can't be told", kUnknownField, plain, false, "Clicked there."},
         {"where neither check can tell", kUnknownField, unknown, false, "Clicked there."},
-        {"a context menu on the password field, focus untold", kUnknownField, secret, true, password},
+        {"a context menu on the password field, focus untold", kUnknownField, secret, true, refused},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -474,7 +474,7 @@ TEST_F(ComputerActionsTest, ADropOntoAPasswordFieldIsRefusedBeforeTheButtonGoesD
 
 TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefused)
 {
-    const QString password = ComputerActions::passwordField();
+    const QString refused = ComputerActions::clickStaysInPasswordField();
     const ControlsReader::Pointed secret {true, true, false, QStringLiteral(":1.5:/f/2")};
     const ControlsReader::Pointed button {true, false, false, QStringLiteral(":1.5:/b/1")};
     const ControlsReader::Pointed unknown {};
@@ -489,8 +489,8 @@ TEST_F(ComputerActionsTest, AClickThatWouldLeaveTheFocusInAPasswordFieldIsRefuse
         QString answer;
     } cases[] = {
         {"a button that takes the focus", kSecretField, button, true, "Clicked there."},
-        {"what can't take the focus", kSecretField, button, false, password},
-        {"where the check can't tell", kSecretField, unknown, true, password},
+        {"what can't take the focus", kSecretField, button, false, refused},
+        {"where the check can't tell", kSecretField, unknown, true, refused},
         {"the password field itself", kSecretField, secret, false, "Clicked there."},
         {"a button that takes no focus, from a plain field", kPlainField, button, false, "Clicked there."},
         {"where neither is told by an application on the bus", unanswered, unknown, true,

@@ -109,6 +109,21 @@ protected:
         ASSERT_TRUE(page.valueBecomes(QStringLiteral("user"), text)) << page.seen().join('\n').toStdString();
     }
 
+    // The user's own keys, on a connection of their own: lowercase letters and digits.
+    static void userTypes(const char* text)
+    {
+        Display* user = XOpenDisplay(nullptr);
+        ASSERT_NE(user, nullptr);
+        for (const char* each = text; *each; ++each) {
+            const char name[2] = {*each, 0};
+            const KeyCode code = XKeysymToKeycode(user, XStringToKeysym(name));
+            XTestFakeKeyEvent(user, code, True, CurrentTime);
+            XTestFakeKeyEvent(user, code, False, CurrentTime);
+        }
+        XSync(user, False);
+        XCloseDisplay(user);
+    }
+
     BrowserPage page {GetParam()};
     std::unique_ptr<CursorOverlay> overlay;
     std::shared_ptr<HostPointing> pointing;
@@ -122,7 +137,6 @@ protected:
 TEST_P(BrowserHands, NothingIsPickedInTheContextMenuOfAPasswordField)
 {
     copyFromNote(QStringLiteral("hunter2"));
-    const QString password = ComputerActions::passwordField();
     ASSERT_FALSE(idOf(QStringLiteral("Password")).isEmpty());
     ASSERT_EQ(listed(QStringLiteral("Password"))->kind, QStringLiteral("password"));
     userClick(listed(QStringLiteral("Password"))->rect.center(), 3);
@@ -131,9 +145,10 @@ TEST_P(BrowserHands, NothingIsPickedInTheContextMenuOfAPasswordField)
     ASSERT_FALSE(paste.isEmpty()) << "the menu's Paste was never listed";
     const ControlsReader::Control entry = *listed(QStringLiteral("Paste"), QStringLiteral("menuitem"));
     // Over the password field, or where a loaded browser did not tell in time.
-    const QStringList refusals {password, ComputerActions::couldNotCheckMenu(), ComputerActions::couldNotCheckField()};
-    EXPECT_TRUE(refusals.contains(clickOn(paste).text));
-    EXPECT_TRUE(refusals.contains(call("click", QLatin1Char('{') + gridPoint(entry) + QLatin1Char('}')).text));
+    const QStringList untold {ComputerActions::couldNotCheckMenu(), ComputerActions::couldNotCheckField()};
+    const QStringList clicks = QStringList {ComputerActions::clickInPasswordFieldMenu()} + untold;
+    EXPECT_TRUE(clicks.contains(clickOn(paste).text));
+    EXPECT_TRUE(clicks.contains(call("click", QLatin1Char('{') + gridPoint(entry) + QLatin1Char('}')).text));
     // Down to the entries moves in the menu; Return would pick one.
     for (int i = 0; i < 4; ++i) {
         const ToolResult down = press("down");
@@ -141,7 +156,8 @@ TEST_P(BrowserHands, NothingIsPickedInTheContextMenuOfAPasswordField)
     }
     for (const char* picks : {"return", "space"}) {
         const ToolResult picked = press(picks);
-        EXPECT_TRUE(refusals.contains(picked.text)) << picks << ": " << picked.text.toStdString();
+        EXPECT_TRUE((QStringList {ComputerActions::passwordField()} + untold).contains(picked.text))
+            << picks << ": " << picked.text.toStdString();
     }
     EXPECT_TRUE(press("escape").text.startsWith(QStringLiteral("Pressed escape.")));
 
@@ -172,6 +188,43 @@ TEST_P(BrowserHands, APasswordFieldShownAsTextIsStillAPasswordField)
 
     pasteIntoUserName(QStringLiteral("hunter2"));
     EXPECT_EQ(page.value(QStringLiteral("password")), QString()) << page.seen().join('\n').toStdString();
+}
+
+// The user typed their password and the assistant presses a page's button or follows its link:
+// Chromium tells of the text inside it at the point, which cannot take the focus, where the element
+// around it can. The click goes, with the focus already out of the password field.
+TEST_P(BrowserHands, AButtonOrLinkClickedFromAPasswordFieldGetsTheFocusFirst)
+{
+    struct Case {
+        const char* label;
+        const char* kind;
+        const char* element;
+    };
+    QString typed;
+    for (const Case& each : {Case {"Sign in", "button", "signin"}, Case {"Forgot password", "link", "forgot"}}) {
+        SCOPED_TRACE(each.element);
+        const QString label = QString::fromLatin1(each.label);
+        const QString target = idOf(label, QString::fromLatin1(each.kind));
+        ASSERT_FALSE(target.isEmpty()) << each.label << " was never listed";
+        ASSERT_TRUE(listed(QStringLiteral("Password"), QStringLiteral("password")));
+        ASSERT_TRUE(listed(QStringLiteral("User name")));
+        userClick(listed(QStringLiteral("User name"))->rect.center(), 1);
+        ASSERT_TRUE(page.until(QStringLiteral("FOCUS user"))) << page.seen().join('\n').toStdString();
+        userClick(listed(QStringLiteral("Password"), QStringLiteral("password"))->rect.center(), 1);
+        ASSERT_TRUE(page.until(QStringLiteral("FOCUS password"))) << page.seen().join('\n').toStdString();
+        // The caret lands after the short text; every key has come before the assistant acts.
+        userTypes("hunter2");
+        typed += QStringLiteral("hunter2");
+        ASSERT_TRUE(page.valueBecomes(QStringLiteral("password"), typed)) << page.seen().join('\n').toStdString();
+
+        const ToolResult clicked = clickOn(target);
+        EXPECT_TRUE(clicked.text.startsWith(QStringLiteral("Clicked \"%1\".").arg(label)))
+            << clicked.text.toStdString();
+        const QString pressed = QStringLiteral("CLICKED %1 from ").arg(QLatin1String(each.element));
+        ASSERT_TRUE(page.until(pressed)) << page.seen().join('\n').toStdString();
+        const QStringList clicks = page.seen().filter(pressed);
+        EXPECT_NE(clicks.back(), pressed + QStringLiteral("password")) << page.seen().join('\n').toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserHands,

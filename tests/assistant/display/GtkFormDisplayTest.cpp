@@ -747,14 +747,14 @@ TEST_P(GtkFormPointer, NoContextMenuOnAPasswordFieldAndNoEntryPickedFromOne)
 {
     selectWordInFirstField();
     ASSERT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "ctrl+c"})")).text.startsWith(QStringLiteral("Pressed ")));
-    const QString password = ComputerActions::passwordField();
+    const QString refused = ComputerActions::clickInPasswordFieldMenu();
 
     // On the password field, and on another field while the password field has the focus.
     const QStringList fields = idsOf({"Password field", "First field"});
     ASSERT_EQ(fields.size(), 2);
-    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[0])).text, password);
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[0])).text, refused);
     ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
-    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[1])).text, password);
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(fields[1])).text, refused);
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_EQ(lines("MENU"), QStringList {});
 
@@ -764,7 +764,7 @@ TEST_P(GtkFormPointer, NoContextMenuOnAPasswordFieldAndNoEntryPickedFromOne)
     ASSERT_TRUE(until(QStringLiteral("MENU password shown"))) << seen.join('\n').toStdString();
     const QString paste = idOf("Paste");
     ASSERT_FALSE(paste.isEmpty()) << "the menu's Paste was never listed";
-    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(paste)).text, password);
+    EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(paste)).text, refused);
     EXPECT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "escape"})")).text.startsWith(QStringLiteral("Pressed ")));
     EXPECT_TRUE(until(QStringLiteral("MENU password hidden"))) << seen.join('\n').toStdString();
 
@@ -851,7 +851,7 @@ TEST_P(GtkFormPointer, NoClickLeavesTheFocusInAPasswordFieldForAButtonToPasteInt
     // With the password field focused it would paste there.
     ASSERT_TRUE(command(QStringLiteral("FOCUS password")));
     EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Paste into field"))).text,
-              ComputerActions::passwordField());
+              ComputerActions::clickStaysInPasswordField());
     // A button that would keep the focus off itself on click is given it first.
     const ToolResult given = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(idOf("Paste here")));
     EXPECT_TRUE(given.text.startsWith(QStringLiteral("Clicked \"Paste here\".\n"))) << given.text.toStdString();
