@@ -52,6 +52,8 @@ protected:
     {
         activate(0);
         gtk4.stop();
+        // A loaded machine may not have told yet that the old one ended.
+        ASSERT_TRUE(waitUntil([&] { return gtk4.process.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
         gtk4.seen.clear();
         show();
     }
