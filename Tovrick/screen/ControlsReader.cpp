@@ -1190,33 +1190,68 @@ bool replacedSecret(AtspiAccessible* node, AtspiRole role)
     return replaced;
 }
 
-// Whether a text field shows other characters than it holds, as one that hides its text behind
-// dots does (GTK 4's entry with its visibility off says nothing else of it): the first character
-// it holds against the first one laid out. A field that holds nothing shows no sign.
-bool hidesItsText(AtspiAccessible* node)
+// What a text field lays out against what it holds. A field that hides its text behind dots shows
+// other characters than it holds (GTK 4's entry with its visibility off says nothing else of it), so
+// the whole first line is compared: text that begins with the mask character still differs further
+// on. Text made only of one mask-like character, shown as held, tells nothing either way. A field
+// that holds nothing shows no sign.
+enum class Shown { asHeld, hidden, unclear, untold };
+
+bool maskLike(uint point)
+{
+    switch (point) {
+    case U'*':
+    case 0x2022: // •
+    case 0x2219: // ∙
+    case 0x25CF: // ●
+    case 0x26AB: // ⚫
+    case 0x2731: // ✱
+    case 0x273A: // ✺
+        return true;
+    default:
+        return false;
+    }
+}
+
+Shown textShown(AtspiAccessible* node)
 {
     AtspiText* text = patient() ? atspi_accessible_get_text_iface(node) : nullptr;
     if (!text)
-        return false;
+        return Shown::asHeld;
+    QElapsedTimer asking;
+    asking.start();
     GError* error = nullptr;
-    const guint held = atspi_text_get_character_at_offset(text, 0, &error);
+    AtspiTextRange* line = patient() ? atspi_text_get_string_at_offset(text, 0, ATSPI_TEXT_GRANULARITY_LINE, &error) : nullptr;
+    const bool lineTold = line && !error;
     g_clear_error(&error);
-    bool hides = false;
-    if (held != 0 && patient()) {
-        AtspiTextRange* shown = atspi_text_get_string_at_offset(text, 0, ATSPI_TEXT_GRANULARITY_CHAR, &error);
+    const QList<uint> shown = QString::fromUtf8(line && line->content ? line->content : "").toUcs4();
+    if (line) {
+        g_free(line->content);
+        g_free(line);
+    }
+    Shown verdict = Shown::asHeld;
+    if (!lineTold || (shown.isEmpty() && waitedOut(asking.elapsed()))) {
+        verdict = Shown::untold;
+    } else if (!shown.isEmpty()) {
+        asking.restart();
+        gchar* held = patient() ? atspi_text_get_text(text, 0, static_cast<gint>(shown.size()), &error) : nullptr;
+        const bool heldTold = held && !error;
         g_clear_error(&error);
-        if (shown && shown->content && *shown->content) {
-            const QList<uint> points = QString::fromUtf8(shown->content).toUcs4();
-            hides = !points.isEmpty() && points.front() != held;
-        }
-        if (shown) {
-            g_free(shown->content);
-            g_free(shown);
-        }
+        const QList<uint> points = QString::fromUtf8(held ? held : "").toUcs4();
+        g_free(held);
+        if (!heldTold || (points.isEmpty() && waitedOut(asking.elapsed())))
+            verdict = Shown::untold;
+        else if (points != shown)
+            verdict = Shown::hidden;
+        else if (maskLike(shown.front()) && std::ranges::all_of(shown, [&](uint each) { return each == shown.front(); }))
+            verdict = Shown::unclear;
     }
     g_object_unref(text);
-    return hides;
+    return verdict;
 }
+
+// Set when a field's text left the judgement unclear; whoever asks for the verdict clears it.
+thread_local bool tTextUnclear = false;
 
 // Whether an element takes secret text: the one judgement of a password field, for the focused
 // field, a menu's opener and what lies under a point alike. An element once seen as a password
@@ -1230,12 +1265,57 @@ bool passwordField(AtspiAccessible* node, AtspiRole role)
             rememberSecretPlace(node);
         return true;
     }
-    if ((role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY) && hidesItsText(node)) {
-        rememberSecret(address);
-        rememberSecretPlace(node);
-        return true;
+    if (role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY) {
+        const Shown shown = textShown(node);
+        if (shown == Shown::hidden) {
+            rememberSecret(address);
+            rememberSecretPlace(node);
+            return true;
+        }
+        // Refused, but not remembered: the text may yet tell.
+        if (shown == Shown::unclear) {
+            tTextUnclear = true;
+            return true;
+        }
     }
     return replacedSecret(node, role);
+}
+
+// The GTK 4 text field the last focused-field check found, judged again at every key: nothing on
+// the bus tells when it starts to hide its text. Accessibility thread only.
+struct GateEntry {
+    QString element;
+    Owned node;
+};
+GateEntry gGateEntry;
+
+void keepForTheGate(AtspiAccessible* node, AtspiRole role, const ControlsReader::FocusedField& field)
+{
+    if (tVisibleIsShowing && role == ATSPI_ROLE_TEXT && field.checked && !field.secure)
+        gGateEntry = GateEntry {field.element, Owned(static_cast<AtspiAccessible*>(g_object_ref(node)))};
+    else if (gGateEntry.element == field.element)
+        gGateEntry = GateEntry {};
+}
+
+// Whether the watched element, a GTK 4 text field, now hides its text: from then on it is a password
+// field. What it did not answer in time is no verdict.
+ControlsReader::Follow judgedAgain()
+{
+    using Follow = ControlsReader::Follow;
+    if (gGateEntry.element.isEmpty() || gGateEntry.element != gWatched.element)
+        return Follow::stays;
+    switch (textShown(gGateEntry.node.get())) {
+    case Shown::hidden:
+        rememberSecret(gGateEntry.element);
+        rememberSecretPlace(gGateEntry.node.get());
+        return Follow::changed;
+    case Shown::untold:
+        return Follow::unknown;
+    default:
+        // Text of mask characters only, typed into a plain field, would look the same: the next
+        // other character tells.
+        return Follow::stays;
+    }
 }
 
 // A menu, one of its entries, or a menu bar: an element the focus goes to from a field and back.
@@ -1284,7 +1364,11 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
     field.element = addressOf(node);
     if (gCheckedNodes.size() < 16)
         gCheckedNodes.try_emplace(field.element, static_cast<AtspiAccessible*>(g_object_ref(node)));
+    tTextUnclear = false;
     field.secure = passwordField(node, role);
+    // Text that may be the mask is no verdict on the field.
+    field.checked = !std::exchange(tTextUnclear, false);
+    keepForTheGate(node, role, field);
     if (menuRole(role))
         field.menuOpener = ControlsReader::FocusedField::Opener::unknown;
     field.editable = !field.secure && atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
@@ -2300,6 +2384,11 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
             // A key in flight when the element changed (into a password field, say) may have
             // landed in it as it is now.
             answer.keyAstray = keySent && !(took != 0 && took < left->second);
+        }
+        if (answer.follow == Follow::stays) {
+            answer.follow = judgedAgain();
+            // Nothing tells when it began to hide: the last key may have landed after.
+            answer.keyAstray = keySent && answer.follow == Follow::changed;
         }
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)

@@ -24,6 +24,19 @@ class Gtk4FormOnDisplay : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
+        ASSERT_NO_FATAL_FAILURE(show());
+        ControlsReader::setWalkBudget(std::chrono::seconds(20));
+        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
+    }
+    void TearDown() override
+    {
+        ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
+        activate(0);
+        gtk4.stop();
+    }
+
+    void show()
+    {
         ASSERT_TRUE(gtk4.start(GetParam())) << gtk4.seen.join('\n').toStdString();
         window = gtk4.window;
         Display* display = XOpenDisplay(nullptr);
@@ -33,15 +46,16 @@ protected:
         XCloseDisplay(display);
         ASSERT_TRUE(waitUntil([&] { return client().topLeft() == QPoint(300, 200); })) << "the form never moved";
         activate(window);
-
-        ControlsReader::setWalkBudget(std::chrono::seconds(20));
-        actions = std::make_unique<ComputerActions>(world.pointing, desktopPorts(control));
     }
-    void TearDown() override
+    // A fresh form, whose fields nobody has judged yet.
+    void showAnew()
     {
-        ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);
         activate(0);
         gtk4.stop();
+        // A loaded machine may not have told yet that the old one ended.
+        ASSERT_TRUE(waitUntil([&] { return gtk4.process.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        gtk4.seen.clear();
+        show();
     }
 
     QRect client()
@@ -140,6 +154,86 @@ TEST_P(Gtk4FormOnDisplay, AnEntryThatHidesTheTextItHoldsGetsNoText)
         ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
         const QString last = gtk4.seen.filter(QStringLiteral("TEXT %1").arg(QLatin1String(field))).last();
         EXPECT_EQ(last.toStdString(), QStringLiteral("TEXT %1 1234").arg(QLatin1String(field)).toStdString());
+    }
+}
+
+// Typing into `field` that hid its text meanwhile: the typing stopped within a key or two of the
+// hiding, and the answer says why.
+void expectStoppedAtTheHiding(const Gtk4Form& gtk4, const char* field, const QString& answer)
+{
+    const QString told = QStringLiteral("TEXT %1").arg(QLatin1String(field));
+    const qsizetype hid = gtk4.seen.indexOf(QStringLiteral("HIDDEN %1").arg(QLatin1String(field)));
+    ASSERT_GE(hid, 0) << "the field never hid its text\n" << gtk4.seen.join('\n').toStdString();
+    const QStringList before = gtk4.seen.mid(0, hid).filter(told);
+    const QStringList all = gtk4.seen.filter(told);
+    // The line is trimmed: a field that holds nothing says only its name.
+    const qsizetype held = before.isEmpty() ? 0 : before.last().mid(told.size() + 1).size();
+    ASSERT_FALSE(all.isEmpty());
+    EXPECT_LE(all.last().mid(told.size() + 1).size(), held + 2) << gtk4.seen.join('\n').toStdString();
+    EXPECT_TRUE(answer.startsWith(QLatin1String("I typed "))) << answer.toStdString();
+    EXPECT_TRUE(answer.endsWith(QStringLiteral("The field turned into a password field. ") + ComputerActions::passwordField()))
+        << answer.toStdString();
+}
+
+// Nothing on the bus tells when a GTK 4 entry starts to hide its text: the keys stop within a key or
+// two of it, in a field that hides while the text goes in and in one that asks for the password
+// after a Return, emptied and hidden a moment later.
+TEST_P(Gtk4FormOnDisplay, TypingStopsWhenTheEntryStartsToHideItsText)
+{
+    const QString line = QStringLiteral("the quick brown fox jumps over the lazy dog and keeps on running");
+    ASSERT_TRUE(gtk4.command(QStringLiteral("FOCUS Name")));
+    ASSERT_TRUE(checkSees(false));
+    ASSERT_TRUE(gtk4.command(QStringLiteral("HIDE Name 250")));
+    const QString hiding = call(QStringLiteral("type_text"), QStringLiteral("text"), line);
+    ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+    expectStoppedAtTheHiding(gtk4, "Name", hiding);
+
+    ASSERT_NO_FATAL_FAILURE(showAnew());
+    ASSERT_TRUE(gtk4.command(QStringLiteral("TWOSTEP Name")));
+    ASSERT_TRUE(gtk4.command(QStringLiteral("FOCUS Name")));
+    ASSERT_TRUE(checkSees(false));
+    const QString signingIn = call(QStringLiteral("type_text"), QStringLiteral("text"), QStringLiteral("alice\n") + line);
+    ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+    expectStoppedAtTheHiding(gtk4, "Name", signingIn);
+}
+
+// An entry that hides its text behind the character its text begins with is still judged by the
+// rest of it; text of mask characters only, shown as held, could be either and gets nothing.
+TEST_P(Gtk4FormOnDisplay, TheMaskIsJudgedByTheWholeText)
+{
+    const struct {
+        const char* field;
+        const char* mask;
+        const char* text;
+        QString refusal;
+    } cases[] = {
+        {"Hidden", nullptr, "●1234", ComputerActions::passwordField()},
+        {"Hidden", "*", "*1234", ComputerActions::passwordField()},
+        {"Name", nullptr, "●●●●", ComputerActions::couldNotCheckField()},
+    };
+    bool first = true;
+    for (const auto& each : cases) {
+        const QString field = QLatin1String(each.field);
+        const QString text = QString::fromUtf8(each.text);
+        // A field once seen as a password field stays one: each case on a form of its own.
+        if (!std::exchange(first, false)) {
+            ASSERT_NO_FATAL_FAILURE(showAnew());
+        }
+        if (each.mask) {
+            ASSERT_TRUE(gtk4.command(QStringLiteral("MASK %1 %2").arg(field, QLatin1String(each.mask))));
+        }
+        const bool hides = field == QLatin1String("Hidden");
+        // The check sees the field first: the refusal is then the judgement's, not a focus not yet told.
+        ASSERT_TRUE(gtk4.command(QStringLiteral("SELECT %1 %2").arg(field, hides ? text : QStringLiteral("abc"))));
+        ASSERT_TRUE(checkSees(hides)) << each.text;
+        ASSERT_TRUE(gtk4.command(QStringLiteral("SELECT %1 %2").arg(field, text)));
+        EXPECT_EQ(call(QStringLiteral("type_text"), QStringLiteral("text"), QStringLiteral("x")), each.refusal)
+            << each.text;
+        EXPECT_TRUE(call(QStringLiteral("press_keys"), QStringLiteral("keys"), QStringLiteral("h")).startsWith(each.refusal))
+            << each.text;
+        ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+        const QString told = QStringLiteral("TEXT %1 %2").arg(field, text);
+        EXPECT_EQ(gtk4.seen.filter(QStringLiteral("TEXT %1").arg(field)).last().toStdString(), told.toStdString());
     }
 }
 

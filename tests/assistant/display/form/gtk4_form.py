@@ -6,7 +6,11 @@ GDK_SCALE=2 to lay it out in pixels twice the display's).
 It says on stdout "WINDOW <id>" and "READY" once shown, then "FOCUS <field>" when a field takes
 the keyboard focus and "TEXT <field> <text>" when a field's text changes. On stdin it takes
 "FOCUS <field>", "CLIP <text>" (puts the text on the clipboard), "SELECT <field> <text>" (sets the
-field's text and selects it all) and "PING", and answers each with "DONE <command>".
+field's text and selects it all), "MASK <field> <character>" (the character it hides its text
+behind), "HIDE <field> <ms>" (the field hides its text that long after its text next changes, and
+says "HIDDEN <field>"), "TWOSTEP <field>" (Return in the field asks for the password in it: a
+moment later it is emptied and hides its text, and says "HIDDEN <field>") and "PING", and answers
+each with "DONE <command>".
 """
 import os
 import sys
@@ -51,6 +55,7 @@ def build(app):
             say("TEXT %s %s" % (name, editable.get_text()))
 
         field.connect("changed", changed)
+        field.connect("changed", lambda *_, name=name: arm(name))
         focus = Gtk.EventControllerFocus()
         focus.connect("enter", lambda *_, name=name: say("FOCUS %s" % name))
         field.add_controller(focus)
@@ -72,6 +77,23 @@ def build(app):
     window.present()
 
     pending = [b""]
+    hiding = {}
+
+    def hide(name, empty=False):
+        if empty:
+            fields[name].set_text("")
+        fields[name].set_visibility(False)
+        say("HIDDEN %s" % name)
+        return False
+
+    # A field asked to hide starts its clock when its text first changes (the typing has begun).
+    def arm(name):
+        if name in hiding:
+            GLib.timeout_add(hiding.pop(name), hide, name)
+
+    def two_step(name):
+        GLib.timeout_add(700, hide, name, True)
+
 
     def run(line):
         words = line.split(" ", 2)
@@ -84,6 +106,12 @@ def build(app):
             field.set_text(words[2] if len(words) > 2 else "")
             field.grab_focus()
             field.select_region(0, -1)
+        elif words[0] == "MASK" and len(words) > 2 and words[1] in fields:
+            fields[words[1]].set_invisible_char(words[2][0])
+        elif words[0] == "HIDE" and len(words) > 2 and words[1] in fields:
+            hiding[words[1]] = int(words[2])
+        elif words[0] == "TWOSTEP" and len(words) > 1 and words[1] in fields:
+            fields[words[1]].connect("activate", lambda *_, name=words[1]: two_step(name))
         say("DONE " + line)
 
     def command(fd, condition):
