@@ -65,7 +65,10 @@ bool startForm()
     return false;
 }
 
-void checks(benchmark::State& state, bool busy)
+// Times each of kChecks calls of `ask`, which says whether its answer was the one expected; sets
+// the median, the worst and how many answers were not.
+template <typename Ask>
+void timed(benchmark::State& state, bool busy, const char* missed, Ask ask)
 {
     if (!gForm) {
         state.SkipWithError("the form never showed its focused field on the accessibility bus");
@@ -75,23 +78,30 @@ void checks(benchmark::State& state, bool busy)
     if (busy)
         load = std::make_unique<BusyCores>();
     std::vector<double> times;
-    int unchecked = 0;
+    int unexpected = 0;
     for (auto _ : state) {
         times.clear();
-        unchecked = 0;
+        unexpected = 0;
         for (int i = 0; i < kChecks; ++i) {
             QElapsedTimer clock;
             clock.start();
-            const ControlsReader::FocusedField field = runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30));
+            const bool expected = ask();
             times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-            if (!field.checked || field.secure || !field.editable)
-                ++unchecked;
+            unexpected += expected ? 0 : 1;
         }
     }
     std::sort(times.begin(), times.end());
     state.counters["median_ms"] = times[times.size() / 2];
     state.counters["worst_ms"] = times.back();
-    state.counters["not_checked"] = unchecked;
+    state.counters[missed] = unexpected;
+}
+
+void checks(benchmark::State& state, bool busy)
+{
+    timed(state, busy, "not_checked", [] {
+        const ControlsReader::FocusedField field = runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30));
+        return field.checked && !field.secure && field.editable;
+    });
 }
 
 // The gate's look before a key once the bus told that the focus left the field and came back: the
@@ -102,9 +112,6 @@ void looks(benchmark::State& state, bool busy)
         state.SkipWithError("the form never showed its focused field on the accessibility bus");
         return;
     }
-    std::unique_ptr<BusyCores> load;
-    if (busy)
-        load = std::make_unique<BusyCores>();
     const ControlsReader::FocusedField field = runTask(ControlsReader::focusedFieldIsSecure(), std::chrono::seconds(30));
     gForm->write("FOCUS second\nFOCUS first\n");
     // Until the bus has told of both moves.
@@ -114,23 +121,10 @@ void looks(benchmark::State& state, bool busy)
             break;
         settleFor(std::chrono::milliseconds(20));
     }
-    std::vector<double> times;
-    int moved = 0;
-    for (auto _ : state) {
-        times.clear();
-        for (int i = 0; i < kChecks; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            const ControlsReader::Following following =
-                runTask(ControlsReader::focusStaysOn(field.element), std::chrono::seconds(30));
-            times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-            moved += following.follow == ControlsReader::Follow::moved;
-        }
-    }
-    std::sort(times.begin(), times.end());
-    state.counters["median_ms"] = times[times.size() / 2];
-    state.counters["worst_ms"] = times.back();
-    state.counters["told_moved"] = moved;
+    timed(state, busy, "not_told_moved", [&field] {
+        return runTask(ControlsReader::focusStaysOn(field.element), std::chrono::seconds(30)).follow
+            == ControlsReader::Follow::moved;
+    });
 }
 
 void lookAfterAMoveIdle(benchmark::State& state)
