@@ -765,6 +765,11 @@ TEST_P(GtkFormPointer, NoContextMenuOnAPasswordFieldAndNoEntryPickedFromOne)
     const QString paste = idOf("Paste");
     ASSERT_FALSE(paste.isEmpty()) << "the menu's Paste was never listed";
     EXPECT_EQ(call("click", QStringLiteral(R"({"target_id": "%1"})").arg(paste)).text, refused);
+    // Nor by a typed letter (its mnemonic) or line break, nor is a typed letter said to be typed.
+    for (const char* text : {"p", "\\n", "P"})
+        EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "%1"})").arg(QLatin1String(text))).text,
+                  ComputerActions::passwordField())
+            << text;
     EXPECT_TRUE(call("press_keys", QStringLiteral(R"({"keys": "escape"})")).text.startsWith(QStringLiteral("Pressed ")));
     EXPECT_TRUE(until(QStringLiteral("MENU password hidden"))) << seen.join('\n').toStdString();
 
@@ -773,6 +778,7 @@ TEST_P(GtkFormPointer, NoContextMenuOnAPasswordFieldAndNoEntryPickedFromOne)
     const ToolResult opened = call("click", QStringLiteral(R"({"target_id": "%1", "right": true})").arg(idOf("Last field")));
     EXPECT_TRUE(opened.text.startsWith(QStringLiteral("Right-clicked \"Last field\".\n"))) << opened.text.toStdString();
     ASSERT_TRUE(until(QStringLiteral("MENU last shown"))) << seen.join('\n').toStdString();
+    EXPECT_EQ(call("type_text", QStringLiteral(R"({"text": "p"})")).text, ComputerActions::menuOpen());
     const QString plainPaste = idOf("Paste");
     ASSERT_FALSE(plainPaste.isEmpty()) << "the menu's Paste was never listed";
     const ToolResult pasted = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(plainPaste));
