@@ -914,6 +914,9 @@ bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
                 const Owned node(g_array_index(found, AtspiAccessible*, i));
                 if (walking.stop || !node || !seen.insert(node.get()).second)
                     continue;
+                // A control the first search did not find showing: the page was still being laid
+                // out between the two, and more of it may be missing.
+                const bool late = found == byTyping;
                 if (walking.deadline.hasExpired()) {
                     walking.stop = true;
                     walking.limited = true;
@@ -927,6 +930,8 @@ bool visitMatches(AtspiAccessible* app, Walk& walking, const Visit& visit)
                 const bool told = !error && role != ATSPI_ROLE_INVALID;
                 g_clear_error(&error);
                 AtspiStateSet* said = states ? static_cast<AtspiStateSet*>(g_object_ref(states)) : statesOf(node.get());
+                if (told && late && std::find(controlRoles.begin(), controlRoles.end(), role) != controlRoles.end())
+                    walking.limited = true;
                 if (!told || !said)
                     ++tUnanswered;
                 else if (!visit(node.get(), role, said))
