@@ -81,7 +81,7 @@ protected:
             [&field, rect] {
                 auto checking = ControlsReader::focusedFieldIsSecure();
                 field = runTask(std::move(checking), std::chrono::seconds(60));
-                return field.checked && field.frame && field.frame->contains(rect.center());
+                return field.checked && field.editable && field.frame && field.frame->contains(rect.center());
             },
             std::chrono::seconds(60)))
             << "the field never showed focused on the accessibility bus: " << id.toStdString() << " checked "
