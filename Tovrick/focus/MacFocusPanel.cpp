@@ -23,6 +23,7 @@
 #include "Tovrick/screen/ScreenCaptureAccess.h"
 #include "shared/account/TovrickAccount.h"
 #include "shared/art/BlobPortrait.h"
+#include "shared/ui/FocusKeeper.h"
 #include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
@@ -111,6 +112,8 @@ void MacFocusPanel::show(FocusCompanion& focus, std::function<void()> pair)
     m_window->rootContext()->setContextProperty(QStringLiteral("soundsView"), m_sounds);
     m_window->rootContext()->setContextProperty(QStringLiteral("focusHistory"), m_history);
     m_window->rootContext()->setContextProperty(QStringLiteral("visionLibrary"), &vision);
+    // Decides where the keyboard's focus goes when what has it turns off, hides or goes.
+    FocusKeeper::of(*m_window);
     m_window->setSource(QUrl(QString::fromLatin1(rootSource())));
     for (const QQmlError& error : m_window->errors())
         logline::warning(QStringLiteral("focus window: %1").arg(error.toString()));

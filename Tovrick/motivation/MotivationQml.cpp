@@ -6,6 +6,7 @@
 #include "Tovrick/motivation/MotivationRecordingView.h"
 #include "Tovrick/motivation/MotivationSoundsView.h"
 #include "shared/ui/DisabledItemsAccessible.h"
+#include "shared/ui/FocusKeeper.h"
 #include "shared/ui/PopupAccessible.h"
 
 // The resource lives in a static library: nothing references its initialiser, so the linker would
@@ -26,6 +27,7 @@ void motivationQml::registerTypes()
     registered = true;
     qmlRegisterType<ClipSymbol>("Tovrick.Motivation", 1, 0, "ClipSymbol");
     PopupAccessible::registerQmlType("Tovrick.Motivation");
+    FocusKeeper::registerQmlType();
     const QString reason = QStringLiteral("made by the program");
     qmlRegisterUncreatableType<MotivationSoundsView>("Tovrick.Motivation", 1, 0, "MotivationSoundsView", reason);
     qmlRegisterUncreatableType<MotivationRecordingView>("Tovrick.Motivation", 1, 0, "MotivationRecordingView", reason);

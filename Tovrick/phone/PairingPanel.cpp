@@ -12,6 +12,7 @@
 #include "Tovrick/phone/PhoneServer.h"
 #include "Tovrick/phone/QrCode.h"
 #include "shared/account/TovrickAccount.h"
+#include "shared/ui/FocusKeeper.h"
 #include "shared/ui/LocalOnlyNetwork.h"
 #include "shared/util/Log.h"
 
@@ -72,4 +73,5 @@ void PairingPanel::show()
     m_window->raise();
     m_window->requestActivate();
     m_view->opened();
+    FocusKeeper::of(*m_window).focusFirstOnOpen();
 }

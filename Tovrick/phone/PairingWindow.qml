@@ -13,6 +13,12 @@ Rectangle {
     implicitWidth: 440
     implicitHeight: 640
 
+    // Escape closes it, wherever the keyboard is in it.
+    Shortcut {
+        sequences: [StandardKey.Cancel]
+        onActivated: root.Window.window.close()
+    }
+
     NamedScrollView {
         id: scroll
         barName: pairing.signedIn ? "Connect your iPhone" : "Add this computer"

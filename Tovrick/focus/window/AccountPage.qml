@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // The Account page: who is signed in, pairing the phone, the developer options, the banners, how
 // screen checks work and deleting the account, in that order. State and actions are `account`
@@ -11,6 +12,8 @@ Column {
     // Asks the deletion question, which gives the focus back to it.
     readonly property Item deleteButton: deleteButton
     spacing: 24
+    // Signing out and deleting are off while the account works.
+    FocusKeeper.waiting: page.account.busy
 
     // Account card, or the sign-in view while nobody is signed in.
     Rectangle {
@@ -85,6 +88,7 @@ Column {
                 Basic.ToolTip.text: "Sign out"
                 Basic.ToolTip.delay: 600
                 available: !page.account.busy
+                FocusKeeper.avoided: true
                 anchors.verticalCenter: parent.verticalCenter
                 onClicked: page.account.signOut()
             }
@@ -240,6 +244,7 @@ Column {
             objectName: "macAccountDelete"
             text: "Delete Tovrick account\u2026"
             available: !page.account.busy
+            FocusKeeper.avoided: true
             opacity: available ? 1.0 : 0.45
             Accessible.name: text
             focusRadius: 7

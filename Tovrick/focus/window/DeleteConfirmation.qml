@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // Asks before the account and its devices are deleted; dismissing it clears the request. The
 // keyboard starts on "Cancel", and Escape cancels: the destructive button is only ever chosen.
@@ -62,6 +63,7 @@ ModalFocusScope {
                 objectName: "macFocusDeleteAccount"
                 width: parent.width
                 text: "Delete account"
+                FocusKeeper.avoided: true
                 Accessible.name: text
                 padding: 10
                 focusRadius: 10

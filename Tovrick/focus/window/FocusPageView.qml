@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // The Focus page: the start section, or the live session's clock and controls, then the message
 // and, while screen access must be fixed, its three buttons.
@@ -8,23 +9,6 @@ Column {
     id: page
     property int logoLength: 100
     spacing: 16
-
-    // A section that hides while it holds the keyboard's focus takes the control the user was on
-    // with it (or that control, turned off as it acted, left the focus on nothing): the focus moves
-    // to `target` (or, off, `fallback`) once that is shown, its ring drawn.
-    function handOver(section, target, fallback) {
-        const held = page.Window.activeFocusItem
-        let inside = !held || !held.activeFocusOnTab
-        for (let each = held; each && !inside; each = each.parent)
-            inside = each === section
-        if (!inside || !page.Window.window)
-            return
-        Qt.callLater(() => {
-            const next = target.visible && target.enabled ? target : fallback
-            if (next && next.visible && next.enabled && !section.visible)
-                next.forceActiveFocus(Qt.TabFocusReason)
-        })
-    }
 
     // Header.
     Column {
@@ -54,7 +38,10 @@ Column {
         id: startSection
         objectName: "macFocusStartSection"
         visible: !focusView.hasActiveSession
-        onVisibleChanged: if (!visible) page.handOver(startSection, pauseButton, endButton)
+        // "Start focus" is off while the screen check runs; a session that starts takes the
+        // keyboard to "Pause session".
+        FocusKeeper.target: pauseButton
+        FocusKeeper.waiting: focusView.checking
         width: parent.width
         spacing: 16
 
@@ -231,7 +218,10 @@ Column {
         id: liveSection
         objectName: "macFocusLiveSection"
         visible: focusView.hasActiveSession
-        onVisibleChanged: if (!visible) page.handOver(liveSection, taskField, null)
+        // "Resume session" is off while the screen check runs; an ended session takes the
+        // keyboard back to the task.
+        FocusKeeper.target: taskField
+        FocusKeeper.waiting: focusView.checking
         width: parent.width
         spacing: 16
 
@@ -323,6 +313,7 @@ Column {
                 objectName: "macFocusEnd"
                 secondary: true
                 text: "End session"
+                FocusKeeper.avoided: true
                 iconName: "stop.fill"
                 onClicked: focusView.endSession()
             }
@@ -358,6 +349,7 @@ Column {
     Row {
         objectName: "macFocusScreenAccess"
         visible: focusView.needsSettings
+        FocusKeeper.waiting: focusView.checking
         spacing: 8
         anchors.horizontalCenter: parent.horizontalCenter
         FocusActionStyle {

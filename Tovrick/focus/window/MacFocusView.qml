@@ -1,5 +1,6 @@
 import QtQuick
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // The focus and account window: signed in, the chosen page above the tab bar; signed out, only the
 // sign-in page. State and rules are in `focusView`.
@@ -9,9 +10,14 @@ Rectangle {
     color: FocusColor.background
     implicitWidth: 640
     implicitHeight: 800
+    // The tab of the page shown: where the keyboard goes when its page has nothing else to give.
+    readonly property Item currentTab: focusView.signedIn && tabButtons.count > focusView.page
+                                        ? tabButtons.itemAt(focusView.page) : null
+    FocusKeeper.home: currentTab
 
     // Made only while signed out, so that no hidden copy of its banners lingers behind the pages.
     Loader {
+        id: signIn
         objectName: "macFocusSignIn"
         active: !focusView.signedIn
         visible: active
@@ -25,6 +31,8 @@ Rectangle {
         // What a dialog or sheet covers does not act, however it is reached.
         enabled: !focusView.confirmDelete && !soundsView.deleteDialogShown && !soundsView.recording
         anchors.fill: parent
+        // Signed out, the keyboard starts over on the sign-in page.
+        FocusKeeper.target: signIn.item ? signIn.item.firstControl : null
 
         Item {
             id: pageArea
@@ -35,6 +43,7 @@ Rectangle {
             Item {
                 visible: focusView.page === 0
                 anchors.fill: parent
+                FocusKeeper.home: root.currentTab
                 FocusPageView {
                     objectName: "macFocusPage"
                     x: 20
@@ -66,16 +75,19 @@ Rectangle {
                             objectName: "macFocusHistoryPage"
                             visible: focusView.page === 1
                             width: parent.width
+                            FocusKeeper.home: root.currentTab
                         }
                         VisionImagesPage {
                             objectName: "macFocusVisionPage"
                             visible: focusView.page === 2
                             width: parent.width
+                            FocusKeeper.home: root.currentTab
                         }
                         AccountPage {
                             id: accountPage
                             visible: focusView.page === 4
                             width: parent.width
+                            FocusKeeper.home: root.currentTab
                         }
                     }
                 }
@@ -88,6 +100,7 @@ Rectangle {
                 visible: focusView.page === 3
                 anchors.fill: parent
                 contentWidth: availableWidth
+                FocusKeeper.home: root.currentTab
                 Item {
                     implicitHeight: soundsBody.implicitHeight + 40
                     Column {
@@ -140,21 +153,6 @@ Rectangle {
                     }
                 }
             }
-        }
-    }
-
-    // A page that goes takes the control the keyboard was on with it: the focus goes to the tab
-    // that shows the new page, where a key's press on that tab leaves it. A screen reader's Press on
-    // a tab, or a switch made elsewhere, would leave it on the hidden page.
-    Connections {
-        target: focusView
-        function onPageChanged() {
-            let inPage = false
-            for (let item = root.Window.activeFocusItem; item && !inPage; item = item.parent)
-                inPage = item === pageArea
-            const tab = tabButtons.itemAt(focusView.page)
-            if (inPage && tab && tab.visible && tab.enabled)
-                tab.forceActiveFocus(Qt.TabFocusReason)
         }
     }
 

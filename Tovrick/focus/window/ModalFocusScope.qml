@@ -1,9 +1,10 @@
 import QtQuick
+import Tovrick.Ui 1.0
 
 // A dialog's keyboard. While `open`, it holds the focus: on opening it moves it to `initialFocus`
 // (the first safe control), Tab and Shift+Tab stay among its own controls, Escape emits `cancelled`
 // (the caller closes), and on closing the focus goes back to `opener`, else to the control that
-// held it before, else to the window's first control.
+// held it before, through the window's keeper.
 // What lies behind must be disabled while it is open, so that the window's Tab chain, which
 // skips disabled controls, wraps inside the dialog; focus that still leaves is brought back.
 FocusScope {
@@ -40,20 +41,11 @@ FocusScope {
             // After the bindings that disable what lies behind have run.
             Qt.callLater(() => { if (scope.open) scope.takeFocus() })
         } else {
-            const before = returnTo
-            const marked = returnMarked
-            // Once what lay behind takes the focus again.
-            Qt.callLater(() => {
-                if (scope.open)
-                    return
-                const usable = (item) => item && item !== scope && item.visible && item.enabled
-                const back = usable(scope.opener) ? scope.opener
-                           : usable(before) ? before : scope.nextItemInFocusChain(true)
-                // Its ring shows unless it had the focus without one (a click).
-                const reason = back === before && !marked ? Qt.OtherFocusReason : Qt.TabFocusReason
-                if (usable(back))
-                    back.forceActiveFocus(reason)
-            })
+            // The window's keeper puts it back once what lay behind takes the focus again: on
+            // `opener`, else on what had it before, with its ring unless that was clicked.
+            const back = scope.opener ? scope.opener : scope.returnTo
+            if (back)
+                FocusKeeper.giveBack(back, back !== scope.returnTo || scope.returnMarked)
         }
     }
 

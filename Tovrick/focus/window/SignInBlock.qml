@@ -1,15 +1,20 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // The account sign-in view: the two web sign-ins, the progress while the account works, and the
 // account's banners. `signIn` is a TovrickSignInView.
 Column {
     id: block
     property var signIn
+    readonly property Item firstControl: googleButton
     spacing: 16
+    // The sign-ins are off while one runs: the keyboard waits for it where it was.
+    FocusKeeper.waiting: block.signIn.busy
 
     FocusActionStyle {
+        id: googleButton
         objectName: "macGoogleSignIn"
         width: parent.width
         fillsWidth: true

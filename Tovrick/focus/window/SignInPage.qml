@@ -1,5 +1,6 @@
 import QtQuick
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // Shown alone while nobody is signed in: the logo, the name and tagline, the sign-in view and the
 // way to add this computer from the phone. Centred when it fits, scrolling when it does not.
@@ -7,6 +8,9 @@ NamedScrollView {
     id: page
     barName: "tovrick"
     contentWidth: width
+    readonly property Item firstControl: signInBlock.firstControl
+    // "Pair with iPhone instead" is off while a sign-in runs, too.
+    FocusKeeper.waiting: focusView.signInView.busy
 
     Item {
         width: page.width
@@ -51,6 +55,7 @@ NamedScrollView {
                 }
             }
             SignInBlock {
+                id: signInBlock
                 width: parent.width
                 signIn: focusView.signInView
             }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Focus 1.0
+import Tovrick.Ui 1.0
 
 // The Vision Images page: the reminder images as a two-column grid with their Remove buttons, the
 // add button (up to 20) and the import's progress and failures. State and rules are in
@@ -9,24 +10,15 @@ Column {
     id: page
     spacing: 24
 
-    // Where the Remove button that had the keyboard's focus was, while its image goes: the grid is
-    // made anew, and the focus moves to the Remove button that takes its place, else the one
-    // before, else the page's first control.
+    // Where the Remove button was that the keyboard used, while its image goes: the grid is made
+    // anew, and the focus goes to the Remove button that takes its place, else the one before, else
+    // "Add images". The next control that takes the focus ends it.
     property int removingAt: -1
-    property bool removingMarked: false
-    function focusAfterRemoval() {
-        const at = removingAt
-        removingAt = -1
-        const held = page.Window.activeFocusItem
-        // The image stayed (its removal failed): the focus is still where it was.
-        if (at < 0 || (held && held.activeFocusOnTab && held.visible))
-            return
-        const count = tiles.count
-        const tile = count > 0 ? tiles.itemAt(Math.min(at, count - 1)) : null
-        const next = tile ? tile.removeButton : addButton
-        if (next && next.visible && next.enabled)
-            next.forceActiveFocus(removingMarked ? Qt.TabFocusReason : Qt.OtherFocusReason)
-    }
+    FocusKeeper.target: removingAt < 0 ? null
+                        : tiles.count > 0 ? tiles.itemAt(Math.min(removingAt, tiles.count - 1)).removeButton
+                        : addButton
+    readonly property Item focused: Window.activeFocusItem
+    onFocusedChanged: if (focused && focused.activeFocusOnTab && focused.visible) removingAt = -1
 
     Text {
         width: parent.width
@@ -44,6 +36,8 @@ Column {
         text: "Add images"
         iconName: "plus"
         available: visionLibrary.canAdd
+        // Off while the chosen images are added: the focus waits for them.
+        FocusKeeper.waiting: visionLibrary.importing
         anchors.horizontalCenter: parent.horizontalCenter
         onClicked: visionLibrary.chooseImages()
     }
@@ -137,13 +131,10 @@ Column {
                             }
                         }
                         opacity: down ? 0.7 : 1.0
+                        FocusKeeper.avoided: true
                         onClicked: {
-                            if (activeFocus) {
+                            if (activeFocus)
                                 page.removingAt = index
-                                page.removingMarked = visualFocus
-                                // After the removal, which makes this button anew.
-                                Qt.callLater(page.focusAfterRemoval)
-                            }
                             visionLibrary.remove(modelData)
                         }
                     }

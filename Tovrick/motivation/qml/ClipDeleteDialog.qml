@@ -1,4 +1,5 @@
 import QtQuick
+import Tovrick.Ui 1.0
 
 // Asks before an own clip is deleted; any other way out deletes nothing. The focus starts on the
 // cancel button: the deleting one is never where a stray key lands.
@@ -31,6 +32,7 @@ SoundsDialog {
             width: parent.width
             large: false
             destructive: true
+            FocusKeeper.avoided: true
             text: "Aufnahme löschen"
             onClicked: dialog.sounds.confirmDelete()
         }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
 import Tovrick.Motivation 1.0
+import Tovrick.Ui 1.0
 
 // One clip: play or stop, delete (own clips only) and the switch that lets nudges pick it.
 Rectangle {
@@ -61,6 +62,7 @@ Rectangle {
                 objectName: "motivationDelete"
                 focusRadius: 6
                 visible: tile.own
+                FocusKeeper.avoided: true
                 anchors.right: parent.right
                 anchors.verticalCenter: parent.verticalCenter
                 width: 28

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
+import Tovrick.Ui 1.0
 
 // The modal sheet in which one clip is recorded and saved. Its rules are in `sheet`. The focus
 // follows the phase to its first control: Stop, then Save (never "Löschen").
@@ -128,6 +129,8 @@ SoundsDialog {
                 id: actions
                 objectName: "motivationRecordingActions"
                 visible: popup.sheet && popup.sheet.phase === "stopped"
+                // Off while the recording is saved: the focus waits for the save.
+                FocusKeeper.waiting: popup.sheet !== null && popup.sheet.saving
                 readonly property bool fits: saveButton.implicitWidth + 14 + discardButton.implicitWidth <= width
                 width: parent.width
                 height: fits ? Math.max(saveButton.height, discardButton.height)
@@ -147,6 +150,7 @@ SoundsDialog {
                     id: discardButton
                     objectName: "motivationDiscardRecording"
                     destructive: true
+                    FocusKeeper.avoided: true
                     text: "Löschen"
                     enabled: popup.sheet && !popup.sheet.saving
                     x: actions.fits ? saveButton.x + saveButton.width + 14 : (actions.width - width) / 2

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic as Basic
+import Tovrick.Ui 1.0
 
 // The Sounds screen: the spoken default clips, the user's own recordings and the way to record a
 // new one. Its rules are in `sounds`; `shown` follows whether the page is on screen.
@@ -29,6 +30,8 @@ Column {
     // Where the own tile was that went with the control the focus was to go back to, or -1: the
     // focus goes to the tile that takes its place, else the one before, else the page's first control.
     property int removedAt: -1
+    // The own tile a save in the open recording sheet added: a closed sheet gives the focus to it.
+    property Item savedTile: null
     readonly property Item focusedItem: Window.activeFocusItem
     onFocusedItemChanged: if (focusedItem && focusedItem.activeFocusOnTab && holds(focusedItem)) lastFocused = focusedItem
     function holds(item, outer) {
@@ -45,17 +48,20 @@ Column {
         const first = defaultTiles.count > 0 ? defaultTiles.itemAt(0) : null
         return first ? first.playButton : recordTile
     }
+    // Names where the focus goes; the window's keeper takes it there, or near there when that is off.
     function returnFocus() {
         if (!page.visible || deleteDialog.opened || recordingSheet.opened)
             return
         const usable = (item) => item && item.visible && item.enabled
-        const target = usable(opener) ? opener
+        const target = savedTile ? savedTile.playButton
+                     : usable(opener) ? opener
                      : removedAt >= 0 ? successor()
+                     : opener ? opener
                      : usable(lastFocused) ? lastFocused : recordTile
         opener = null
         removedAt = -1
-        if (usable(target))
-            target.forceActiveFocus(Qt.TabFocusReason)
+        savedTile = null
+        FocusKeeper.giveBack(target, true)
     }
     // A tile going away with the focus, or with the control a dialog is to give it back to.
     function tileRemoved(index, tile) {
@@ -114,6 +120,7 @@ Column {
             opacity: page.sounds.recordOpacity
             onClicked: {
                 page.opener = recordTile
+                page.savedTile = null
                 page.sounds.openRecording()
             }
         }
@@ -147,6 +154,7 @@ Column {
             id: ownTiles
             model: page.sounds.ownModel
             onItemRemoved: (index, item) => page.tileRemoved(index, item)
+            onItemAdded: (index, item) => { if (recordingSheet.opened) page.savedTile = item }
             ClipTile {
                 width: page.cellWidth
                 clipId: model.id
