@@ -135,7 +135,6 @@ FocusKeeper::FocusKeeper(QQuickWindow& window)
         if (!visible)
             m_firstOnOpen = false;
     });
-
     focusMoved();
 }
 
@@ -177,13 +176,14 @@ void FocusKeeper::focusMoved()
     if (!now && !m_window.isActive())
         return;
     if (isControl(now) && now->isVisible() && now->isEnabled()) {
-        // A dialog that closed names where the focus goes; Qt's own return does not.
-        if (m_returning && m_pending)
+        // A dialog that closed names where the focus goes; Qt's own return as it closes does not.
+        if (m_returning && m_pending && m_scheduled)
             return;
         // Qt gives a control the focus back without its ring, when it comes back on or its window
         // is active again.
         const bool back = now == m_held && m_marked && !ringShown(now);
         m_pending = false;
+        m_returning = false;
         m_firstOnOpen = false;
         unwatch();
         if (back)
