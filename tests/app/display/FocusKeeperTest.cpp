@@ -133,6 +133,9 @@ struct KeeperWindow : FocusWindowWorld {
         EXPECT_TRUE(waitUntil([&] { return panel.window()->isActive(); }));
     }
 
+    // The user's recordings are in the home folder: the next test starts without these.
+    ~KeeperWindow() { QDir(MotivationAudioStore::directoryFor(kUser)).removeRecursively(); }
+
     void releaseCheck()
     {
         holdCheck = false;
