@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QJsonDocument>
@@ -22,15 +23,17 @@
 
 namespace {
 
-// Another accessibility client, a screen reader say, that listens for focus events. A browser tells
-// the focus it already has only to the first client that listens, once: here that is this one, and
-// the program's own first look comes after it.
+// Another accessibility client, a screen reader say, that listens for focus events, here before the
+// program's own first look. Chromium tells the focus it already has to the first client that
+// listens, once; Firefox tells it as it makes the page's tree, to whoever listens then.
 class OtherListener : public QObject {
     Q_OBJECT
 public:
     ~OtherListener() override { QDBusConnection::disconnectFromBus(kName); }
-    // Registers, and waits until the browser has told the focus it has.
-    bool listen(std::chrono::milliseconds timeout)
+    // Registers, and waits until the browser, process `pid`, has heard of it (it tells a client
+    // what it tells on hearing of it before it answers a call made after that) and, with
+    // `focusTold`, until it has told this client of its focus.
+    bool listen(qint64 pid, bool focusTold)
     {
         QDBusInterface launcher(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
                                 QStringLiteral("org.a11y.Bus"));
@@ -45,7 +48,20 @@ public:
         const QDBusMessage registered = registry.call(QStringLiteral("RegisterEvent"),
                                                       QStringLiteral("object:state-changed:focused"), QStringList(),
                                                       QString());
-        return registered.type() == QDBusMessage::ReplyMessage && waitUntil([this] { return m_focusTold; }, timeout);
+        if (registered.type() != QDBusMessage::ReplyMessage || !bus.interface())
+            return false;
+        bool found = false;
+        bool answered = true;
+        for (const QString& name : bus.interface()->registeredServiceNames().value()) {
+            if (!name.startsWith(QLatin1Char(':')) || bus.interface()->servicePid(name).value() != pid)
+                continue;
+            const QDBusMessage ping = QDBusMessage::createMethodCall(name, QStringLiteral("/"),
+                                                                     QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                                     QStringLiteral("Ping"));
+            found = true;
+            answered = answered && bus.call(ping, QDBus::Block, 60000).type() == QDBusMessage::ReplyMessage;
+        }
+        return found && answered && (!focusTold || waitUntil([this] { return m_focusTold; }, std::chrono::seconds(60)));
     }
 
 private slots:
@@ -75,7 +91,8 @@ protected:
                                   std::chrono::seconds(20)))
                 << browser->seen().join(QLatin1Char('\n')).toStdString();
             other = std::make_unique<OtherListener>();
-            ASSERT_TRUE(other->listen(std::chrono::seconds(20))) << "the browser told no other client of its focus";
+            ASSERT_TRUE(other->listen(browser->pid(), GetParam() == BrowserPage::Browser::chromium))
+                << "the browser did not tell another client of its focus";
         }
         ASSERT_TRUE(browser->fieldsOnBus()) << browser->failure().toStdString();
         ComputerActions::Ports ports = desktopPorts(control);
