@@ -1383,9 +1383,9 @@ std::optional<ControlsReader::FocusedField> fieldFrom(AtspiAccessible* node, Ats
     return field;
 }
 
-// The same, read afresh from the application.
+// The same, read afresh from the application; `said` takes the role it told.
 std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const DisplayGeometry& geometry,
-                                                   bool told = false)
+                                                   bool told = false, AtspiRole* said = nullptr)
 {
     if (!patient())
         return std::nullopt;
@@ -1405,12 +1405,16 @@ std::optional<ControlsReader::FocusedField> fieldOf(AtspiAccessible* node, const
     g_clear_error(&error);
     auto field = fieldFrom(node, role, states, geometry, told);
     g_object_unref(states);
+    if (said)
+        *said = role;
     return field;
 }
 
 // The element the application last said took the focus, if it still has it. What is asked of an
-// element that may be gone is no verdict on the application: its calls are not counted.
-std::optional<ControlsReader::FocusedField> focusTold(AtspiAccessible* app, const DisplayGeometry& geometry)
+// element that may be gone is no verdict on the application: its calls are not counted. `said`
+// takes its role.
+std::optional<ControlsReader::FocusedField> focusTold(AtspiAccessible* app, const DisplayGeometry& geometry,
+                                                     AtspiRole* said)
 {
     const AtspiObject* object = ATSPI_OBJECT(app);
     if (!object->app || !object->app->bus_name)
@@ -1419,7 +1423,7 @@ std::optional<ControlsReader::FocusedField> focusTold(AtspiAccessible* app, cons
     if (told == gFocusTaken.end() || !told->second.held)
         return std::nullopt;
     const int before = tUnanswered;
-    auto field = fieldOf(told->second.taken.back().get(), geometry, true);
+    auto field = fieldOf(told->second.taken.back().get(), geometry, true, said);
     tUnanswered = before;
     return field;
 }
@@ -1567,8 +1571,19 @@ bool menuShowing(AtspiAccessible* app, const QString& field)
     return false;
 }
 
+// How surely a focused element is where the keys go, of several the application marks focused.
+// Chromium marks the documents of its hidden pop-ups focused too, documents that take no room,
+// after the page's field in tree order; a browser may mark the document around the field.
+int holdsFocusSurely(AtspiRole role, const ControlsReader::FocusedField& field)
+{
+    if (!documentRole(role) && role != ATSPI_ROLE_FRAME)
+        return 2;
+    return field.frame && !field.frame->isEmpty() ? 1 : 0;
+}
+
 // The application's own search for its focused elements, where it offers one. A password field
-// among several focused elements decides; else the last in tree order, the innermost.
+// among several focused elements decides; else the one that most surely holds the focus, the last
+// in tree order (the innermost) of those alike.
 std::optional<ControlsReader::FocusedField> focusSearched(AtspiAccessible* app, const DisplayGeometry& geometry)
 {
     QElapsedTimer asking;
@@ -1598,12 +1613,20 @@ std::optional<ControlsReader::FocusedField> focusSearched(AtspiAccessible* app, 
     if (!matches)
         return std::nullopt;
     std::optional<ControlsReader::FocusedField> field;
+    int surely = -1;
     for (guint i = 0; i < matches->len; ++i) {
         Owned match(g_array_index(matches, AtspiAccessible*, i));
         if (!match || (field && field->secure))
             continue;
-        if (auto each = fieldOf(match.get(), geometry))
+        AtspiRole role = ATSPI_ROLE_INVALID;
+        auto each = fieldOf(match.get(), geometry, false, &role);
+        if (!each)
+            continue;
+        const int sure = holdsFocusSurely(role, *each);
+        if (each->secure || sure >= surely) {
             field = std::move(each);
+            surely = sure;
+        }
     }
     g_array_free(matches, TRUE);
     return field;
@@ -2114,10 +2137,13 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
                 placeActiveWindow(app.get(), pid);
             }
             stage = "asking the element that took the focus";
-            field = focusTold(app.get(), geometry);
-            if (!field && tUnanswered == 0) {
+            AtspiRole told = ATSPI_ROLE_INVALID;
+            field = focusTold(app.get(), geometry, &told);
+            // A document told to have the focus may only be around, or beside, what holds it.
+            if ((!field || (!field->secure && holdsFocusSurely(told, *field) < 2)) && tUnanswered == 0) {
                 stage = "searching";
-                field = focusSearched(app.get(), geometry);
+                if (auto searched = focusSearched(app.get(), geometry))
+                    field = std::move(searched);
             }
             if (!field && tUnanswered == 0) {
                 stage = "walking the window";

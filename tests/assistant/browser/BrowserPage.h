@@ -11,7 +11,9 @@
 // accessibility on and a profile of its own, as a user's browser would show a site. The page tells
 // what happens to it through the server, one line each: "READY", "FOCUS <id>", "VALUE <id> <text>"
 // (newlines as \n), "TYPE password <password|text>", "CONTEXTMENU <id>", "DROP <id>",
-// "CLICKED <id> from <id of the element that had the focus when the pointer went down>".
+// "CLICKED <id> from <id of the element that had the focus when the pointer went down>". The login
+// page asked for with "?focus=<id>" puts the focus there by script as it loads, with
+// "?autofocus=<id>" by the attribute.
 class BrowserPage {
 public:
     enum class Browser { firefox, chromium };

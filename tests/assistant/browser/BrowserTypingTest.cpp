@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -19,15 +23,77 @@
 
 namespace {
 
+// Another accessibility client, a screen reader say, that listens for focus events, here before the
+// program's own first look. Chromium tells the focus it already has to the first client that
+// listens, once; Firefox tells it as it makes the page's tree, to whoever listens then.
+class OtherListener : public QObject {
+    Q_OBJECT
+public:
+    ~OtherListener() override { QDBusConnection::disconnectFromBus(kName); }
+    // Registers, and waits until the browser, process `pid`, has heard of it (it tells a client
+    // what it tells on hearing of it before it answers a call made after that) and, with
+    // `focusTold`, until it has told this client of its focus.
+    bool listen(qint64 pid, bool focusTold)
+    {
+        QDBusInterface launcher(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                QStringLiteral("org.a11y.Bus"));
+        const QDBusReply<QString> address = launcher.call(QStringLiteral("GetAddress"));
+        if (!address.isValid())
+            return false;
+        QDBusConnection bus = QDBusConnection::connectToBus(address.value(), kName);
+        bus.connect(QString(), QString(), QStringLiteral("org.a11y.atspi.Event.Object"), QStringLiteral("StateChanged"),
+                    this, SLOT(stateChanged(QString, int)));
+        QDBusInterface registry(QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/registry"),
+                                QStringLiteral("org.a11y.atspi.Registry"), bus);
+        const QDBusMessage registered = registry.call(QStringLiteral("RegisterEvent"),
+                                                      QStringLiteral("object:state-changed:focused"), QStringList(),
+                                                      QString());
+        if (registered.type() != QDBusMessage::ReplyMessage || !bus.interface())
+            return false;
+        bool found = false;
+        bool answered = true;
+        for (const QString& name : bus.interface()->registeredServiceNames().value()) {
+            if (!name.startsWith(QLatin1Char(':')) || bus.interface()->servicePid(name).value() != pid)
+                continue;
+            const QDBusMessage ping = QDBusMessage::createMethodCall(name, QStringLiteral("/"),
+                                                                     QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                                     QStringLiteral("Ping"));
+            found = true;
+            answered = answered && bus.call(ping, QDBus::Block, 60000).type() == QDBusMessage::ReplyMessage;
+        }
+        return found && answered && (!focusTold || waitUntil([this] { return m_focusTold; }, std::chrono::seconds(60)));
+    }
+
+private slots:
+    void stateChanged(const QString& state, int gained)
+    {
+        m_focusTold = m_focusTold || (state == QLatin1String("focused") && gained != 0);
+    }
+
+private:
+    static inline const QString kName = QStringLiteral("other-accessibility-client");
+    bool m_focusTold = false;
+};
+
 // Typing into a real browser's page with the real input and field checks, on the display's US
 // layout: what the page's field ends up with is what the answer says it took.
 class BrowserTyping : public ::testing::TestWithParam<BrowserPage::Browser> {
 protected:
-    void open(const QString& page)
+    // With `focusedOnLoad`, waits until the page has put the focus in the field of that id as it
+    // loaded, and another client has heard of it, before anything here asks the bus.
+    void open(const QString& page, const QString& focusedOnLoad = {})
     {
         ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), QStringLiteral("us")}), 0);
         browser = std::make_unique<BrowserPage>(GetParam(), page);
         ASSERT_TRUE(browser->open()) << browser->failure().toStdString();
+        if (!focusedOnLoad.isEmpty()) {
+            ASSERT_TRUE(waitUntil([&] { return browser->seen().contains(QStringLiteral("FOCUS ") + focusedOnLoad); },
+                                  std::chrono::seconds(20)))
+                << browser->seen().join(QLatin1Char('\n')).toStdString();
+            other = std::make_unique<OtherListener>();
+            ASSERT_TRUE(other->listen(browser->pid(), GetParam() == BrowserPage::Browser::chromium))
+                << "the browser did not tell another client of its focus";
+        }
         ASSERT_TRUE(browser->fieldsOnBus()) << browser->failure().toStdString();
         ComputerActions::Ports ports = desktopPorts(control);
         ports.focusedField = [this]() -> QCoro::Task<ControlsReader::FocusedField> {
@@ -96,7 +162,35 @@ protected:
         return runTask(std::move(acting), std::chrono::seconds(120)).text;
     }
 
+    // Typed into the field of `id` that the page asked for with `page` put the focus in as it loaded:
+    // first as it is, then after a click into it.
+    void typeIntoTheFieldFocusedOnLoad(const char* page, const char* id)
+    {
+        const QString field = QLatin1String(id);
+        const bool password = field == QLatin1String("password");
+        ASSERT_NO_FATAL_FAILURE(open(QLatin1String(page), field));
+        const QString first = typeText(QStringLiteral("ada"));
+        const QRectF place = placeOf(password ? "Password" : "User name");
+        ASSERT_FALSE(place.isEmpty());
+        auto clicking = control.click(place.center(), false, 1);
+        runTask(std::move(clicking), std::chrono::seconds(10));
+        ASSERT_TRUE(browser->until(QStringLiteral("CLICKED %1 from %1").arg(field), std::chrono::seconds(20)))
+            << browser->seen().join(QLatin1Char('\n')).toStdString();
+        const QString second = typeText(QStringLiteral(" lovelace"));
+        if (password) {
+            EXPECT_EQ(first, ComputerActions::passwordField());
+            EXPECT_EQ(second, ComputerActions::passwordField());
+            EXPECT_EQ(browser->value(field), QString());
+        } else {
+            EXPECT_EQ(first.toStdString(), "Typed it.");
+            EXPECT_EQ(second.toStdString(), "Typed it.");
+            EXPECT_TRUE(browser->valueBecomes(field, QStringLiteral("ada lovelace")))
+                << browser->value(field).toStdString();
+        }
+    }
+
     std::unique_ptr<BrowserPage> browser;
+    std::unique_ptr<OtherListener> other;
     PointingWorld world;
     ComputerControl control;
     std::unique_ptr<ComputerActions> actions;
@@ -179,8 +273,35 @@ TEST_P(BrowserTyping, AFocusMovedJustBeforeTheKeysIsWhereTheTextGoes)
     }
 }
 
+// A sign-in page puts the focus in a field as it loads, by script or by the `autofocus` attribute,
+// before anything listens on the bus, so the program hears no focus event for it; and the browser
+// marks other things focused beside it. The user name takes the text as asked, before and after a
+// click into it; the password field refuses it. One page a test: only a program's first look comes
+// after the page's focus.
+TEST_P(BrowserTyping, TheUserNameAPageFocusedByScriptTakesTheText)
+{
+    typeIntoTheFieldFocusedOnLoad("login.html?focus=user", "user");
+}
+
+TEST_P(BrowserTyping, TheUserNameAPageAutofocusedTakesTheText)
+{
+    typeIntoTheFieldFocusedOnLoad("login.html?autofocus=user", "user");
+}
+
+TEST_P(BrowserTyping, APasswordFieldAPageFocusedByScriptRefusesTheText)
+{
+    typeIntoTheFieldFocusedOnLoad("login.html?focus=password", "password");
+}
+
+TEST_P(BrowserTyping, APasswordFieldAPageAutofocusedRefusesTheText)
+{
+    typeIntoTheFieldFocusedOnLoad("login.html?autofocus=password", "password");
+}
+
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserTyping,
                          ::testing::Values(BrowserPage::Browser::chromium, BrowserPage::Browser::firefox),
                          [](const auto& each) { return std::string(BrowserPage::name(each.param)); });
 
 } // namespace
+
+#include "BrowserTypingTest.moc"
