@@ -99,10 +99,17 @@ TEST_P(BrowserLook, AnEditableAreaIsListedAsATextFieldAndTypedInto)
                        std::chrono::seconds(120));
     };
 
-    const ToolResult seen = runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120));
-    ASSERT_TRUE(pointing->snapshot());
-    const auto area = listed(*pointing->snapshot(), "Message");
-    ASSERT_TRUE(area) << "the editable area is not listed:\n" << seen.text.toStdString();
+    // A look the loaded machine cut short says so, and the assistant looks again.
+    std::optional<ControlsReader::Control> area;
+    for (int i = 1; i <= 5 && !area; ++i) {
+        const ToolResult seen =
+            runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120));
+        ASSERT_TRUE(pointing->snapshot());
+        area = listed(*pointing->snapshot(), "Message");
+        ASSERT_TRUE(area || pointing->snapshot()->controlsCutShort)
+            << "the editable area is not listed:\n" << seen.text.toStdString();
+    }
+    ASSERT_TRUE(area) << "no look listed the editable area";
     EXPECT_EQ(area->kind, QStringLiteral("textfield"));
 
     const ToolResult clicked = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(area->id));
