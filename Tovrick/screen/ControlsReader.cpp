@@ -1104,6 +1104,93 @@ Walked walk(qint64 pid, const Visit& visit)
     return walking.verdict();
 }
 
+// The parts of a closed drop-down (a page's <select>): the popup a combo box keeps its options in,
+// the groups in it and the options. A browser tells them showing while it shows them nowhere
+// (Firefox: the popup over the box and the chosen option without a place) or only as the box's
+// text (Chromium: the chosen option inside the box). They are the box's value, not controls of
+// their own, nor controls missing from the look. A combo box that does not tell whether it can
+// open is never taken for closed: GTK 3 tells nothing when its popup is open. For one walk.
+class DropDowns {
+public:
+    // The address of the closed drop-down that `node` is a part of, else empty.
+    QString closedAround(AtspiAccessible* node, AtspiRole role)
+    {
+        if (!partRole(role))
+            return {};
+        return boxAbove(node, kMaxLevels);
+    }
+
+    // The option of a closed drop-down it tells showing is the one chosen.
+    static bool option(AtspiRole role) { return role != ATSPI_ROLE_MENU && partRole(role); }
+
+    // A drop-down's label as the look lists it: its name and the option chosen, either alone when
+    // the other is unknown or the same.
+    static QString labelled(const QString& name, const QString& value)
+    {
+        if (value.isEmpty() || value == name)
+            return name;
+        if (name.isEmpty())
+            return value;
+        return name + (name.endsWith(QLatin1Char(':')) ? QStringLiteral(" ") : QStringLiteral(": ")) + value;
+    }
+
+private:
+    // Option, group and popup between an option and its box.
+    static constexpr int kMaxLevels = 3;
+
+    static bool partRole(AtspiRole role)
+    {
+        switch (role) {
+        case ATSPI_ROLE_MENU:
+        case ATSPI_ROLE_MENU_ITEM:
+        case ATSPI_ROLE_CHECK_MENU_ITEM:
+        case ATSPI_ROLE_RADIO_MENU_ITEM:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // What a drop-down's popup, or a group of options in it, is.
+    static bool holdsOptions(AtspiRole role)
+    {
+        return role == ATSPI_ROLE_MENU || role == ATSPI_ROLE_PANEL || role == ATSPI_ROLE_GROUPING;
+    }
+
+    // The closed box above `node`, climbing at most `levels` through what holds options. Each
+    // element above is asked once per walk: a menu's items share their answer.
+    QString boxAbove(AtspiAccessible* node, int levels)
+    {
+        GError* error = nullptr;
+        const Owned up(atspi_accessible_get_parent(node, &error));
+        g_clear_error(&error);
+        if (!up || levels <= 0)
+            return {};
+        const QString address = addressOf(up.get());
+        if (address.isEmpty())
+            return {};
+        if (const auto known = m_boxes.find(address); known != m_boxes.end())
+            return known->second;
+        const AtspiRole role = atspi_accessible_get_role(up.get(), &error);
+        g_clear_error(&error);
+        QString box;
+        if (role == ATSPI_ROLE_COMBO_BOX) {
+            AtspiStateSet* states = statesOf(up.get());
+            if (states && atspi_state_set_contains(states, ATSPI_STATE_EXPANDABLE)
+                && !atspi_state_set_contains(states, ATSPI_STATE_EXPANDED))
+                box = address;
+            if (states)
+                g_object_unref(states);
+        } else if (holdsOptions(role)) {
+            box = boxAbove(up.get(), levels - 1);
+        }
+        m_boxes.emplace(address, box);
+        return box;
+    }
+
+    std::map<QString, QString> m_boxes;
+};
+
 // Where a password field stands in its page, to know it again when its application replaces its
 // object: a browser whose page turns the field into a plain one ("Show password") drops the field's
 // object and makes another. Kept by the page's document and the field's place below it.
@@ -2045,22 +2132,47 @@ ControlsReader::Reading ControlsReader::read(qint64 pid, const DisplayGeometry& 
     const auto listed = [&] { return controls.size() + static_cast<qsizetype>(unplaced.size()); };
     const QRectF display(QPointF(0, 0), geometry.sizeInPoints());
     bool pageLoading = false;
+    DropDowns dropDowns;
+    // The drop-downs listed, by address: where each stands (placed, or among the unplaced; both
+    // only appended to during the walk), so that the option met below it names its value.
+    struct Box {
+        bool placed;
+        qsizetype at;
+        bool valued;
+    };
+    std::map<QString, Box> boxes;
     const Walked walked = walk(pid, [&](AtspiAccessible* node, AtspiRole role, AtspiStateSet* states) {
         pageLoading = pageLoading || pageUnread(role, states);
+        if (const QString box = dropDowns.closedAround(node, role); !box.isEmpty()) {
+            const auto listedBox = boxes.find(box);
+            if (DropDowns::option(role) && listedBox != boxes.end() && !listedBox->second.valued) {
+                Box& listedAt = listedBox->second;
+                QString& label = listedAt.placed ? controls[listedAt.at].label
+                                                 : unplaced[static_cast<size_t>(listedAt.at)].label;
+                label = DropDowns::labelled(label, labelOf(node));
+                listedAt.valued = true;
+            }
+            return true;
+        }
         QString kind = controlKind(role, states);
         if (kind.isEmpty())
             return true;
+        const bool box = role == ATSPI_ROLE_COMBO_BOX;
         if ((role == ATSPI_ROLE_PASSWORD_TEXT || kind == QLatin1String("textfield"))
             && passwordField(node, role))
             kind = QStringLiteral("password");
         const Place place = placeOf(node, geometry);
         if (place.unknown) {
+            if (box)
+                boxes.emplace(addressOf(node), Box {false, static_cast<qsizetype>(unplaced.size()), false});
             unplaced.push_back(Unplaced {Owned(static_cast<AtspiAccessible*>(g_object_ref(node))), controls.size(),
                                          kind, labelOf(node), tAppScale, tWindowOrigin});
             return listed() < kMaxControls;
         }
         if (!place.rect || !place.rect->intersects(display))
             return true;
+        if (box)
+            boxes.emplace(addressOf(node), Box {true, controls.size(), false});
         controls.append(Control {QString(), kind, labelOf(node), *place.rect});
         return listed() < kMaxControls;
     });

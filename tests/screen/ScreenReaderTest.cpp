@@ -16,6 +16,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -155,12 +157,12 @@ void setActiveWindow(quint64 id)
 
 // The window program, started with accessibility on, and its report of where it drew what.
 struct TestWindow {
-    TestWindow()
+    explicit TestWindow(const QStringList& arguments = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(SCREEN_TEST_WINDOW), {});
+        process.start(QStringLiteral(SCREEN_TEST_WINDOW), arguments);
         QByteArray output;
         const auto ready = [&] { return (output += process.readAllStandardOutput()).contains("READY\n"); };
         if (!waitUntil(ready, std::chrono::seconds(15)))
@@ -270,6 +272,52 @@ TEST(ScreenReaderOnDisplay, AControlsWalkCutShortSaysSoInTheDescription)
     EXPECT_LT(cut.controls.size(), whole.controls.size());
     EXPECT_TRUE(cut.promptText().contains(QStringLiteral("incomplete"))) << cut.promptText().toStdString();
 }
+
+// A control its application tells of but places nowhere may be anywhere on the screen: the look says
+// it is incomplete. Only a drop-down that tells it is closed keeps its options out of sight; the
+// option it has chosen is its value, not a control missing.
+struct Unplaced {
+    const char* extra;
+    bool whole;
+    const char* listed;
+};
+
+void PrintTo(const Unplaced& unplaced, std::ostream* out)
+{
+    *out << unplaced.extra;
+}
+
+class ScreenReaderUnplaced : public testing::TestWithParam<Unplaced> {};
+
+TEST_P(ScreenReaderUnplaced, AControlWithoutAPlaceLeavesTheLookIncomplete)
+{
+    TestWindow window({QString::fromLatin1(GetParam().extra)});
+    ASSERT_NE(window.window, 0u) << "the test window did not start";
+    setActiveWindow(window.window);
+    ScreenReader reader;
+    const ScreenSnapshot snapshot = runTask(reader.snapshot(), std::chrono::seconds(60));
+    setActiveWindow(0);
+
+    const std::string seen = snapshot.promptText().toStdString();
+    EXPECT_EQ(snapshot.controlsCutShort, !GetParam().whole) << seen;
+    EXPECT_EQ(snapshot.promptText().contains(QStringLiteral("incomplete")), !GetParam().whole) << seen;
+    const auto labelled = [&](const char* label) {
+        return std::count_if(snapshot.controls.begin(), snapshot.controls.end(),
+                             [label](const auto& each) { return each.label == QLatin1String(label); });
+    };
+    EXPECT_EQ(labelled("Save draft"), 1) << seen;
+    EXPECT_EQ(labelled(GetParam().listed), 1) << seen;
+    EXPECT_EQ(labelled("Medium"), 0) << seen;
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, ScreenReaderUnplaced,
+                         testing::Values(Unplaced {"button", false, "Save draft"},
+                                         Unplaced {"closed-drop-down", true, "Size: Medium"}),
+                         [](const auto& each) {
+                             std::string name = each.param.extra;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // One process reading again and again, as a focus session does; CI also runs this under Valgrind
 // in the optimised build, where a reading once freed an image twice.

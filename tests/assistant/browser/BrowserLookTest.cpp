@@ -99,10 +99,17 @@ TEST_P(BrowserLook, AnEditableAreaIsListedAsATextFieldAndTypedInto)
                        std::chrono::seconds(120));
     };
 
-    const ToolResult seen = runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120));
-    ASSERT_TRUE(pointing->snapshot());
-    const auto area = listed(*pointing->snapshot(), "Message");
-    ASSERT_TRUE(area) << "the editable area is not listed:\n" << seen.text.toStdString();
+    // A look the loaded machine cut short says so, and the assistant looks again.
+    std::optional<ControlsReader::Control> area;
+    for (int i = 1; i <= 5 && !area; ++i) {
+        const ToolResult seen =
+            runTask(HostTools::lookAtScreen(screen, pointing, std::nullopt), std::chrono::seconds(120));
+        ASSERT_TRUE(pointing->snapshot());
+        area = listed(*pointing->snapshot(), "Message");
+        ASSERT_TRUE(area || pointing->snapshot()->controlsCutShort)
+            << "the editable area is not listed:\n" << seen.text.toStdString();
+    }
+    ASSERT_TRUE(area) << "no look listed the editable area";
     EXPECT_EQ(area->kind, QStringLiteral("textfield"));
 
     const ToolResult clicked = call("click", QStringLiteral(R"({"target_id": "%1"})").arg(area->id));
@@ -114,6 +121,36 @@ TEST_P(BrowserLook, AnEditableAreaIsListedAsATextFieldAndTypedInto)
     EXPECT_TRUE(page.valueBecomes(QStringLiteral("area"), QStringLiteral("See you at 5")))
         << page.seen().join('\n').toStdString();
     overlay.stop();
+}
+
+// A closed drop-down is one control, named by its label and the option chosen. What the browser
+// keeps of it out of sight (its popup, the options) is neither listed nor missing: the look is whole.
+TEST_P(BrowserLook, AClosedDropDownIsListedOnceByItsLabelAndValueAndTheLookIsWhole)
+{
+    BrowserPage page(GetParam(), QStringLiteral("order.html"));
+    ASSERT_TRUE(page.open()) << page.failure().toStdString();
+    ASSERT_TRUE(page.labelsOnBus({QStringLiteral("Name")})) << page.failure().toStdString();
+    int whole = 0;
+    for (int i = 1; i <= 10; ++i) {
+        const ScreenSnapshot snapshot = look();
+        const std::string seen = snapshot.promptText().toStdString();
+        if (snapshot.controlsCutShort)
+            continue;
+        ++whole;
+        int boxes = 0;
+        for (const auto& each : snapshot.controls) {
+            EXPECT_FALSE(each.label.isEmpty()) << "look " << i << ":\n" << seen;
+            if (each.label.contains(QLatin1String("Size")) || each.label.contains(QLatin1String("Medium"))) {
+                ++boxes;
+                EXPECT_EQ(each.kind.toStdString(), "combobox") << "look " << i << ":\n" << seen;
+                EXPECT_EQ(each.label.toStdString(), "Size: Medium") << "look " << i << ":\n" << seen;
+            }
+        }
+        EXPECT_EQ(boxes, 1) << "look " << i << ":\n" << seen;
+        const auto name = listed(snapshot, "Name");
+        EXPECT_TRUE(name && name->kind == QLatin1String("textfield")) << "look " << i << ":\n" << seen;
+    }
+    EXPECT_GE(whole, 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserLook, ::testing::Values(Browser::firefox, Browser::chromium),

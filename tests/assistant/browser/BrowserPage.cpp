@@ -225,18 +225,22 @@ void BrowserPage::activate()
 
 bool BrowserPage::fieldsOnBus(std::chrono::milliseconds timeout)
 {
+    return labelsOnBus({QStringLiteral("User name"), QStringLiteral("Password"), QStringLiteral("Note")}, timeout);
+}
+
+bool BrowserPage::labelsOnBus(const QStringList& labels, std::chrono::milliseconds timeout)
+{
     // However slowly a loaded browser answers, a walk here gets the time it needs: whether a look
     // within the normal budget is whole is what tests of the look are for.
     ControlsReader::setWalkBudget(std::chrono::seconds(20));
     const qint64 pid = m_pid;
     const bool listed = readControlsUntil(
         pid,
-        [](const ControlsReader::Reading& reading) {
-            auto has = [&reading](const char* label) {
+        [&labels](const ControlsReader::Reading& reading) {
+            return std::all_of(labels.begin(), labels.end(), [&reading](const QString& label) {
                 return std::any_of(reading.controls.begin(), reading.controls.end(),
-                                   [label](const auto& each) { return each.label == QLatin1String(label); });
-            };
-            return has("User name") && has("Password") && has("Note");
+                                   [&label](const auto& each) { return each.label == label; });
+            });
         },
         timeout);
     ControlsReader::setWalkBudget(ControlsReader::kWalkBudget);

@@ -28,6 +28,8 @@ public:
     [[nodiscard]] bool open(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Waits until a reading of the browser's tree lists the login page's fields.
     [[nodiscard]] bool fieldsOnBus(std::chrono::milliseconds timeout = std::chrono::seconds(40));
+    // The same for another page: until a reading lists controls by each of `labels`.
+    [[nodiscard]] bool labelsOnBus(const QStringList& labels, std::chrono::milliseconds timeout = std::chrono::seconds(40));
     QString failure() const { return m_failure; }
 
     Browser browser() const { return m_browser; }

@@ -5,6 +5,10 @@
 //   WORD <text> <x> <y> <w> <h>        ink bounds of a drawn word
 //   CONTROL <name> <x> <y> <w> <h>     "red" (to check a capture's channel order), "button", "password"
 //   READY
+// With an argument it also shows a control it tells of but places nowhere, as an application that
+// has not laid it out yet: "button" (a button "Send later"); or a drop-down "Size" that tells it
+// is closed, "closed-drop-down", and whose chosen option "Medium" has no place.
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -63,6 +67,81 @@ void print(const char* kind, const QString& name, QRect local, const QWidget* wi
                 local.height());
 }
 
+// Tells the accessibility bus of a control at no place.
+class UnplacedButton : public QAccessibleWidget {
+public:
+    explicit UnplacedButton(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? QStringLiteral("Send later") : QString();
+    }
+    QRect rect() const override { return QRect(-1, -1, -1, -1); }
+};
+
+class UnplacedOption : public QAccessibleInterface {
+public:
+    explicit UnplacedOption(QAccessibleInterface* box) : m_box(box) {}
+    bool isValid() const override { return true; }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_box->window(); }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override { return m_box; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? QStringLiteral("Medium") : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override { return QRect(-1, -1, -1, -1); }
+    QAccessible::Role role() const override { return QAccessible::MenuItem; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.selectable = true;
+        state.selected = true;
+        return state;
+    }
+
+private:
+    QAccessibleInterface* m_box;
+};
+
+class DropDown : public QAccessibleWidget {
+public:
+    explicit DropDown(QWidget* widget) : QAccessibleWidget(widget, QAccessible::ComboBox, QStringLiteral("Size"))
+    {
+        m_option = new UnplacedOption(this);
+        QAccessible::registerAccessibleInterface(m_option);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override { return index == 0 ? m_option : nullptr; }
+    int indexOfChild(const QAccessibleInterface* child) const override { return child == m_option ? 0 : -1; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.collapsed = true;
+        return state;
+    }
+
+private:
+    QAccessibleInterface* m_option = nullptr;
+};
+
+QString gExtra;
+
+QAccessibleInterface* unplacedFactory(const QString&, QObject* object)
+{
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget || widget->objectName() != QLatin1String("extra"))
+        return nullptr;
+    if (gExtra == QLatin1String("button"))
+        return new UnplacedButton(widget);
+    return new DropDown(widget);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,6 +157,13 @@ int main(int argc, char** argv)
     password->setEchoMode(QLineEdit::Password);
     password->setAccessibleName(QStringLiteral("Password field"));
     password->setGeometry(470, 440, 220, 40);
+    if (argc > 1) {
+        gExtra = QString::fromLatin1(argv[1]);
+        QAccessible::installFactory(unplacedFactory);
+        auto* extra = new QWidget(&window);
+        extra->setObjectName(QStringLiteral("extra"));
+        extra->setGeometry(250, 440, 160, 40);
+    }
     window.setGeometry(120, 140, 900, 500);
     window.show();
     window.activateWindow();
