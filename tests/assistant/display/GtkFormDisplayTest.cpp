@@ -894,6 +894,9 @@ TEST_P(GtkFormPointer, NoClickLeavesTheFocusInAPasswordFieldForAButtonToPasteInt
     EXPECT_EQ(lines("TEXT password"), QStringList {});
 }
 
+// No spaces: the form's lines are read trimmed.
+const QString kSixtyThree = QStringLiteral("the-quick-brown-fox-jumps-over-the-lazy-dog-and-naps-in-the-sun");
+
 // The form ends while the keys go, with a window off the accessibility bus taking the keyboard
 // focus, and with none: the keys stop there. At most the one key on its way reaches that window,
 // and the answer counts only what the field told it took, and says what happened.
@@ -914,7 +917,7 @@ TEST_P(GtkFormTyping, NoMoreKeysGoOnceTheFormEndsAndAWindowOffTheBusTakesTheFocu
 {
     BareWindow other;
     ASSERT_NE(other.id(), 0u);
-    const ToolResult typed = typeWhileTheFormEnds(QStringLiteral("the quick brown fox jumps over the lazy dog and naps in the sun"), &other);
+    const ToolResult typed = typeWhileTheFormEnds(kSixtyThree, &other);
     expectStoppedWhereTheFormEnded(typed, lines("TEXT first "), ComputerActions::focusInUncheckedWindow());
     const int reached = other.keys();
     EXPECT_LE(reached, 1) << typed.text.toStdString();
@@ -925,7 +928,7 @@ TEST_P(GtkFormTyping, NoMoreKeysGoOnceTheFormEndsAndAWindowOffTheBusTakesTheFocu
 
 TEST_P(GtkFormTyping, NoMoreKeysGoOnceTheFormEnds)
 {
-    const ToolResult typed = typeWhileTheFormEnds(QStringLiteral("the quick brown fox jumps over the lazy dog and naps in the sun"), nullptr);
+    const ToolResult typed = typeWhileTheFormEnds(kSixtyThree, nullptr);
     expectStoppedWhereTheFormEnded(typed, lines("TEXT first "), ComputerActions::fieldWentAway());
 }
 
