@@ -74,6 +74,16 @@ ComputerActions::ComputerActions(std::shared_ptr<HostPointing> pointing, Ports p
             auto looking = ControlsReader::elementAtPoint(point);
             co_return co_await std::move(looking);
         };
+    if (!m_ports.textHeld)
+        m_ports.textHeld = [](QString element) -> QCoro::Task<std::optional<ControlsReader::Held>> {
+            auto reading = ControlsReader::textHeld(std::move(element));
+            co_return co_await std::move(reading);
+        };
+    if (!m_ports.textTyped)
+        m_ports.textTyped = [](QString element, ControlsReader::Held before) -> QCoro::Task<std::optional<QString>> {
+            auto reading = ControlsReader::textTyped(std::move(element), before);
+            co_return co_await std::move(reading);
+        };
     if (!m_ports.focusAt)
         m_ports.focusAt = [](QPointF point) -> QCoro::Task<bool> {
             auto giving = ControlsReader::focusAtPoint(point);
@@ -164,6 +174,21 @@ QString ComputerActions::mayHaveGoneElsewhere()
 QString ComputerActions::mayHaveGoneIntoIt()
 {
     return QStringLiteral("The last character I sent may have reached the field after it changed.");
+}
+
+QString ComputerActions::fieldWentAway()
+{
+    return QStringLiteral("The field went away: its window closed.");
+}
+
+QString ComputerActions::focusInUncheckedWindow()
+{
+    return QStringLiteral("The keyboard focus is now in a window I can't check.");
+}
+
+QString ComputerActions::focusLeftWindow()
+{
+    return QStringLiteral("The keyboard focus left the field's window.");
 }
 
 QString ComputerActions::menuOpen()
@@ -581,8 +606,22 @@ QCoro::Task<bool> ComputerActions::recheckField(CancelToken cancel, std::shared_
     // Followed afresh from this check.
     followed->keySent = false;
     followed->took.reset();
+    followed->fromStart = false;
     // Past a tab, only a text field takes text: a space would press a button.
     co_return !keyRefusal(followed->field, followed->use);
+}
+
+QCoro::Task<> ComputerActions::readWhatItTook(std::shared_ptr<Followed> followed, QString element,
+                                               std::optional<ControlsReader::Held> before)
+{
+    if (!before || !followed->fromStart)
+        co_return;
+    auto textTyped = m_ports.textTyped;
+    const ControlsReader::Held held = *before;
+    auto reading = textTyped(element, held);
+    std::optional<QString> took = co_await std::move(reading);
+    if (took)
+        followed->took = std::move(took);
 }
 
 QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed)
@@ -600,6 +639,10 @@ QCoro::Task<bool> ComputerActions::focusStays(std::shared_ptr<Followed> followed
     followed->follow = answer.follow;
     followed->astray = answer.keyAstray;
     followed->left = followed->field.element;
+    followed->away = answer.away;
+    // Where keys go now has no application on the bus to ask.
+    if (answer.away && answer.away->to != ControlsReader::KeysGo::toWindow)
+        co_return false;
     auto checking = check();
     followed->field = co_await std::move(checking);
     co_return false;
@@ -621,6 +664,18 @@ QString ComputerActions::whyStopped(const Followed& followed)
     const ControlsReader::FocusedField& field = followed.field;
     if (followed.refusal)
         return *followed.refusal;
+    if (followed.away) {
+        using KeysGo = ControlsReader::KeysGo;
+        const QString gone = followed.away->gone ? fieldWentAway() + QLatin1Char(' ') : QString();
+        if (followed.away->to == KeysGo::toUnchecked)
+            return gone + focusInUncheckedWindow();
+        if (followed.away->to == KeysGo::nowhere)
+            return followed.away->gone ? fieldWentAway() : focusLeftWindow();
+        // Another window of an application on the bus: where its focus is, as below.
+        Followed moved = followed;
+        moved.away.reset();
+        return gone + whyStopped(moved);
+    }
     const bool same = !followed.left.isEmpty() && field.element == followed.left;
     if (followed.follow == ControlsReader::Follow::unknown)
         return QStringLiteral("I couldn't tell in time whether the focus stayed in the field.");
@@ -655,7 +710,9 @@ QString ComputerActions::stoppedTyping(qsizetype characters, qsizetype total, co
     // A key that the field did not tell it took before the focus left is not counted as typed.
     const qsizetype counted = followed.astray && followed.endedCharacter ? characters - 1 : characters;
     QString answer = QStringLiteral("I typed %1 of %2 characters, then stopped. ").arg(counted).arg(total);
-    if (followed.astray)
+    // Keys that go nowhere reach no one.
+    const bool nowhere = followed.away && followed.away->to == ControlsReader::KeysGo::nowhere;
+    if (followed.astray && !nowhere)
         answer += (followed.follow == ControlsReader::Follow::changed ? mayHaveGoneIntoIt() : mayHaveGoneElsewhere())
             + QLatin1Char(' ');
     return answer + why;
@@ -743,6 +800,14 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
     } else {
         pointing->dock();
     }
+    // What the field holds where the keys go, so that what it took is known the first time too,
+    // whether or not it tells of each key.
+    auto textHeld = m_ports.textHeld;
+    QString element = field.element;
+    auto reading = textHeld(element);
+    const std::optional<ControlsReader::Held> before = co_await std::move(reading);
+    if (cancel.isCancelled())
+        co_return interrupted();
     QPointer<CursorView> view(&pointing->view());
     const auto followed = std::make_shared<Followed>();
     followed->field = field;
@@ -783,6 +848,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
             co_await std::move(lastLook);
             if (followed->astray)
                 co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyStopped(*followed)));
+            auto tookRead = readWhatItTook(followed, element, before);
+            co_await std::move(tookRead);
             if (const std::optional<QString> other = tookOtherText(text, *followed))
                 co_return sentenceOnly(*other + QLatin1Char('.'));
         }
@@ -803,6 +870,8 @@ QCoro::Task<ToolResult> ComputerActions::typeText(Json arguments, CancelToken ca
             stays = co_await std::move(lastLook);
             if (followed->astray)
                 co_return sentenceOnly(stoppedTyping(typed.characters, total, *followed, whyStopped(*followed)));
+            auto tookRead = readWhatItTook(followed, element, before);
+            co_await std::move(tookRead);
             if (const std::optional<QString> other = tookOtherText(text, *followed); stays && other)
                 co_return sentenceOnly(*other + QStringLiteral(", so I didn't press Return."));
         }

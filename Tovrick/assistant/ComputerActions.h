@@ -36,6 +36,10 @@ public:
         std::function<QCoro::Task<ControlsReader::Pointed>(QPointF point)> elementAt;
         // Gives the keyboard focus to what lies under a point (ControlsReader::focusAtPoint).
         std::function<QCoro::Task<bool>(QPointF point)> focusAt;
+        // What a field holds where typing goes, and later what it holds where the typing went
+        // (ControlsReader::textHeld, ControlsReader::textTyped).
+        std::function<QCoro::Task<std::optional<ControlsReader::Held>>(QString element)> textHeld;
+        std::function<QCoro::Task<std::optional<QString>>(QString element, ControlsReader::Held before)> textTyped;
     };
 
     ComputerActions(std::shared_ptr<HostPointing> pointing, Ports ports);
@@ -68,6 +72,11 @@ public:
     static QString mayHaveGoneElsewhere();
     // Said after the count when the last key sent may have reached the field after it changed.
     static QString mayHaveGoneIntoIt();
+    // Why typing stopped when keys no longer went to the field's window: it closed, the keyboard
+    // focus went to a window whose application can't be asked where its focus is, or to none.
+    static QString fieldWentAway();
+    static QString focusInUncheckedWindow();
+    static QString focusLeftWindow();
     // The focus is in a menu, where a letter picks an entry.
     static QString menuOpen();
     // The focus is on something that takes no typed text (a button, a list, nothing).
@@ -115,7 +124,15 @@ private:
         // What the keys do, and why the rule held one back.
         KeyUse use = KeyUse::types;
         std::optional<QString> refusal;
+        // The keys no longer went to the window of the check.
+        std::optional<ControlsReader::Away> away;
+        // No key moved the focus on to another field since the first key.
+        bool fromStart = true;
     };
+    // Takes what the field `element` holds where the keys went, read from its application, as what
+    // it took, when it told where they would go before the first key (`before`).
+    QCoro::Task<> readWhatItTook(std::shared_ptr<Followed> followed, QString element,
+                                 std::optional<ControlsReader::Held> before);
     // When what the field took is not the text asked for: the sentence that says so.
     static std::optional<QString> tookOtherText(const QString& text, const Followed& followed);
     // The answer of a typing that stopped after `characters` went out, with why.

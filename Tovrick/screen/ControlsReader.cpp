@@ -2096,6 +2096,186 @@ bool moveBorneOut(const QString& watched)
     return false;
 }
 
+// The window keys went to at the last focused-field check, and the application checked, to tell
+// before every key whether they still go there. Accessibility thread only.
+struct KeysWindow {
+    quint64 focus = 0;
+    quint64 topLevel = 0;
+    qint64 pid = 0;
+};
+std::optional<KeysWindow> gKeysWindow;
+
+// This thread's own connection to the display.
+X11Display& keysDisplay()
+{
+    static auto* display = new X11Display;
+    return *display;
+}
+
+void rememberKeysWindow(qint64 pid)
+{
+    gKeysWindow.reset();
+    X11Display& display = keysDisplay();
+    const quint64 focus = display ? display.keyWindow() : 0;
+    if (focus != 0)
+        gKeysWindow = KeysWindow {focus, display.topLevelOf(focus), pid};
+}
+
+// Where keys go now, when no longer to the window of the last check. One request to the display
+// while they still go where they went; the rest only once they don't.
+std::optional<ControlsReader::Away> keysAway()
+{
+    using KeysGo = ControlsReader::KeysGo;
+    if (!gKeysWindow)
+        return std::nullopt;
+    X11Display& display = keysDisplay();
+    const quint64 now = display.keyWindow();
+    if (now != 0 && now == gKeysWindow->focus)
+        return std::nullopt;
+    const quint64 top = now == 0 ? 0 : display.topLevelOf(now);
+    if (top != 0 && top == gKeysWindow->topLevel)
+        return std::nullopt;
+    ControlsReader::Away away;
+    away.gone = !display.exists(gKeysWindow->topLevel);
+    const qint64 owner = display.ownerOf(top);
+    if (top == 0) {
+        away.to = KeysGo::nowhere;
+    } else if (owner > 0 && owner == gKeysWindow->pid) {
+        away.to = KeysGo::toWindow;
+    } else {
+        // Whether the application that owns it is on the bus, so that where its focus is can be asked.
+        constexpr std::chrono::milliseconds kAsking {2000};
+        const Lookup lookup {QDeadlineTimer(kAsking)};
+        tPatienceMs = kAsking.count();
+        away.to = owner > 0 && !appsOf(owner).empty() ? KeysGo::toWindow : KeysGo::toUnchecked;
+    }
+    return away;
+}
+
+// Whether the application of the element at `address` still has its name on the accessibility bus;
+// none when the bus does not answer in time. The bus itself answers, however busy the application.
+std::optional<bool> stillOnBus(const QString& address)
+{
+    const qsizetype path = address.indexOf(QLatin1String(":/"));
+    DBusConnection* bus = atspi_get_a11y_bus();
+    if (path <= 0 || !bus)
+        return std::nullopt;
+    const QByteArray name = address.left(path).toUtf8();
+    const char* asked = name.constData();
+    DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                     "org.freedesktop.DBus", "NameHasOwner");
+    if (!call)
+        return std::nullopt;
+    dbus_message_append_args(call, DBUS_TYPE_STRING, &asked, DBUS_TYPE_INVALID);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(
+        bus, call, static_cast<int>(ControlsReader::kCallPatience.count()), &error);
+    dbus_message_unref(call);
+    std::optional<bool> owned;
+    dbus_bool_t has = FALSE;
+    if (reply && dbus_message_get_args(reply, &error, DBUS_TYPE_BOOLEAN, &has, DBUS_TYPE_INVALID))
+        owned = has != FALSE;
+    if (reply)
+        dbus_message_unref(reply);
+    dbus_error_free(&error);
+    return owned;
+}
+
+// A call of a lookup that came back with `value` after `waited` ms: none when it was not answered.
+std::optional<gint> answered(gint value, GError*& error, qint64 waited)
+{
+    const bool told = !error && value >= 0 && !(value == 0 && waitedOut(waited));
+    g_clear_error(&error);
+    return told ? std::optional<gint>(value) : std::nullopt;
+}
+
+// How many characters `text` holds; none when its application does not tell. Run inside a `Lookup`.
+std::optional<gint> lengthOf(AtspiText* text)
+{
+    QElapsedTimer asking;
+    asking.start();
+    GError* error = nullptr;
+    const gint length = patient() ? atspi_text_get_character_count(text, &error) : -1;
+    return answered(length, error, asking.elapsed());
+}
+
+// Where typing goes in `node`'s text. Run inside a `Lookup`.
+std::optional<ControlsReader::Held> heldIn(AtspiAccessible* node)
+{
+    AtspiText* text = patient() ? atspi_accessible_get_text_iface(node) : nullptr;
+    if (!text)
+        return std::nullopt;
+    std::optional<ControlsReader::Held> held;
+    GError* error = nullptr;
+    QElapsedTimer asking;
+    const std::optional<gint> length = lengthOf(text);
+    asking.start();
+    const gint caretTold = length && patient() ? atspi_text_get_caret_offset(text, &error) : -1;
+    // A field without a caret tells -1, and so does a call without an answer.
+    const std::optional<gint> caret = caretTold < 0 ? std::nullopt : answered(caretTold, error, asking.elapsed());
+    g_clear_error(&error);
+    asking.restart();
+    const gint selections = caret && patient() ? atspi_text_get_n_selections(text, &error) : -1;
+    const bool selectionsTold = !error && selections >= 0 && !(selections == 0 && waitedOut(asking.elapsed()));
+    g_clear_error(&error);
+    if (length && caret && selectionsTold) {
+        held = ControlsReader::Held {*length, std::min(*caret, *length), std::min(*caret, *length)};
+        AtspiRange* range = selections > 0 && patient() ? atspi_text_get_selection(text, 0, &error) : nullptr;
+        if (selections > 0 && (!range || error))
+            held.reset();
+        else if (range && range->start_offset != range->end_offset) {
+            held->from = std::clamp(std::min(range->start_offset, range->end_offset), 0, *length);
+            held->to = std::clamp(std::max(range->start_offset, range->end_offset), 0, *length);
+        }
+        g_free(range);
+        g_clear_error(&error);
+    }
+    g_object_unref(text);
+    return held;
+}
+
+// What `node` holds where typing into it went since it held `before`. Run inside a `Lookup`.
+std::optional<QString> typedIn(AtspiAccessible* node, const ControlsReader::Held& before)
+{
+    AtspiText* text = patient() ? atspi_accessible_get_text_iface(node) : nullptr;
+    if (!text)
+        return std::nullopt;
+    std::optional<QString> typed;
+    const std::optional<gint> length = lengthOf(text);
+    const gint end = length ? before.to + (*length - before.length) : -1;
+    if (length && end >= before.from && end <= *length) {
+        QElapsedTimer asking;
+        asking.start();
+        GError* error = nullptr;
+        gchar* got = end > before.from && patient() ? atspi_text_get_text(text, before.from, end, &error) : nullptr;
+        const QString stretch = QString::fromUtf8(got ? got : "");
+        if (end == before.from || (got && !error && !(stretch.isEmpty() && waitedOut(asking.elapsed()))))
+            typed = stretch;
+        g_free(got);
+        g_clear_error(&error);
+    }
+    g_object_unref(text);
+    return typed;
+}
+
+// Runs `read` on the element at `address` that the last check found, within `deadline`; none when
+// the element is not known or the accessibility bus never started.
+template <typename T>
+std::optional<T> readElement(const QString& address, const QDeadlineTimer& deadline,
+                             const std::function<std::optional<T>(AtspiAccessible*)>& read)
+{
+    if (!gContext)
+        return std::nullopt;
+    AtspiAccessible* node = knownElement(address);
+    if (!node)
+        return std::nullopt;
+    const Lookup lookup(deadline);
+    tPatienceMs = ControlsReader::kCallPatience.count();
+    atspi_accessible_clear_cache(node);
+    return read(node);
+}
+
 } // namespace
 
 QThreadPool* ControlsReader::pool()
@@ -2215,6 +2395,7 @@ ControlsReader::FocusedField ControlsReader::focusedField(qint64 pid, const Disp
     gCheckedNodes.clear();
     if (pid <= 0)
         return {};
+    rememberKeysWindow(pid);
     QElapsedTimer clock;
     clock.start();
     const Lookup lookup(deadline);
@@ -2467,6 +2648,44 @@ QCoro::Task<bool> ControlsReader::focusAtPoint(QPointF point, std::chrono::milli
     co_return watcher->isFinished() && watcher->result();
 }
 
+namespace {
+
+// Runs `job` on the accessibility thread and gives its answer, or none when it does not come
+// within `deadline` (and a last late call).
+template <typename T>
+QCoro::Task<std::optional<T>> onPool(std::function<std::optional<T>()> job, QDeadlineTimer deadline)
+{
+    constexpr std::chrono::milliseconds kLastCall {250};
+    const auto waiting = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()) + kLastCall;
+    auto watcher = std::make_shared<QFutureWatcher<std::optional<T>>>();
+    auto finished = qCoro(watcher.get(), &QFutureWatcher<std::optional<T>>::finished, waiting);
+    watcher->setFuture(QtConcurrent::run(ControlsReader::pool(), std::move(job)));
+    co_await std::move(finished);
+    co_return watcher->isFinished() ? watcher->result() : std::nullopt;
+}
+
+} // namespace
+
+QCoro::Task<std::optional<ControlsReader::Held>> ControlsReader::textHeld(QString element)
+{
+    const QDeadlineTimer deadline(kFieldCheckBound);
+    std::function<std::optional<Held>()> job = [element, deadline] {
+        return readElement<Held>(element, deadline, heldIn);
+    };
+    auto reading = onPool<Held>(std::move(job), deadline);
+    co_return co_await std::move(reading);
+}
+
+QCoro::Task<std::optional<QString>> ControlsReader::textTyped(QString element, Held before)
+{
+    const QDeadlineTimer deadline(kFieldCheckBound);
+    std::function<std::optional<QString>()> job = [element, before, deadline] {
+        return readElement<QString>(element, deadline, [&before](AtspiAccessible* node) { return typedIn(node, before); });
+    };
+    auto reading = onPool<QString>(std::move(job), deadline);
+    co_return co_await std::move(reading);
+}
+
 QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString element, bool keySent,
                                                                    std::chrono::milliseconds timeout)
 {
@@ -2505,23 +2724,50 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
             gWatched.waited = true;
         const QDeadlineTimer landing(patience);
         std::optional<std::pair<Follow, quint64>> left;
+        // Where keys go is asked of the display first, and again while a key's landing is awaited:
+        // an application that quit, or a window off the bus, tells nothing on the bus.
+        QElapsedTimer sinceWindowLook;
+        sinceWindowLook.start();
+        std::optional<Away> away = keysAway();
         for (;;) {
-            while (gWatched.tookSinceLook == 0 && !leaving() && !landing.hasExpired()) {
-                GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<qint64>(1, landing.remainingTime())));
+            while (!away && gWatched.tookSinceLook == 0 && !leaving() && !landing.hasExpired()) {
+                const qint64 wait = std::min<qint64>(kWindowLook.count(), landing.remainingTime());
+                GSource* timer = g_timeout_source_new(static_cast<guint>(std::max<qint64>(1, wait)));
                 g_source_set_callback(timer, +[](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
                 g_source_attach(timer, gContext);
                 g_main_context_iteration(gContext, TRUE);
                 g_source_destroy(timer);
                 g_source_unref(timer);
+                away = keysAway();
+                sinceWindowLook.restart();
             }
+            if (away)
+                break;
             left = leaving();
             if (!left || left->first != Follow::moved || gFocusEventsOverflowed || moveBorneOut(gWatched.element))
                 break;
             // Read once; what comes after is news again.
             std::erase_if(gFocusEvents, [](const FocusEvent& event) { return event.kind != FocusEvent::changed; });
         }
+        const bool told = gWatched.tookSinceLook != 0;
         Following answer;
-        if (left) {
+        if (!away && !left && keySent && !told) {
+            // A key whose landing was not told: the next one goes only where this one went, to an
+            // application still on the bus.
+            const std::optional<bool> onBus = stillOnBus(gWatched.element);
+            if (onBus == false)
+                away = Away {false, KeysGo::toUnchecked};
+            else if (!onBus)
+                answer.follow = Follow::unknown;
+        }
+        const auto awayTo = [&] {
+            answer.follow = Follow::moved;
+            answer.keyAstray = keySent && !told;
+            answer.away = away;
+        };
+        if (away) {
+            awayTo();
+        } else if (left) {
             answer.follow = left->first;
             const quint64 took = gWatched.tookSinceLook;
             // A key in flight when the element changed (into a password field, say) may have
@@ -2533,6 +2779,9 @@ QCoro::Task<ControlsReader::Following> ControlsReader::focusStaysOn(QString elem
             // Nothing tells when it began to hide: the last key may have landed after.
             answer.keyAstray = keySent && answer.follow == Follow::changed;
         }
+        // Asked again last, right before the key goes, when the questions since took a while.
+        if (answer.follow == Follow::stays && sinceWindowLook.elapsed() > 5 && (away = keysAway()))
+            awayTo();
         // Only the look that asked about a key uses up what the element told of it.
         if (keySent)
             gWatched.tookSinceLook = 0;

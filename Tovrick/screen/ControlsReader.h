@@ -131,6 +131,15 @@ public:
     // changed its role (a text field turned into a password field) or whether it is editable; or no
     // answer came in time.
     enum class Follow { stays, moved, changed, unknown };
+    // Where keys go when no longer to the window of the focused-field check: to another window of
+    // an application on the bus, to one whose application can't be checked (off the bus, or of no
+    // application), or nowhere.
+    enum class KeysGo { toWindow, toUnchecked, nowhere };
+    struct Away {
+        // That window is gone: its application closed it or quit.
+        bool gone = false;
+        KeysGo to = KeysGo::toWindow;
+    };
     struct Following {
         Following(Follow how = Follow::stays, bool astray = false) : follow(how), keyAstray(astray) {}
         Follow follow;
@@ -142,17 +151,38 @@ public:
         // stands there after the insertions and deletions it told of; none when it has never told
         // of text it took, or told of an edit elsewhere.
         std::optional<QString> took;
+        // Keys no longer go to the window of the check, or its application left the bus (`moved`).
+        std::optional<Away> away;
     };
     // With `keySent` (a key went to `element` since the last look), the answer waits, up to
     // kKeyLanding, until the element tells that it took text or the focus leaves it, so that no
     // second key goes out while the first one's fate is unknown. An element that never told of text
-    // it took is not waited for again. Main thread; the events are read on `pool()`, behind
+    // it took is not waited for again. Every answer first asks the display whether keys still go to
+    // the window of the check; when a key's landing was not told, also whether the element's
+    // application is still on the bus. Main thread; the events are read on `pool()`, behind
     // whatever walk runs there.
     static QCoro::Task<Following> focusStaysOn(QString element, bool keySent = false,
                                                std::chrono::milliseconds timeout = std::chrono::seconds(5));
     static constexpr std::chrono::milliseconds kKeyLanding {2000};
     // The first wait on an element not yet heard to tell of text it took.
     static constexpr std::chrono::milliseconds kFirstLanding {1000};
+    // How often the window keys go to is looked at while a key's landing is awaited.
+    static constexpr std::chrono::milliseconds kWindowLook {100};
+
+    // Where typed text goes in a text element, as its application tells: how many characters it
+    // holds, and the selection that typing replaces (`from` == `to`: the caret).
+    struct Held {
+        int length = 0;
+        int from = 0;
+        int to = 0;
+    };
+    // What `element` (found by the last focused-field check) holds around where typing goes; none
+    // when its application does not tell in time. Main thread; the calls run on `pool()`.
+    static QCoro::Task<std::optional<Held>> textHeld(QString element);
+    // The text `element` holds now where typing went since it held `before`: from the selection's
+    // start, as long as the selection was plus what the element's text grew by. None when that
+    // can't be told.
+    static QCoro::Task<std::optional<QString>> textTyped(QString element, Held before);
     // How many elements seen as password fields are remembered.
     static constexpr int kMaxSecretElements = 256;
 

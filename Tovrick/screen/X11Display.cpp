@@ -14,6 +14,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -81,6 +83,37 @@ QString titleOf(Display* display, Window window)
     if (!utf8.isEmpty())
         return QString::fromUtf8(utf8);
     return QString::fromLatin1(windowProperty(display, window, XA_WM_NAME, XA_STRING, 8));
+}
+
+// The window inside `window` (itself, or a client a level or two down in a window manager's frame)
+// that says which process owns it, and that process; `window` and none when none says.
+std::pair<Window, std::optional<unsigned long>> ownedClient(Display* display, Window window)
+{
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    std::optional<unsigned long> owner = firstCardinal(display, window, pidAtom, XA_CARDINAL);
+    if (owner)
+        return {window, owner};
+    QList<Window> below {window};
+    for (int depth = 0; depth < 2 && !below.isEmpty(); ++depth) {
+        QList<Window> next;
+        for (const Window up : std::as_const(below)) {
+            Window rootReturn = 0;
+            Window parent = 0;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(display, up, &rootReturn, &parent, &children, &count))
+                continue;
+            for (unsigned int i = 0; i < count; ++i)
+                next.append(children[i]);
+            if (children)
+                XFree(children);
+        }
+        for (const Window candidate : std::as_const(next))
+            if ((owner = firstCardinal(display, candidate, pidAtom, XA_CARDINAL)))
+                return {candidate, owner};
+        below = next;
+    }
+    return {window, std::nullopt};
 }
 
 QImage toImage(const XImage* image)
@@ -348,6 +381,50 @@ quint64 X11Display::topLevelOf(quint64 window)
     return at;
 }
 
+quint64 X11Display::keyWindow()
+{
+    if (!m_display)
+        return 0;
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(m_display, &focus, &revert);
+    const Window root = DefaultRootWindow(m_display);
+    if (focus == None)
+        return 0;
+    if (focus != PointerRoot && focus != root)
+        return focus;
+    // Keys go to the window under the pointer.
+    Window rootReturn = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned int buttons = 0;
+    if (!XQueryPointer(m_display, root, &rootReturn, &child, &rootX, &rootY, &x, &y, &buttons))
+        return 0;
+    return child;
+}
+
+qint64 X11Display::ownerOf(quint64 topLevel)
+{
+    if (!m_display || topLevel == 0)
+        return 0;
+    const std::optional<unsigned long> owner = ownedClient(m_display, static_cast<Window>(topLevel)).second;
+    if (takeError())
+        return 0;
+    return owner ? static_cast<qint64>(*owner) : 0;
+}
+
+bool X11Display::exists(quint64 window)
+{
+    if (!m_display)
+        return false;
+    XWindowAttributes attributes {};
+    const bool found = XGetWindowAttributes(m_display, static_cast<Window>(window), &attributes) != 0;
+    return !takeError() && found;
+}
+
 std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel, qint64 lookThrough)
 {
     if (!m_display)
@@ -367,7 +444,6 @@ std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel, qint64 lo
     int shapeEvent = 0;
     int shapeError = 0;
     const bool shapes = XShapeQueryExtension(m_display, &shapeEvent, &shapeError);
-    const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
     // The root lists its children bottom first.
     for (auto each = stack.crbegin(); each != stack.crend(); ++each) {
         const Window window = *each;
@@ -398,29 +474,7 @@ std::optional<X11Display::WindowAt> X11Display::windowAt(QPoint pixel, qint64 lo
         found.window.id = window;
         found.window.frame = frame;
         found.window.client = frame;
-        Window client = window;
-        std::optional<unsigned long> owner = firstCardinal(m_display, window, pidAtom, XA_CARDINAL);
-        // A window manager's frame holds the client a level or two down.
-        QList<Window> below {window};
-        for (int depth = 0; depth < 2 && !owner && !below.isEmpty(); ++depth) {
-            QList<Window> next;
-            for (const Window up : std::as_const(below)) {
-                if (!XQueryTree(m_display, up, &rootReturn, &parent, &children, &count))
-                    continue;
-                for (unsigned int i = 0; i < count; ++i)
-                    next.append(children[i]);
-                if (children)
-                    XFree(children);
-            }
-            for (const Window candidate : std::as_const(next)) {
-                owner = firstCardinal(m_display, candidate, pidAtom, XA_CARDINAL);
-                if (owner) {
-                    client = candidate;
-                    break;
-                }
-            }
-            below = next;
-        }
+        const auto [client, owner] = ownedClient(m_display, window);
         if (client != window) {
             XWindowAttributes inner {};
             int x = 0;

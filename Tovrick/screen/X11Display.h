@@ -50,6 +50,14 @@ public:
     QList<PlacedWindow> windowsOf(qint64 pid);
     // The root's child that holds `window`: its frame under a reparenting window manager, else itself.
     quint64 topLevelOf(quint64 window);
+    // The window keys go to now: the input focus, or the root's child under the pointer when the
+    // focus follows the pointer or is the root; 0 when keys go nowhere.
+    quint64 keyWindow();
+    // The process that owns a top-level window (_NET_WM_PID of it or of the client in its frame);
+    // 0 when none says.
+    qint64 ownerOf(quint64 topLevel);
+    // Whether the window still exists.
+    bool exists(quint64 window);
     // The topmost shown top-level window that takes the pointer at `pixel` (windows whose input
     // shape leaves the point out, such as the character's, and those of process `lookThrough` are
     // looked through), and the process that owns it (_NET_WM_PID of the window or of the client in

@@ -190,6 +190,12 @@ protected:
             field = *focusTaken;
             co_return true;
         };
+        heldThere.reset();
+        typedThere.reset();
+        ports.textHeld = [this](QString) -> QCoro::Task<std::optional<ControlsReader::Held>> { co_return heldThere; };
+        ports.textTyped = [this](QString, ControlsReader::Held) -> QCoro::Task<std::optional<QString>> {
+            co_return typedThere;
+        };
         actions = std::make_unique<ComputerActions>(world().pointing, std::move(ports));
         // The last reading the model saw.
         world().pointing->screenContext(runTask(screen->snapshot()), std::nullopt);
@@ -228,6 +234,9 @@ protected:
     QList<QPointF> pointedAt;
     // What the points asked about next lie on, one per point; then `pointed`.
     std::deque<ControlsReader::Pointed> pointedNext;
+    // What the field tells it holds where the keys go, and later where they went.
+    std::optional<ControlsReader::Held> heldThere;
+    std::optional<QString> typedThere;
     // The field that has the focus once a point is given it; none: nothing there takes it.
     std::optional<ControlsReader::FocusedField> focusTaken;
     QList<QPointF> focusGivenAt;
@@ -1121,6 +1130,71 @@ TEST_F(ComputerActionsTest, AKeyTheFieldDidNotTellItTookBeforeTheFocusLeftIsNotC
     SetUp();
     EXPECT_TRUE(call("press_keys", R"({"keys": "ctrl+v"})").text.startsWith(QStringLiteral("Pressed ctrl+v.")));
     EXPECT_EQ(sentBeforeLook, std::vector<bool> {false});
+}
+
+// Keys stop once they no longer go to the field's window: the answer says why, counts only what the
+// field told it took, and owns up to a key that may have reached another window, not one that
+// reached none.
+TEST_F(ComputerActionsTest, KeysStopWhereTheyNoLongerGoToTheFieldsWindow)
+{
+    using G = ControlsReader::Following;
+    using KeysGo = ControlsReader::KeysGo;
+    const auto away = [](bool astray, bool gone, KeysGo to) {
+        G following {ControlsReader::Follow::moved, astray};
+        following.away = ControlsReader::Away {gone, to};
+        return following;
+    };
+    const QString astray = ComputerActions::mayHaveGoneElsewhere() + QLatin1Char(' ');
+    const QString gone = ComputerActions::fieldWentAway();
+    const QString unchecked = ComputerActions::focusInUncheckedWindow();
+    const struct {
+        G third;
+        QString answer;
+    } cases[] = {
+        {away(true, true, KeysGo::toUnchecked), "I typed 1 of 5 characters, then stopped. " + astray + gone + ' ' + unchecked},
+        {away(false, false, KeysGo::toUnchecked), "I typed 2 of 5 characters, then stopped. " + unchecked},
+        {away(true, true, KeysGo::nowhere), "I typed 1 of 5 characters, then stopped. " + gone},
+        {away(true, false, KeysGo::nowhere), "I typed 1 of 5 characters, then stopped. " + ComputerActions::focusLeftWindow()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.toStdString());
+        SetUp();
+        field = kPlainField;
+        follows = {G {}, G {}, c.third};
+        EXPECT_EQ(call("type_text", R"({"text": "hello"})").text, c.answer);
+        EXPECT_EQ(input->events.size(), 2);
+        // No application on the bus to ask where the focus went.
+        EXPECT_EQ(fieldChecks, 2);
+    }
+    SetUp();
+    field = kPlainField;
+    follows = {away(false, false, KeysGo::toUnchecked)};
+    EXPECT_EQ(call("press_keys", R"({"keys": "ctrl+v"})").text, "I didn't press ctrl+v. " + unchecked);
+    EXPECT_TRUE(input->events.isEmpty());
+}
+
+// What the field took is what it holds where the keys went, as its application tells, also when it
+// told nothing of the keys it dropped; without that, what it told of each key.
+TEST_F(ComputerActionsTest, WhatTheFieldTookIsReadFromIt)
+{
+    const struct {
+        std::optional<ControlsReader::Held> held;
+        std::optional<QString> there;
+        QString answer;
+    } cases[] = {
+        {ControlsReader::Held {}, QStringLiteral("123"), "I typed all 6 characters, but the field took only 3 of them."},
+        {ControlsReader::Held {}, QStringLiteral("abc123"), "Typed it."},
+        {std::nullopt, QStringLiteral("123"), "Typed it."},
+        {ControlsReader::Held {}, std::nullopt, "Typed it."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.toStdString());
+        SetUp();
+        field = kPlainField;
+        heldThere = c.held;
+        typedThere = c.there;
+        EXPECT_EQ(call("type_text", R"({"text": "abc123"})").text, c.answer);
+    }
 }
 
 // Where the focus is decides for every key of every action by one rule: in a menu a letter, Return

@@ -128,6 +128,48 @@ inline void activate(quint64 id)
     XCloseDisplay(display);
 }
 
+// A window of no application on the accessibility bus, as a terminal or a program without
+// accessibility shows one: a bare X window on a connection of its own, which counts the keys that
+// reach it.
+class BareWindow {
+public:
+    BareWindow() : m_display(XOpenDisplay(nullptr))
+    {
+        if (!m_display)
+            return;
+        const int screen = DefaultScreen(m_display);
+        m_window = XCreateSimpleWindow(m_display, RootWindow(m_display, screen), 1300, 600, 400, 300, 0,
+                                       BlackPixel(m_display, screen), WhitePixel(m_display, screen));
+        XSelectInput(m_display, m_window, KeyPressMask);
+        XMapWindow(m_display, m_window);
+        XSync(m_display, False);
+    }
+    ~BareWindow()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    BareWindow(const BareWindow&) = delete;
+    BareWindow& operator=(const BareWindow&) = delete;
+    quint64 id() const { return m_window; }
+    // The keys that reached it so far.
+    int keys()
+    {
+        XSync(m_display, False);
+        while (XPending(m_display) > 0) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            m_keys += event.type == KeyPress ? 1 : 0;
+        }
+        return m_keys;
+    }
+
+private:
+    Display* m_display;
+    Window m_window = 0;
+    int m_keys = 0;
+};
+
 // Holds back what the accessibility bus carries, as a loaded desktop does: the bus's own daemon is
 // stopped, so the applications' events wait in it, while calls over an application's own connection
 // go on. Released when it goes.

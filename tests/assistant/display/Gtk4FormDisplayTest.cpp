@@ -237,6 +237,37 @@ TEST_P(Gtk4FormOnDisplay, TheMaskIsJudgedByTheWholeText)
     }
 }
 
+// An entry that drops what it does not take (digits only here) and tells nothing of it, typed into
+// for the first time: the answer says what it took, and never that it took it all.
+TEST_P(Gtk4FormOnDisplay, WhatAnEntryTookIsSaidTheFirstTimeToo)
+{
+    const struct {
+        const char* text;
+        const char* took;
+        const char* answer;
+    } cases[] = {
+        {"abc123", "123", "I typed all 6 characters, but the field took only 3 of them."},
+        {"a1b2", "12", "I typed all 4 characters, but the field took only 2 of them."},
+    };
+    bool first = true;
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.text);
+        // A fresh form each time, whose entry nobody has typed into.
+        if (!std::exchange(first, false)) {
+            ASSERT_NO_FATAL_FAILURE(showAnew());
+        }
+        ASSERT_TRUE(gtk4.command(QStringLiteral("DIGITS Name")));
+        ASSERT_TRUE(gtk4.command(QStringLiteral("FOCUS Name")));
+        ASSERT_TRUE(checkSees(false));
+        EXPECT_EQ(call(QStringLiteral("type_text"), QStringLiteral("text"), QLatin1String(each.text)).toStdString(),
+                  each.answer);
+        ASSERT_TRUE(gtk4.command(QStringLiteral("PING")));
+        const QStringList told = gtk4.seen.filter(QStringLiteral("TEXT Name"));
+        ASSERT_FALSE(told.isEmpty());
+        EXPECT_EQ(told.last().toStdString(), std::string("TEXT Name ") + each.took);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, Gtk4FormOnDisplay, ::testing::Values(1, 2),
                          [](const auto& each) { return "Scale" + std::to_string(each.param); });
 

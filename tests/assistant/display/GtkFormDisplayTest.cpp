@@ -241,6 +241,25 @@ protected:
         form.write((line + QLatin1Char('\n')).toUtf8());
         return until(QStringLiteral("DONE ") + line);
     }
+    // Types `text` into the first field and ends the form a quarter of a second after the first key
+    // landed there, `other` taking the keyboard focus then (as a window manager hands it on) when
+    // given; every line the form said before it ended is read.
+    ToolResult typeWhileTheFormEnds(const QString& text, BareWindow* other)
+    {
+        EXPECT_TRUE(command(QStringLiteral("FOCUS first")));
+        watch(QStringLiteral("TEXT first "), [this, other] {
+            QTimer::singleShot(250, &form, [this, other] {
+                form.kill();
+                if (other)
+                    activate(other->id());
+            });
+        });
+        const ToolResult typed = call("type_text", QStringLiteral(R"({"text": "%1"})").arg(text));
+        EXPECT_TRUE(waitUntil([&] { return form.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+        while (form.canReadLine())
+            read();
+        return typed;
+    }
     // The lines seen so far that start with `prefix`.
     QStringList lines(const char* prefix) const
     {
@@ -873,6 +892,44 @@ TEST_P(GtkFormPointer, NoClickLeavesTheFocusInAPasswordFieldForAButtonToPasteInt
     EXPECT_TRUE(until(QStringLiteral("CLICKED delete"))) << seen.join('\n').toStdString();
     ASSERT_TRUE(command(QStringLiteral("PING")));
     EXPECT_EQ(lines("TEXT password"), QStringList {});
+}
+
+// No spaces: the form's lines are read trimmed.
+const QString kSixtyThree = QStringLiteral("the-quick-brown-fox-jumps-over-the-lazy-dog-and-naps-in-the-sun");
+
+// The form ends while the keys go, with a window off the accessibility bus taking the keyboard
+// focus, and with none: the keys stop there. At most the one key on its way reaches that window,
+// and the answer counts only what the field told it took, and says what happened.
+void expectStoppedWhereTheFormEnded(const ToolResult& typed, const QStringList& told, const QString& why)
+{
+    const QRegularExpressionMatch count =
+        QRegularExpression(QStringLiteral("^I typed (\\d+) of 63 characters, then stopped\\. ")).match(typed.text);
+    ASSERT_TRUE(count.hasMatch()) << typed.text.toStdString();
+    const qsizetype landed = told.isEmpty() ? 0 : told.constLast().size() - 11;
+    EXPECT_GT(landed, 0);
+    // A key the form took but did not tell of before it ended did not surely land.
+    EXPECT_LE(count.captured(1).toInt(), landed) << typed.text.toStdString() << "\n" << told.join('\n').toStdString();
+    EXPECT_GE(count.captured(1).toInt(), landed - 1) << typed.text.toStdString() << "\n" << told.join('\n').toStdString();
+    EXPECT_TRUE(typed.text.contains(why)) << typed.text.toStdString();
+}
+
+TEST_P(GtkFormTyping, NoMoreKeysGoOnceTheFormEndsAndAWindowOffTheBusTakesTheFocus)
+{
+    BareWindow other;
+    ASSERT_NE(other.id(), 0u);
+    const ToolResult typed = typeWhileTheFormEnds(kSixtyThree, &other);
+    expectStoppedWhereTheFormEnded(typed, lines("TEXT first "), ComputerActions::focusInUncheckedWindow());
+    const int reached = other.keys();
+    EXPECT_LE(reached, 1) << typed.text.toStdString();
+    if (reached == 1) {
+        EXPECT_TRUE(typed.text.contains(ComputerActions::mayHaveGoneElsewhere())) << typed.text.toStdString();
+    }
+}
+
+TEST_P(GtkFormTyping, NoMoreKeysGoOnceTheFormEnds)
+{
+    const ToolResult typed = typeWhileTheFormEnds(kSixtyThree, nullptr);
+    expectStoppedWhereTheFormEnded(typed, lines("TEXT first "), ComputerActions::fieldWentAway());
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, GtkFormPointer, ::testing::Values(1, 2),

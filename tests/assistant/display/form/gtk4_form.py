@@ -9,8 +9,9 @@ the keyboard focus and "TEXT <field> <text>" when a field's text changes. On std
 field's text and selects it all), "MASK <field> <character>" (the character it hides its text
 behind), "HIDE <field> <ms>" (the field hides its text that long after its text next changes, and
 says "HIDDEN <field>"), "TWOSTEP <field>" (Return in the field asks for the password in it: a
-moment later it is emptied and hides its text, and says "HIDDEN <field>") and "PING", and answers
-each with "DONE <command>".
+moment later it is emptied and hides its text, and says "HIDDEN <field>"), "DIGITS <field>" (the
+field takes digits only: it drops any other character typed, without a word) and "PING", and
+answers each with "DONE <command>".
 """
 import os
 import sys
@@ -20,7 +21,7 @@ import gi
 gi.require_version("Gtk", "4.0")
 gi.require_version("Gdk", "4.0")
 gi.require_version("GdkX11", "4.0")
-from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402,F401
+from gi.repository import Gdk, GdkX11, GLib, GObject, Gtk  # noqa: E402,F401
 
 
 def say(line):
@@ -95,6 +96,13 @@ def build(app):
         GLib.timeout_add(700, hide, name, True)
 
 
+    def digits_only(field):
+        def insert(editable, new, *_):
+            if not new.isdigit():
+                GObject.signal_stop_emission_by_name(editable, "insert-text")
+
+        field.get_delegate().connect("insert-text", insert)
+
     def run(line):
         words = line.split(" ", 2)
         if words[0] == "FOCUS" and len(words) > 1 and words[1] in fields:
@@ -110,6 +118,8 @@ def build(app):
             fields[words[1]].set_invisible_char(words[2][0])
         elif words[0] == "HIDE" and len(words) > 2 and words[1] in fields:
             hiding[words[1]] = int(words[2])
+        elif words[0] == "DIGITS" and len(words) > 1 and words[1] in fields:
+            digits_only(fields[words[1]])
         elif words[0] == "TWOSTEP" and len(words) > 1 and words[1] in fields:
             fields[words[1]].connect("activate", lambda *_, name=words[1]: two_step(name))
         say("DONE " + line)
