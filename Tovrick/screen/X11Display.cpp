@@ -153,6 +153,25 @@ QImage toImage(const XImage* image)
     return out;
 }
 
+// Where the pointer is on the root window, and the root's child under it (0 for none).
+struct PointerAt {
+    QPoint root;
+    Window child = 0;
+};
+std::optional<PointerAt> pointerAt(Display* display)
+{
+    Window root = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned int buttons = 0;
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &x, &y, &buttons))
+        return std::nullopt;
+    return PointerAt { QPoint(rootX, rootY), child };
+}
+
 } // namespace
 
 X11Display::X11Display(const QByteArray& name)
@@ -394,16 +413,8 @@ quint64 X11Display::keyWindow()
     if (focus != PointerRoot && focus != root)
         return focus;
     // Keys go to the window under the pointer.
-    Window rootReturn = 0;
-    Window child = 0;
-    int rootX = 0;
-    int rootY = 0;
-    int x = 0;
-    int y = 0;
-    unsigned int buttons = 0;
-    if (!XQueryPointer(m_display, root, &rootReturn, &child, &rootX, &rootY, &x, &y, &buttons))
-        return 0;
-    return child;
+    const std::optional<PointerAt> at = pointerAt(m_display);
+    return at ? at->child : 0;
 }
 
 qint64 X11Display::ownerOf(quint64 topLevel)
@@ -500,16 +511,8 @@ std::optional<QPoint> X11Display::pointer()
 {
     if (!m_display)
         return std::nullopt;
-    Window root = 0;
-    Window child = 0;
-    int rootX = 0;
-    int rootY = 0;
-    int x = 0;
-    int y = 0;
-    unsigned int buttons = 0;
-    if (!XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &rootX, &rootY, &x, &y, &buttons))
-        return std::nullopt;
-    return QPoint(rootX, rootY);
+    const std::optional<PointerAt> at = pointerAt(m_display);
+    return at ? std::optional<QPoint>(at->root) : std::nullopt;
 }
 
 std::optional<double> X11Display::idleSeconds()

@@ -29,6 +29,7 @@
 #include "Tovrick/screen/XTestInput.h"
 #include "app/display/BusPress.h"
 #include "app/display/QuietSound.h"
+#include "app/display/WindowKeys.h"
 #include "focus/FocusWindowWorld.h"
 #include "motivation/Mp4Fixtures.h"
 #include "shared/account/TovrickSignInView.h"
@@ -145,25 +146,11 @@ struct KeeperWindow : FocusWindowWorld {
     // Dialogs included: they lie beside the root item.
     QQuickItem* item(const QString& name) { return findItem(panel.window()->contentItem(), name); }
     QQuickItem* focused() { return panel.window()->activeFocusItem(); }
-    static QString nameOf(QQuickItem* item)
-    {
-        QAccessibleInterface* node = item ? QAccessible::queryAccessibleInterface(item) : nullptr;
-        return node ? node->text(QAccessible::Name) : QString();
-    }
-    QString focusedName() { return nameOf(focused()); }
+    QString focusedName() { return busNameOf(focused()); }
 
-    // Posts a key as the user's and waits until `done` holds (by default: the focus moved).
     bool press(unsigned long keysym, unsigned held = 0, std::function<bool()> done = {})
     {
-        QQuickItem* before = focused();
-        if (!done)
-            done = [this, before] { return focused() != before; };
-        bool posted = false;
-        waitUntil([&] {
-            posted = keys.key(keysym, held) == SyntheticInput::Post::posted;
-            return posted;
-        });
-        return posted && waitUntil(done);
+        return pressInWindow(keys, *panel.window(), keysym, held, std::move(done));
     }
     bool tabTo(const QString& name)
     {
@@ -302,7 +289,7 @@ void expectKept(const Case& c)
     // Its ring, where a key acted or the keyboard was on what went.
     EXPECT_TRUE(ringShown(target));
     // The bus says exactly this one control has it, and nothing hidden does.
-    const QString name = KeeperWindow::nameOf(target);
+    const QString name = busNameOf(target);
     QStringList holders;
     EXPECT_TRUE(waitUntil([&] {
         holders.clear();

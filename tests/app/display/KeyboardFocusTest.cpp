@@ -19,6 +19,7 @@
 #include "Tovrick/screen/XTestInput.h"
 #include "app/display/BusEvents.h"
 #include "app/display/BusPress.h"
+#include "app/display/WindowKeys.h"
 #include "focus/FocusWindowWorld.h"
 #include "support/LoopbackApi.h"
 #include "support/QuickItems.h"
@@ -75,26 +76,11 @@ struct KeyWindow : FocusWindowWorld {
     QQuickItem* item(const char* name) { return findItem(panel.window()->rootObject(), QString::fromUtf8(name)); }
     QQuickItem* focused() { return panel.window()->activeFocusItem(); }
     // The name the focused control has on the bus; empty when nothing named has the focus.
-    QString focusedName()
-    {
-        QQuickItem* item = focused();
-        QAccessibleInterface* node = item ? QAccessible::queryAccessibleInterface(item) : nullptr;
-        return node ? node->text(QAccessible::Name) : QString();
-    }
+    QString focusedName() { return busNameOf(focused()); }
 
-    // Posts a key as the user's and waits until the window has taken it: the focus moved, or
-    // `done` holds.
     bool press(unsigned long keysym, unsigned held = 0, std::function<bool()> done = {})
     {
-        QQuickItem* before = focused();
-        if (!done)
-            done = [this, before] { return focused() != before; };
-        bool posted = false;
-        waitUntil([&] {
-            posted = keys.key(keysym, held) == SyntheticInput::Post::posted;
-            return posted;
-        });
-        return posted && waitUntil(done);
+        return pressInWindow(keys, *panel.window(), keysym, held, std::move(done));
     }
     // Tab (or Shift+Tab) until the focus is back where it started, gathering the names on the way.
     QStringList tabRound(bool backwards)
